@@ -1,0 +1,25 @@
+#pragma once
+
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+namespace zq {
+
+// printf-style formatting into a string. The formats come from the string table, so they are
+// not literals; callers pass the arguments that the table's text names.
+std::string formatText(const char* format, ...);
+std::string vformatText(const char* format, std::va_list args);
+
+// Texts are UTF-8 inside the program; wide strings appear only at the operating system's edge
+// (UTF-16 on Windows, UTF-32 on POSIX). Invalid sequences become U+FFFD.
+std::string toUtf8(std::wstring_view text);
+std::wstring fromUtf8(std::string_view text);
+
+bool isValidUtf8(std::string_view text);
+
+// The first maxChars characters (code points) of a UTF-8 text.
+std::string utf8Prefix(std::string_view text, std::size_t maxChars);
+
+}  // namespace zq

@@ -1,0 +1,31 @@
+#include "common/recording_failure_handler.h"
+
+#include <ostream>
+
+namespace zq::testing {
+
+std::vector<RecordedFailure> RecordingFailureHandler::take() {
+    std::lock_guard<std::mutex> guard(lock_);
+    std::vector<RecordedFailure> taken;
+    taken.swap(failures_);
+    return taken;
+}
+
+void RecordingFailureHandler::onFailure() {
+    std::lock_guard<std::mutex> guard(lock_);
+    failures_.push_back({kind(), text() ? text() : ""});
+}
+
+std::vector<RecordedFailure> takeFailures() { return failureRecorder().take(); }
+
+void PrintTo(const RecordedFailure& failure, std::ostream* os) {
+    *os << failureKindName(failure.kind) << " \"" << failure.text << '"';
+}
+
+void ContractTest::SetUp() { takeFailures(); }
+
+void ContractTest::TearDown() {
+    EXPECT_EQ(takeFailures(), std::vector<RecordedFailure>{}) << "unexpected contract failures";
+}
+
+}  // namespace zq::testing

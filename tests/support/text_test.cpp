@@ -1,0 +1,60 @@
+#include <gtest/gtest.h>
+
+#include "support/string_table.h"
+#include "support/text.h"
+
+namespace zq {
+namespace {
+
+TEST(Text, Utf8RoundTripsThroughWideStrings) {
+    const std::string czech = "Příliš žluťoučký kůň úpěl ďábelské ódy";
+    EXPECT_EQ(toUtf8(fromUtf8(czech)), czech);
+    EXPECT_EQ(fromUtf8("ř"), std::wstring(1, static_cast<wchar_t>(0x0159)));
+    const std::string astral = "\xF0\x9F\x9A\x82";  // U+1F682, a surrogate pair on Windows
+    EXPECT_EQ(toUtf8(fromUtf8(astral)), astral);
+}
+
+TEST(Text, InvalidUtf8BecomesReplacementCharacters) {
+    EXPECT_FALSE(isValidUtf8("\xE8\xE1"));          // "čá" in Windows-1250
+    EXPECT_FALSE(isValidUtf8("\xC0\x80"));          // overlong NUL
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // a surrogate
+    EXPECT_FALSE(isValidUtf8("abc\xC5"));           // cut sequence
+    EXPECT_TRUE(isValidUtf8("abc \xEF\xBF\xBD"));   // a genuine U+FFFD is valid
+    EXPECT_EQ(toUtf8(fromUtf8("a\xE8z")), "a\xEF\xBF\xBDz");
+}
+
+TEST(Text, PrefixCountsCharactersNotBytes) {
+    EXPECT_EQ(utf8Prefix("čřž", 2), "čř");
+    EXPECT_EQ(utf8Prefix("ab", 5), "ab");
+    EXPECT_EQ(utf8Prefix("", 3), "");
+}
+
+TEST(Text, FormatsLikePrintf) {
+    EXPECT_EQ(formatText("0x%08X - %d B", 0x10000u, 496), "0x00010000 - 496 B");
+    EXPECT_EQ(formatText("%s", ""), "");
+}
+
+TEST(StringTable, HoldsTheOperatorTexts) {
+    EXPECT_STREQ(loadString(104), "Hotovo");
+    EXPECT_STREQ(loadString(106), "Chyba");
+    EXPECT_STREQ(loadString(107), "Zidavuvorud QS");
+    EXPECT_STREQ(loadString(117), "Otevřít");
+    EXPECT_STREQ(loadString(118), "Zavřít");
+    EXPECT_STREQ(loadString(116), "") << "an id without a text";
+    EXPECT_STREQ(loadString(9999), "");
+    // The two connect prompts differ by the accent of the last letter of "napájení".
+    EXPECT_NE(std::string(loadString(123)).find("vypněte napájeni a"), std::string::npos);
+    EXPECT_NE(std::string(loadString(125)).find("vypněte napájení a"), std::string::npos);
+    EXPECT_STREQ(loadString(124), loadString(126));
+}
+
+TEST(StringTable, FormatsWithArguments) {
+    EXPECT_EQ(formatString(105, 3, 0x12u), "COM3: chyba příjmu (0x00000012)");
+    EXPECT_EQ(formatString(130, "x = 1"), "Chyba na řádku \"x = 1\"");
+    EXPECT_EQ(formatString(136, "config.ini", ""), "Chybný formát souboru config.ini: ");
+    EXPECT_EQ(formatString(137, "RT19_bin"), "Nenalezen adresář RT19_bin");
+    EXPECT_EQ(formatString(128, "KRCD101"), "Zasuňte pravý modul KRCD101");
+}
+
+}  // namespace
+}  // namespace zq
