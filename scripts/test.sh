@@ -1,0 +1,29 @@
+#!/bin/sh
+# Builds and runs the whole test suite: the Linux build with its tests, the same under the
+# sanitizers, and the Windows cross build with its tests under Wine.
+set -eu
+cd "$(dirname "$0")/.."
+scripts/install-deps.sh
+
+step() { printf '\n== %s\n' "$*"; }
+
+step "Linux build (dev: debug, warnings as errors)"
+cmake --preset dev > /dev/null
+cmake --build --preset dev
+ctest --preset dev
+
+step "AddressSanitizer + UndefinedBehaviorSanitizer"
+cmake --preset asan > /dev/null
+cmake --build --preset asan
+ctest --preset asan
+
+step "Windows cross build (mingw-w64), tests under Wine"
+cmake --preset mingw > /dev/null
+cmake --build --preset mingw
+. scripts/wine-env.sh build/mingw
+status=0
+ctest --preset mingw || status=$?
+wineserver -k || true
+[ "$status" -eq 0 ] || exit "$status"
+
+step "All tests passed"
