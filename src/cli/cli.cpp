@@ -23,8 +23,8 @@ bool enterDirectory(const std::string& directory, std::ostream& err) {
     std::error_code error;
     std::filesystem::current_path(std::filesystem::path(fromUtf8(directory)), error);
     if (!error) return true;
-    err << "zidavuvorud-cli: cannot change to directory '" << directory
-        << "': " << error.message() << '\n';
+    err << "zidavuvorud-cli: cannot change to directory '" << directory << "': " << error.message()
+        << '\n';
     return false;
 }
 
@@ -39,9 +39,10 @@ CLI::App* addCommand(CLI::App& app, CliContext& context, const std::string& name
 }
 
 int run(int argc, const char* const* argv, std::ostream& out, std::ostream& err) {
-    CLI::App app{"Zidavuvorud QS: burns firmware into signalling control modules over the "
-                 "KVSB programming adapter.",
-                 "zidavuvorud-cli"};
+    CLI::App app{
+        "Zidavuvorud QS: burns firmware into signalling control modules over the "
+        "KVSB programming adapter.",
+        "zidavuvorud-cli"};
     app.set_version_flag("--version", programVersion(), "Print the program version");
     std::string directory;
     app.add_option("-C", directory, "Run as if started in DIR (the folder that holds RT19_bin)")

@@ -78,19 +78,29 @@ void JsonWriter::writeString(std::string_view text) {
     for (char c : text) {
         auto byte = static_cast<unsigned char>(c);
         switch (c) {
-        case '"': out_ << "\\\""; break;
-        case '\\': out_ << "\\\\"; break;
-        case '\n': out_ << "\\n"; break;
-        case '\r': out_ << "\\r"; break;
-        case '\t': out_ << "\\t"; break;
-        default:
-            if (byte < 0x20) {
-                char escaped[8];
-                std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
-                out_ << escaped;
-            } else {
-                out_ << c;
-            }
+            case '"':
+                out_ << "\\\"";
+                break;
+            case '\\':
+                out_ << "\\\\";
+                break;
+            case '\n':
+                out_ << "\\n";
+                break;
+            case '\r':
+                out_ << "\\r";
+                break;
+            case '\t':
+                out_ << "\\t";
+                break;
+            default:
+                if (byte < 0x20) {
+                    char escaped[8];
+                    std::snprintf(escaped, sizeof escaped, "\\u%04x", byte);
+                    out_ << escaped;
+                } else {
+                    out_ << c;
+                }
         }
     }
     out_ << '"';

@@ -2,6 +2,8 @@
 
 namespace zq {
 
-const char* programVersion() { return kVersionTag + 2; }
+const char* programVersion() {
+    return kVersionTag + 2;
+}
 
 }  // namespace zq

@@ -16,7 +16,9 @@ void OFileSys::close(std::FILE* file) {
     if (file != nullptr) std::fclose(file);
 }
 
-bool OFileSys::exists(const std::wstring& path) { return fs_detail::statPath(path); }
+bool OFileSys::exists(const std::wstring& path) {
+    return fs_detail::statPath(path);
+}
 
 std::uint32_t OFileSys::getFileSize(std::FILE* file) {
     std::uint64_t size = 0;
@@ -50,9 +52,13 @@ void OFileSys::seekEnd(std::FILE* file, std::uint32_t n) {
         failExplicit("OFileSys::seekEnd");
 }
 
-FileSource::FileSource(std::FILE* file) : file_(file) { OFileSys::seekStart(file_, 0); }
+FileSource::FileSource(std::FILE* file) : file_(file) {
+    OFileSys::seekStart(file_, 0);
+}
 
-std::uint32_t FileSource::size() const { return OFileSys::getFileSize(file_); }
+std::uint32_t FileSource::size() const {
+    return OFileSys::getFileSize(file_);
+}
 
 std::uint32_t FileSource::remaining() const {
     std::uint32_t total = size();

@@ -16,8 +16,7 @@ bool statPath(const std::wstring& path) {
 
 bool fileSize(std::FILE* file, std::uint64_t& size) {
     struct stat status {};
-    if (file == nullptr || ::fstat(fileno(file), &status) != 0 || status.st_size < 0)
-        return false;
+    if (file == nullptr || ::fstat(fileno(file), &status) != 0 || status.st_size < 0) return false;
     size = static_cast<std::uint64_t>(status.st_size);
     return true;
 }

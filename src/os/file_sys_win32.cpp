@@ -7,7 +7,9 @@
 
 namespace zq::fs_detail {
 
-std::FILE* openBinaryForRead(const std::wstring& path) { return _wfopen(path.c_str(), L"rb"); }
+std::FILE* openBinaryForRead(const std::wstring& path) {
+    return _wfopen(path.c_str(), L"rb");
+}
 
 bool statPath(const std::wstring& path) {
     struct _stat64 status {};

@@ -10,12 +10,18 @@ std::atomic<FailureHandler*> processHandler{nullptr};
 
 const char* failureKindName(FailureKind kind) {
     switch (kind) {
-    case FailureKind::NoFailure: return "no_failure";
-    case FailureKind::Require: return "REQUIRE";
-    case FailureKind::Ensure: return "ENSURE";
-    case FailureKind::Invariant: return "INVARIANT";
-    case FailureKind::Check: return "CHECK";
-    case FailureKind::Explicit: return "EXPLICIT";
+        case FailureKind::NoFailure:
+            return "no_failure";
+        case FailureKind::Require:
+            return "REQUIRE";
+        case FailureKind::Ensure:
+            return "ENSURE";
+        case FailureKind::Invariant:
+            return "INVARIANT";
+        case FailureKind::Check:
+            return "CHECK";
+        case FailureKind::Explicit:
+            return "EXPLICIT";
     }
     return "unknown";
 }
@@ -31,7 +37,9 @@ FailureHandler::~FailureHandler() {
     processHandler.compare_exchange_strong(self, nullptr);
 }
 
-FailureHandler* FailureHandler::instance() { return processHandler.load(); }
+FailureHandler* FailureHandler::instance() {
+    return processHandler.load();
+}
 
 void FailureHandler::fail(FailureKind kind, const char* text) {
     kind_ = kind;
@@ -49,7 +57,9 @@ void FailureHandler::fail2(FailureKind kind, const char* text, std::uint32_t num
     fail(kind, text);
 }
 
-void FailureHandler::raise() { onFailure(); }
+void FailureHandler::raise() {
+    onFailure();
+}
 
 void FailureHandler::reset() {
     kind_ = FailureKind::NoFailure;
@@ -58,7 +68,9 @@ void FailureHandler::reset() {
     number2_ = 0xFFFFFFFFu;
 }
 
-void FailureHandler::onFailure() { defaultFailureReport(kind_, text_); }
+void FailureHandler::onFailure() {
+    defaultFailureReport(kind_, text_);
+}
 
 void fail(FailureKind kind, const char* text) {
     if (FailureHandler* handler = FailureHandler::instance())

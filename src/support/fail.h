@@ -72,7 +72,9 @@ inline bool require(bool condition, const char* text) {
     return condition;
 }
 
-inline void failExplicit(const char* text) { fail(FailureKind::Explicit, text); }
+inline void failExplicit(const char* text) {
+    fail(FailureKind::Explicit, text);
+}
 
 // The platform's default assertion report (fail_posix.cpp / fail_win32.cpp).
 void defaultFailureReport(FailureKind kind, const char* text);

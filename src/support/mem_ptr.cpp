@@ -14,8 +14,12 @@ constexpr const char* kCorrectSize = "correct size";
 constexpr const char* kCorrectMask = "correct mask";
 constexpr const char* kSameSize = "same size";
 
-bool isSingleBit(std::uint8_t mask) { return std::has_single_bit(mask); }
-bool isValidMask(std::uint8_t mask) { return mask == kByteMask || isSingleBit(mask); }
+bool isSingleBit(std::uint8_t mask) {
+    return std::has_single_bit(mask);
+}
+bool isValidMask(std::uint8_t mask) {
+    return mask == kByteMask || isSingleBit(mask);
+}
 
 }  // namespace
 
@@ -33,7 +37,9 @@ void MemPtr::assign(std::uint8_t* data, std::uint32_t size, std::uint8_t mask) {
     mask_ = mask;
 }
 
-void MemPtr::assign(const MemPtr& other) { *this = other; }
+void MemPtr::assign(const MemPtr& other) {
+    *this = other;
+}
 
 bool MemPtr::subView(std::uint32_t offset, std::uint32_t length, MemPtr& dest,
                      std::uint8_t mask) const {
@@ -212,14 +218,15 @@ OwnedMemPtr::OwnedMemPtr(std::uint32_t size, std::uint8_t mask)
 
 // A bit view's bit lives in the byte its size of 0 does not count; copy that byte too.
 OwnedMemPtr::OwnedMemPtr(const MemPtr& other)
-    : MemPtr(new std::uint8_t[other.size() == 0 ? 1 : other.size()](), other.size(),
-             other.mask()) {
+    : MemPtr(new std::uint8_t[other.size() == 0 ? 1 : other.size()](), other.size(), other.mask()) {
     if (other.size() != 0)
         std::memcpy(data(), other.data(), other.size());
     else if (other.isBitView() && other.data() != nullptr)
         data()[0] = other.data()[0];
 }
 
-OwnedMemPtr::~OwnedMemPtr() { delete[] data(); }
+OwnedMemPtr::~OwnedMemPtr() {
+    delete[] data();
+}
 
 }  // namespace zq

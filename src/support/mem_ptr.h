@@ -32,8 +32,7 @@ public:
 
     bool subView(std::uint32_t offset, std::uint32_t length, MemPtr& dest,
                  std::uint8_t mask = kByteMask) const;
-    MemPtr subView(std::uint32_t offset, std::uint32_t length,
-                   std::uint8_t mask = kByteMask) const;
+    MemPtr subView(std::uint32_t offset, std::uint32_t length, std::uint8_t mask = kByteMask) const;
 
     std::uint8_t getU8(std::uint32_t offset) const;
     std::uint16_t getU16(std::uint32_t offset, int order) const;

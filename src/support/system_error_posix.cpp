@@ -6,7 +6,9 @@
 
 namespace zq {
 
-std::uint32_t lastSystemError() { return static_cast<std::uint32_t>(errno); }
+std::uint32_t lastSystemError() {
+    return static_cast<std::uint32_t>(errno);
+}
 
 std::string systemErrorText(std::uint32_t code) {
     char buffer[256] = {};

@@ -5,7 +5,9 @@
 
 namespace zq {
 
-std::uint32_t lastSystemError() { return GetLastError(); }
+std::uint32_t lastSystemError() {
+    return GetLastError();
+}
 
 // The system's own sentence, in the user's language, inserts ignored. Windows ends it with a
 // line break, which stays part of the message.

@@ -13,8 +13,11 @@ constexpr char32_t kReplacement = 0xFFFD;
 std::size_t decodeOne(std::string_view text, std::size_t i, char32_t& out) {
     const auto byte = [&](std::size_t k) { return static_cast<unsigned char>(text[k]); };
     unsigned char lead = byte(i);
-    std::size_t length = lead < 0x80 ? 1 : (lead >> 5) == 0x6 ? 2 : (lead >> 4) == 0xE ? 3
-                         : (lead >> 3) == 0x1E                ? 4 : 0;
+    std::size_t length = lead < 0x80           ? 1
+                         : (lead >> 5) == 0x6  ? 2
+                         : (lead >> 4) == 0xE  ? 3
+                         : (lead >> 3) == 0x1E ? 4
+                                               : 0;
     if (length == 1) {
         out = lead;
         return 1;

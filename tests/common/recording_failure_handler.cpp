@@ -16,13 +16,17 @@ void RecordingFailureHandler::onFailure() {
     failures_.push_back({kind(), text() ? text() : ""});
 }
 
-std::vector<RecordedFailure> takeFailures() { return failureRecorder().take(); }
+std::vector<RecordedFailure> takeFailures() {
+    return failureRecorder().take();
+}
 
 void PrintTo(const RecordedFailure& failure, std::ostream* os) {
     *os << failureKindName(failure.kind) << " \"" << failure.text << '"';
 }
 
-void ContractTest::SetUp() { takeFailures(); }
+void ContractTest::SetUp() {
+    takeFailures();
+}
 
 void ContractTest::TearDown() {
     EXPECT_EQ(takeFailures(), std::vector<RecordedFailure>{}) << "unexpected contract failures";

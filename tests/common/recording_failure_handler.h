@@ -36,8 +36,12 @@ RecordingFailureHandler& failureRecorder();
 // The contract failures recorded since the last call (or the start of the test).
 std::vector<RecordedFailure> takeFailures();
 
-inline RecordedFailure require(const char* text) { return {FailureKind::Require, text}; }
-inline RecordedFailure explicitFailure(const char* text) { return {FailureKind::Explicit, text}; }
+inline RecordedFailure require(const char* text) {
+    return {FailureKind::Require, text};
+}
+inline RecordedFailure explicitFailure(const char* text) {
+    return {FailureKind::Explicit, text};
+}
 
 void PrintTo(const RecordedFailure& failure, std::ostream* os);
 

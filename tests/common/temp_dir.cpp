@@ -14,7 +14,8 @@ namespace zq::testing {
 TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     // Test programs run in parallel under ctest; the random part keeps their folders apart.
-    auto stamp = std::chrono::steady_clock::now().time_since_epoch().count() ^ std::random_device{}();
+    auto stamp =
+        std::chrono::steady_clock::now().time_since_epoch().count() ^ std::random_device{}();
     for (int attempt = 0; attempt < 100; ++attempt) {
         path_ = std::filesystem::temp_directory_path() /
                 ("zq-test-" + std::to_string(stamp) + "-" + std::to_string(counter++));
@@ -29,7 +30,8 @@ TempDir::~TempDir() {
 }
 
 std::filesystem::path TempDir::write(const std::string& name, std::string_view bytes) const {
-    std::filesystem::path file = path_ / std::filesystem::path(std::u8string(name.begin(), name.end()));
+    std::filesystem::path file =
+        path_ / std::filesystem::path(std::u8string(name.begin(), name.end()));
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
     return file;

@@ -32,7 +32,8 @@ TEST_F(FileSysTest, OpensExistingFilesAndReportsMissingOnesOnlyWhenDemanded) {
     EXPECT_EQ(takeFailures(), (Failures{explicitFailure("OFileSys::openForRd")}));
 
     EXPECT_FALSE(OFileSys::exists(missing));
-    EXPECT_TRUE(OFileSys::exists(testing::toWide(dir.path()))) << "a directory's status can be read";
+    EXPECT_TRUE(OFileSys::exists(testing::toWide(dir.path())))
+        << "a directory's status can be read";
     std::FILE* file = open("a.bin", "abc");
     ASSERT_NE(file, nullptr);
     EXPECT_EQ(OFileSys::getFileSize(file), 3u);

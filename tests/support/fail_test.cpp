@@ -39,8 +39,7 @@ TEST_F(FailTest, RecordsKindTextAndNumbersUntilReset) {
     EXPECT_EQ(handler.text(), nullptr);
     EXPECT_EQ(handler.number1(), 0u);
     EXPECT_EQ(handler.number2(), 0xFFFFFFFFu);
-    EXPECT_EQ(takeFailures(),
-              (std::vector{explicitFailure("deadlock"), require("enough data")}));
+    EXPECT_EQ(takeFailures(), (std::vector{explicitFailure("deadlock"), require("enough data")}));
 }
 
 TEST_F(FailTest, RequireHandsBackTheCondition) {

@@ -112,9 +112,9 @@ TEST_F(MemPtrTest, BitViews) {
     MemPtr(bytes.data(), 2, 0x01);
     EXPECT_EQ(takeFailures(), (Failures{require("correct mask"), require("correct size")}));
 
-    view.subView(1, 1, 0x20);     // a bit view has no length
-    view.subView(8, 0, 0x20);     // no byte to hold the bit
-    bit.subView(0, 0, 0x40);      // not a bit of this bit view
+    view.subView(1, 1, 0x20);  // a bit view has no length
+    view.subView(8, 0, 0x20);  // no byte to hold the bit
+    bit.subView(0, 0, 0x40);   // not a bit of this bit view
     EXPECT_EQ(takeFailures(), Failures(3, require("correct mask")));
     EXPECT_TRUE(bit.subView(0, 0, 0x20).bitValue());
 }
@@ -148,7 +148,7 @@ TEST_F(MemPtrTest, CopyAndCompareNeedTheSameSize) {
     other[3] ^= 1;
     EXPECT_FALSE(target.equals(view));
 
-    MemPtr a = view.subView(0, 0, 0x02);  // 0x12: bit 1 set
+    MemPtr a = view.subView(0, 0, 0x02);    // 0x12: bit 1 set
     MemPtr b = target.subView(2, 0, 0x02);  // 0x56: bit 1 set
     MemPtr c = target.subView(0, 0, 0x01);  // 0x12: bit 0 clear
     EXPECT_TRUE(a.equals(b));

@@ -4,6 +4,8 @@
 namespace zq {
 
 void setLastError(std::uint32_t code);
-void setLastError(std::uint32_t code) { errno = static_cast<int>(code); }
+void setLastError(std::uint32_t code) {
+    errno = static_cast<int>(code);
+}
 
 }  // namespace zq

@@ -5,6 +5,8 @@
 namespace zq {
 
 void setLastError(std::uint32_t code);
-void setLastError(std::uint32_t code) { SetLastError(code); }
+void setLastError(std::uint32_t code) {
+    SetLastError(code);
+}
 
 }  // namespace zq

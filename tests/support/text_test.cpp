@@ -15,11 +15,11 @@ TEST(Text, Utf8RoundTripsThroughWideStrings) {
 }
 
 TEST(Text, InvalidUtf8BecomesReplacementCharacters) {
-    EXPECT_FALSE(isValidUtf8("\xE8\xE1"));          // "čá" in Windows-1250
-    EXPECT_FALSE(isValidUtf8("\xC0\x80"));          // overlong NUL
-    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));      // a surrogate
-    EXPECT_FALSE(isValidUtf8("abc\xC5"));           // cut sequence
-    EXPECT_TRUE(isValidUtf8("abc \xEF\xBF\xBD"));   // a genuine U+FFFD is valid
+    EXPECT_FALSE(isValidUtf8("\xE8\xE1"));         // "čá" in Windows-1250
+    EXPECT_FALSE(isValidUtf8("\xC0\x80"));         // overlong NUL
+    EXPECT_FALSE(isValidUtf8("\xED\xA0\x80"));     // a surrogate
+    EXPECT_FALSE(isValidUtf8("abc\xC5"));          // cut sequence
+    EXPECT_TRUE(isValidUtf8("abc \xEF\xBF\xBD"));  // a genuine U+FFFD is valid
     EXPECT_EQ(toUtf8(fromUtf8("a\xE8z")), "a\xEF\xBF\xBDz");
 }
 
