@@ -123,7 +123,9 @@ private:
 };
 
 std::optional<Values> readValues(const std::string& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so that a FIFO put in the file's place cannot stall the start-up; it is
+    // refused below like anything else that is not a regular file.
+    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     struct stat status {};
     if (fd.get() < 0 || ::fstat(fd.get(), &status) != 0 || !S_ISREG(status.st_mode) ||
         status.st_size > kMaxFileSize)

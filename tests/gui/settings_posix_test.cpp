@@ -115,6 +115,11 @@ TEST_F(SettingsFileTest, UnusablePlaces) {
     EXPECT_EQ(port(), 0);
     EXPECT_FALSE(settings().storeLastUpdateTime(1));
 
+    // A FIFO in the file's place must not block the reader.
+    std::filesystem::remove_all(file());
+    ASSERT_EQ(::mkfifo(file().c_str(), 0600), 0);
+    EXPECT_EQ(port(), 0);
+
     // "Trevik" is a file, so the directory cannot be made.
     std::filesystem::remove_all(dir.path() / "Trevik");
     std::ofstream(dir.path() / "Trevik") << "x";
