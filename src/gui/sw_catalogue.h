@@ -35,8 +35,8 @@ struct SwVersion {
 class SwCatalogue {
 public:
     static constexpr std::uint32_t kMaxVersions = 64;
-    // The longest line that may be followed by more of the file; the last line may not be
-    // longer either, so the buffer never needs more.
+    // A line that reaches this length with more of the file to come is refused, so a line
+    // holds at most 516 characters and only the file's last one 517; the buffer needs no more.
     static constexpr std::uint32_t kMaxLineLength = 517;
 
     // Reads the whole source; relative image names are checked against the current directory.
