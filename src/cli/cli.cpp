@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cli/cli_context.h"
+#include "cli/cmd_ports.h"
 #include "gui/app_version.h"
 #include "support/text.h"
 
@@ -15,7 +16,7 @@ namespace {
 
 // Subcommands, in the order --help lists them.
 constexpr CommandRegistrar kCommands[] = {
-    nullptr,  // keeps the array valid while no subcommand is registered
+    registerPortsCommand,
 };
 
 bool enterDirectory(const std::string& directory, std::ostream& err) {

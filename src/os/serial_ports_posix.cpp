@@ -36,10 +36,13 @@ std::string readFirstLine(const fs::path& file) {
 }
 
 // The driver's name, from the device's sysfs link ("ftdi_sio", "cdc_acm", "serial8250").
+// Since Linux 6.5 built-in ports sit on a generic serial-base driver called "port", which says
+// nothing to the operator.
 std::string driverName(const fs::path& sysTty, const std::string& name) {
     std::error_code error;
     fs::path driver = fs::read_symlink(sysTty / name / "device" / "driver", error);
-    return error ? std::string() : driver.filename().string();
+    if (error || driver.filename() == "port") return {};
+    return driver.filename().string();
 }
 
 // The 8250 driver creates ttyS0 to ttyS31 whether a UART is there or not; an empty one reports
