@@ -11,11 +11,15 @@
 
 namespace zq::cli {
 
+void registerVersionsCommand(CLI::App& app, CliContext& context);
+void registerPlatformsCommand(CLI::App& app, CliContext& context);
+
 namespace {
 
 // Subcommands, in the order --help lists them.
 constexpr CommandRegistrar kCommands[] = {
-    nullptr,  // keeps the array valid while no subcommand is registered
+    registerVersionsCommand,
+    registerPlatformsCommand,
 };
 
 bool enterDirectory(const std::string& directory, std::ostream& err) {
