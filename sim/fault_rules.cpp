@@ -25,9 +25,9 @@ constexpr std::array<std::pair<FaultKind, const char*>, 14> kKindNames{{
     {FaultKind::LatePower, "late-power"},
 }};
 
-constexpr std::array<const char*, 11> kOps{"any",  "channel", "connect", "erase",
-                                           "uploadinit", "write", "exec",    "cmd7",
-                                           "read", "idsearch", "idread"};
+constexpr std::array<const char*, 11> kOps{"any",        "channel",  "connect", "erase",
+                                           "uploadinit", "write",    "exec",    "cmd7",
+                                           "read",       "idsearch", "idread"};
 
 bool parseUnsigned(std::string_view text, std::uint64_t& value) {
     int base = 10;

@@ -20,7 +20,8 @@ std::string fileNameFor(Address start) {
 bool writeBytes(const std::filesystem::path& path, const std::vector<std::uint8_t>& bytes,
                 std::string& error) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.write(reinterpret_cast<const char*>(bytes.data()),
+              static_cast<std::streamsize>(bytes.size()));
     if (out) return true;
     error = "cannot write " + path.string();
     return false;

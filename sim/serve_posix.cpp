@@ -88,8 +88,9 @@ void Server::readAll() {
             sim_.input(buffer, static_cast<std::size_t>(n), clock_.now());
             continue;
         }
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
-        // EIO (pty without a slave) or end of file: the PC has closed the line.
+        // A serial device without data gives 0 rather than EAGAIN (VMIN 0, VTIME 0).
+        if (n == 0 || errno == EAGAIN || errno == EINTR) return;
+        // EIO: a pty whose slave nobody holds open; the PC has closed the line.
         if (!hungUp_) sim_.hangup(clock_.now());
         hungUp_ = true;
         return;

@@ -12,8 +12,8 @@ namespace zq::sim {
 
 // Everything the command line of kvsb-sim sets.
 struct SimConfig {
-    std::uint32_t plidA = 0x10000001;  // channel 0
-    std::uint32_t plidB = 0x10000001;  // channel 1
+    std::uint32_t plidA = 0x10000001;     // channel 0
+    std::uint32_t plidB = 0x10000001;     // channel 1
     std::optional<std::uint32_t> l2plid;  // what the daemons report; default: their L1 plID
     bool secondModule = false;
     std::uint32_t plidSecond = 0x10000001;

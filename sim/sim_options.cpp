@@ -140,9 +140,12 @@ std::optional<int> parseOptions(int argc, const char* const* argv, SimConfig& co
     assign(plidSecond, config.plidSecond);
     if (!l2plid.empty()) assign(l2plid, config.l2plid.emplace());
     std::uint64_t ms = 0;
-    if (!powerMs.empty() && parseNumber(powerMs, ms)) config.powerOnDelay = millis(static_cast<std::int64_t>(ms));
-    if (!eraseMs.empty() && parseNumber(eraseMs, ms)) config.eraseTime = millis(static_cast<std::int64_t>(ms));
-    if (!idleMs.empty() && parseNumber(idleMs, ms)) config.idleTime = millis(static_cast<std::int64_t>(ms));
+    if (!powerMs.empty() && parseNumber(powerMs, ms))
+        config.powerOnDelay = millis(static_cast<std::int64_t>(ms));
+    if (!eraseMs.empty() && parseNumber(eraseMs, ms))
+        config.eraseTime = millis(static_cast<std::int64_t>(ms));
+    if (!idleMs.empty() && parseNumber(idleMs, ms))
+        config.idleTime = millis(static_cast<std::int64_t>(ms));
     assign(eraseSteps, config.eraseSteps);
     assign(replyType, config.channelReplyType);
     assign(baud, config.baud);

@@ -76,7 +76,8 @@ void SparseMemory::forget(Span span) {
         Page& page = it->second;
         Address from = std::max(span.start, it->first);
         Address to = std::min(span.end(), it->first + kPageSize);
-        for (Address a = from; a < to; ++a) page.written.reset(static_cast<std::size_t>(a - it->first));
+        for (Address a = from; a < to; ++a)
+            page.written.reset(static_cast<std::size_t>(a - it->first));
         it = page.written.none() ? pages_.erase(it) : std::next(it);
     }
 }
@@ -87,7 +88,8 @@ void SparseMemory::forgetAll() {
 
 bool SparseMemory::isWritten(Address address) const {
     auto it = pages_.find(address - address % kPageSize);
-    return it != pages_.end() && it->second.written.test(static_cast<std::size_t>(address % kPageSize));
+    return it != pages_.end() &&
+           it->second.written.test(static_cast<std::size_t>(address % kPageSize));
 }
 
 std::uint8_t SparseMemory::read(Address address, std::uint8_t background) const {

@@ -10,7 +10,8 @@ namespace {
 
 std::uint32_t u32At(const Bytes& m, std::size_t at) {
     return static_cast<std::uint32_t>(m[at]) | static_cast<std::uint32_t>(m[at + 1]) << 8 |
-           static_cast<std::uint32_t>(m[at + 2]) << 16 | static_cast<std::uint32_t>(m[at + 3]) << 24;
+           static_cast<std::uint32_t>(m[at + 2]) << 16 |
+           static_cast<std::uint32_t>(m[at + 3]) << 24;
 }
 
 std::uint16_t u16At(const Bytes& m, std::size_t at) {
@@ -64,16 +65,26 @@ bool allowedAt(int level, std::uint8_t opcode) {
 
 std::uint8_t replyOpcode(std::uint8_t request) {
     switch (request) {
-        case op::kConnect: return 0xFE;
-        case op::kErase: return 0xFD;
-        case op::kUploadInit: return 0xFC;
-        case op::kWrite: return 0xFB;
-        case op::kExec: return 0xFA;
-        case op::kCmd7: return 0xF9;
-        case op::kRead: return 0xF8;
-        case op::kIdSearch: return 0xF6;
-        case op::kIdRead: return 0xF5;
-        default: return op::kReject;
+        case op::kConnect:
+            return 0xFE;
+        case op::kErase:
+            return 0xFD;
+        case op::kUploadInit:
+            return 0xFC;
+        case op::kWrite:
+            return 0xFB;
+        case op::kExec:
+            return 0xFA;
+        case op::kCmd7:
+            return 0xF9;
+        case op::kRead:
+            return 0xF8;
+        case op::kIdSearch:
+            return 0xF6;
+        case op::kIdRead:
+            return 0xF5;
+        default:
+            return op::kReject;
     }
 }
 
@@ -174,8 +185,8 @@ void TargetModule::handle(const Bytes& m, const CommandFaults& faults) {
     }
     std::uint8_t opcode = m.empty() ? 0 : m[0];
     if (!good) return answerReject(opcode, reject::kMalformed, "message crc");
-    std::size_t expected = opcode == op::kWrite ? (m.size() >= 10 ? u16At(m, 6) + 10u : 0)
-                                                : requestSize(opcode);
+    std::size_t expected =
+        opcode == op::kWrite ? (m.size() >= 10 ? u16At(m, 6) + 10u : 0) : requestSize(opcode);
     if (!allowedAt(level_, opcode)) return answerReject(opcode, reject::kUnknown, "not at level");
     if (m.size() != expected || (opcode == op::kWrite && expected > kMaxWriteLength + 10))
         return answerReject(opcode, reject::kMalformed, "message size");
@@ -186,16 +197,26 @@ void TargetModule::handle(const Bytes& m, const CommandFaults& faults) {
     if (faults.status) return answerWithStatus(m, *faults.status);
 
     switch (opcode) {
-        case op::kConnect: return doConnect();
-        case op::kErase: return doErase(m, faults.doubleProgress);
-        case op::kUploadInit: return doUploadInit(m);
-        case op::kWrite: return doWrite(m);
-        case op::kExec: return doExec(m);
-        case op::kCmd7: return answer({0xF9, status::kOk}, {});
-        case op::kRead: return doRead(m);
-        case op::kIdSearch: return doIdSearch(m);
-        case op::kIdRead: return doIdRead(m);
-        default: return answerReject(opcode, reject::kUnknown, "unknown");
+        case op::kConnect:
+            return doConnect();
+        case op::kErase:
+            return doErase(m, faults.doubleProgress);
+        case op::kUploadInit:
+            return doUploadInit(m);
+        case op::kWrite:
+            return doWrite(m);
+        case op::kExec:
+            return doExec(m);
+        case op::kCmd7:
+            return answer({0xF9, status::kOk}, {});
+        case op::kRead:
+            return doRead(m);
+        case op::kIdSearch:
+            return doIdSearch(m);
+        case op::kIdRead:
+            return doIdRead(m);
+        default:
+            return answerReject(opcode, reject::kUnknown, "unknown");
     }
 }
 

@@ -32,11 +32,11 @@ inline constexpr std::uint8_t kReject = 0xF7;
 // the simulator's own (the program only distinguishes 1 from the rest).
 namespace status {
 inline constexpr std::uint8_t kOk = 0x01;
-inline constexpr std::uint8_t kNotInMap = 0x02;     // outside the map, or the wrong kind of range
-inline constexpr std::uint8_t kNotErased = 0x03;    // flash byte not erased (or holds other data)
-inline constexpr std::uint8_t kOutsideBlock = 0x04; // WRITE outside the announced block
-inline constexpr std::uint8_t kNoCode = 0x05;       // EXEC where nothing was uploaded
-inline constexpr std::uint8_t kFailed = 0xFF;       // the short error form of READ, IDREAD, IDSEARCH
+inline constexpr std::uint8_t kNotInMap = 0x02;      // outside the map, or the wrong kind of range
+inline constexpr std::uint8_t kNotErased = 0x03;     // flash byte not erased (or holds other data)
+inline constexpr std::uint8_t kOutsideBlock = 0x04;  // WRITE outside the announced block
+inline constexpr std::uint8_t kNoCode = 0x05;        // EXEC where nothing was uploaded
+inline constexpr std::uint8_t kFailed = 0xFF;  // the short error form of READ, IDREAD, IDSEARCH
 }  // namespace status
 
 // Why a request was answered with REJECT (the byte after the rejected opcode).
@@ -74,9 +74,9 @@ struct CommandFaults {
 };
 
 struct ModuleSetup {
-    std::string name;        // "ch0", "ch1", "ch1-second"
+    std::string name;  // "ch0", "ch1", "ch1-second"
     int channel = 1;
-    std::uint32_t plID = 0;  // what the boot loader reports
+    std::uint32_t plID = 0;    // what the boot loader reports
     std::uint32_t l2plID = 0;  // what the daemon reports
     SimTime eraseTime = millis(1000);
     unsigned eraseSteps = 10;

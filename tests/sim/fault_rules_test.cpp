@@ -52,9 +52,8 @@ TEST(FaultRulesTest, ParsesKindsFiltersAndParameters) {
 }
 
 TEST(FaultRulesTest, SelectorsHitTheFramesTheyName) {
-    FaultPlan plan({parse("nak,on=write,n=2"), parse("lost-reply,every=3"),
-                    parse("silence,on=erase,n=2")},
-                   1);
+    FaultPlan plan(
+        {parse("nak,on=write,n=2"), parse("lost-reply,every=3"), parse("silence,on=erase,n=2")}, 1);
     FrameFacts write{"write", 1, 1};
     FrameFacts erase{"erase", 2, 1};
     EXPECT_EQ(plan.hit(FaultKind::Nak, write), nullptr);

@@ -76,7 +76,8 @@ public:
     std::string rest() {
         std::string text;
         char buffer[512];
-        for (ssize_t n; (n = read(out_, buffer, sizeof buffer)) > 0;) text.append(buffer, static_cast<std::size_t>(n));
+        for (ssize_t n; (n = read(out_, buffer, sizeof buffer)) > 0;)
+            text.append(buffer, static_cast<std::size_t>(n));
         return text;
     }
 
@@ -111,7 +112,9 @@ public:
         fd_ = -1;
     }
 
-    void send(const Bytes& bytes) { ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size())); }
+    void send(const Bytes& bytes) {
+        ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
 
     // Reads until a frame has come, for at most two seconds.
     std::vector<Incoming> awaitFrame() {
@@ -178,9 +181,10 @@ TEST(KvsbSimProcessTest, ServesAPacedExchangeOnAPtyAndReportsIt) {
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
     EXPECT_EQ(fileOf(std::filesystem::path(dump) / "ch1" / "00400000.bin"), "\x10\x20\x30");
     std::string lines = fileOf(trace);
-    EXPECT_NE(lines.find("\"op\":\"WRITE\",\"ch\":1,\"level\":1,\"opcode\":4,\"addr\":\"0x00400000\","
-                         "\"len\":3,\"attempt\":1"),
-              std::string::npos)
+    EXPECT_NE(
+        lines.find("\"op\":\"WRITE\",\"ch\":1,\"level\":1,\"opcode\":4,\"addr\":\"0x00400000\","
+                   "\"len\":3,\"attempt\":1"),
+        std::string::npos)
         << lines;
 }
 
@@ -204,6 +208,33 @@ TEST(KvsbSimProcessTest, StopsOnSigtermAndOnceWhenThePcLetsGo) {
         port.closeNow();
         EXPECT_EQ(sim.wait(), 0);
     }
+}
+
+TEST(KvsbSimProcessTest, ServesAnExistingSerialDevice) {
+    // A pty's slave stands in for the device; the test holds the master, as the far machine of
+    // a null-modem cable would hold its own port.
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::string device = ptsname(master);
+    SimProcess sim({"--device", device, "--exit-after", "1"});
+    EXPECT_EQ(sim.path(), device);
+    Bytes frame = testing::channelFrame(0);
+    ASSERT_EQ(write(master, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+    testing::AdapterReader reader;
+    std::vector<Incoming> in;
+    for (int i = 0; i < 40 && in.empty(); ++i) {
+        pollfd pfd{master, POLLIN, 0};
+        if (poll(&pfd, 1, 50) <= 0) continue;
+        std::uint8_t buffer[256];
+        ssize_t n = read(master, buffer, sizeof buffer);
+        if (n > 0) reader.feed(Bytes(buffer, buffer + n), in);
+    }
+    ASSERT_EQ(in.size(), 1u);
+    EXPECT_EQ(in[0].message, Bytes({'S', 'T', 'A', 'R', 'T', '\r', '\n', 'G'}));
+    EXPECT_EQ(sim.wait(), 0);
+    close(master);
 }
 
 TEST(KvsbSimProcessTest, HelpDocumentsTheFaultRulesAndBadRulesAreRefused) {

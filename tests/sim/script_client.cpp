@@ -12,7 +12,8 @@ void putLe(Bytes& out, std::uint32_t value, int width) {
 
 std::uint32_t getLe(const Bytes& in, std::size_t at, int width) {
     std::uint32_t value = 0;
-    for (int i = width - 1; i >= 0; --i) value = value << 8 | in.at(at + static_cast<std::size_t>(i));
+    for (int i = width - 1; i >= 0; --i)
+        value = value << 8 | in.at(at + static_cast<std::size_t>(i));
     return value;
 }
 
@@ -73,8 +74,8 @@ Bytes pcFrame(std::uint8_t address, const Bytes& data) {
         if (b == 0x10) frame.push_back(0x10);
     }
     crc = crc16ArcUpdate(crc, 0x03);
-    frame.insert(frame.end(), {0x10, 0x03, static_cast<std::uint8_t>(crc),
-                               static_cast<std::uint8_t>(crc >> 8)});
+    frame.insert(frame.end(),
+                 {0x10, 0x03, static_cast<std::uint8_t>(crc), static_cast<std::uint8_t>(crc >> 8)});
     return frame;
 }
 

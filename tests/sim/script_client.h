@@ -31,9 +31,9 @@ Bytes channelFrame(int channel);
 // One thing the adapter sent.
 struct Incoming {
     enum Kind { Ack, Nak, Frame, BadFrame } kind = Ack;
-    int type = -1;     // packet type of a frame
-    Bytes message;     // the message inside the packet
-    std::string why;   // BadFrame: "crc", "header", "xor", "short", "escape"
+    int type = -1;    // packet type of a frame
+    Bytes message;    // the message inside the packet
+    std::string why;  // BadFrame: "crc", "header", "xor", "short", "escape"
     bool messageCrcGood = false;
 };
 

@@ -29,10 +29,18 @@ std::string kinds(const std::vector<Incoming>& in) {
     for (const Incoming& i : in) {
         if (!text.empty()) text += ' ';
         switch (i.kind) {
-            case Incoming::Ack: text += "ACK"; break;
-            case Incoming::Nak: text += "NAK"; break;
-            case Incoming::Frame: text += i.messageCrcGood ? "FRAME" : "FRAME(bad message crc)"; break;
-            case Incoming::BadFrame: text += "BAD(" + i.why + ")"; break;
+            case Incoming::Ack:
+                text += "ACK";
+                break;
+            case Incoming::Nak:
+                text += "NAK";
+                break;
+            case Incoming::Frame:
+                text += i.messageCrcGood ? "FRAME" : "FRAME(bad message crc)";
+                break;
+            case Incoming::BadFrame:
+                text += "BAD(" + i.why + ")";
+                break;
         }
     }
     return text;

@@ -30,7 +30,8 @@ SimConfig quickConfig(std::uint32_t plID = 0x10000001) {
 
 Bytes pattern(std::size_t size, std::uint8_t seed) {
     Bytes data(size);
-    for (std::size_t i = 0; i < size; ++i) data[i] = static_cast<std::uint8_t>(seed + i * 13 + (i >> 8));
+    for (std::size_t i = 0; i < size; ++i)
+        data[i] = static_cast<std::uint8_t>(seed + i * 13 + (i >> 8));
     return data;
 }
 
@@ -53,8 +54,8 @@ std::string asText(const Bytes& bytes) {
                << offset + expected.size();
     for (std::size_t i = 0; i < expected.size(); ++i)
         if (static_cast<std::uint8_t>(text[offset + i]) != expected[i])
-            return ::testing::AssertionFailure() << file.filename() << " differs at offset "
-                                                 << offset + i;
+            return ::testing::AssertionFailure()
+                   << file.filename() << " differs at offset " << offset + i;
     return ::testing::AssertionSuccess();
 }
 
@@ -74,12 +75,14 @@ void expectOk(const Bytes& reply, std::uint8_t opcode, const char* what) {
 
 // UPLOADINIT and WRITEs of at most 496 bytes, as the program loads a block.
 void load(SimHarness& h, std::uint32_t address, const Bytes& data) {
-    expectOk(h.command(testing::uploadInitRequest(address, static_cast<std::uint32_t>(data.size()))),
-             0xFC, "UPLOADINIT");
+    expectOk(
+        h.command(testing::uploadInitRequest(address, static_cast<std::uint32_t>(data.size()))),
+        0xFC, "UPLOADINIT");
     for (std::size_t at = 0; at < data.size(); at += 496) {
         Bytes chunk(data.begin() + static_cast<long>(at),
                     data.begin() + static_cast<long>(std::min(data.size(), at + 496)));
-        Bytes reply = h.command(testing::writeRequest(address + static_cast<std::uint32_t>(at), chunk));
+        Bytes reply =
+            h.command(testing::writeRequest(address + static_cast<std::uint32_t>(at), chunk));
         expectOk(reply, 0xFB, "WRITE");
         EXPECT_EQ(reply.size(), 10u);
     }
@@ -338,7 +341,8 @@ TEST(SimulatorTest, ReplyFormsOfTheOtherCommands) {
     expectOk(read, 0xF8, "READ");
     EXPECT_EQ(read.size(), 18u);
     const Bytes daemon = pattern(16, 1);
-    EXPECT_EQ(Bytes(read.begin() + 8, read.begin() + 16), Bytes(daemon.begin() + 4, daemon.begin() + 12));
+    EXPECT_EQ(Bytes(read.begin() + 8, read.begin() + 16),
+              Bytes(daemon.begin() + 4, daemon.begin() + 12));
     Bytes tooLong = h.command(testing::readRequest(0x00000000, 494));
     EXPECT_EQ(tooLong.size(), 10u);
     EXPECT_EQ(tooLong[1], 0xFF);
