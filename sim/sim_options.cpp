@@ -87,42 +87,61 @@ std::optional<int> parseOptions(int argc, const char* const* argv, SimConfig& co
     constexpr std::uint64_t kU32 = 0xFFFFFFFFu;
 
     app.add_option("--plid", plid, "Platform identifier of every module (default 0x10000001)")
-        ->check(numberIn(0, kU32));
+        ->check(numberIn(0, kU32))
+        ->option_text("ID");
     app.add_option("--plid-a", plidA, "Platform identifier of the module on channel 0")
-        ->check(numberIn(0, kU32));
+        ->check(numberIn(0, kU32))
+        ->option_text("ID");
     app.add_option("--plid-b", plidB, "Platform identifier of the module on channel 1")
-        ->check(numberIn(0, kU32));
+        ->check(numberIn(0, kU32))
+        ->option_text("ID");
     app.add_option("--l2-plid", l2plid, "What the daemons report at CONNECT level 2")
-        ->check(numberIn(0, kU32));
+        ->check(numberIn(0, kU32))
+        ->option_text("ID");
     app.add_flag("--second-module", config.secondModule,
                  "Channel 1 reaches a second module after the first one's burn (left/right unit)");
     app.add_option("--plid-second", plidSecond, "Platform identifier of the second module")
-        ->check(numberIn(0, kU32));
+        ->check(numberIn(0, kU32))
+        ->option_text("ID");
     app.add_option("--power-on-ms", powerMs,
                    "Delay from a module's first CONNECT to its power-on (default 200)")
-        ->check(numberIn(0, 3600000));
+        ->check(numberIn(0, 3600000))
+        ->option_text("MS");
     app.add_option("--erase-ms", eraseMs, "Duration of one ERASE (default 1000)")
-        ->check(numberIn(0, 3600000));
+        ->check(numberIn(0, 3600000))
+        ->option_text("MS");
     app.add_option("--erase-steps", eraseSteps, "Progress replies per ERASE (default 10)")
-        ->check(numberIn(1, 100));
+        ->check(numberIn(1, 100))
+        ->option_text("N");
     app.add_option("--channel-reply-type", replyType,
                    "Packet type of the channel switch answer, 7 or 4 (default 7)")
-        ->check(CLI::IsMember({"4", "7"}));
+        ->check(CLI::IsMember({"4", "7"}))
+        ->option_text("4|7");
     app.add_option("--baud", baud, "Pace both directions as an 8N1 line at this rate")
-        ->check(numberIn(50, 100000000));
-    app.add_option("--fault", faults, "A fault rule (see below); repeatable")->take_all();
+        ->check(numberIn(50, 100000000))
+        ->option_text("RATE");
+    app.add_option("--fault", faults, "A fault rule (see below); repeatable")
+        ->take_all()
+        ->option_text("RULE");
     app.add_option("--seed", seed, "Seed of the probabilistic fault rules (default 1)")
-        ->check(numberIn(0, UINT64_MAX));
+        ->check(numberIn(0, UINT64_MAX))
+        ->option_text("N");
     app.add_flag("--once", config.once,
                  "Exit when the PC closes the line after its first run (or --idle-ms passes)");
     app.add_option("--exit-after", exitAfter, "Exit after serving this many frames")
-        ->check(numberIn(1, UINT64_MAX));
+        ->check(numberIn(1, UINT64_MAX))
+        ->option_text("N");
     app.add_option("--idle-ms", idleMs, "With --once: also end after this long without a byte")
-        ->check(numberIn(1, 86400000));
-    app.add_option("--link", config.link, "Also make FILE a symlink to the terminal");
-    app.add_option("--device", config.device, "Serve this serial device instead of a pty");
-    app.add_option("--trace", config.tracePath, "Write one JSON line per request and reply");
-    app.add_option("--dump", config.dumpDir, "At exit, write each module's memory into DIR");
+        ->check(numberIn(1, 86400000))
+        ->option_text("MS");
+    app.add_option("--link", config.link, "Also make FILE a symlink to the terminal")
+        ->option_text("FILE");
+    app.add_option("--device", config.device, "Serve this serial device instead of a pty")
+        ->option_text("PATH");
+    app.add_option("--trace", config.tracePath, "Write one JSON line per request and reply")
+        ->option_text("FILE");
+    app.add_option("--dump", config.dumpDir, "At exit, write each module's memory into DIR")
+        ->option_text("DIR");
     app.add_flag("--summary", config.summary, "Print frame, byte and wire-time counts at exit");
 
     try {
