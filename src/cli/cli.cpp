@@ -6,6 +6,7 @@
 #include <system_error>
 
 #include "cli/cli_context.h"
+#include "cli/cmd_ports.h"
 #include "gui/app_version.h"
 #include "support/text.h"
 
@@ -20,6 +21,7 @@ namespace {
 constexpr CommandRegistrar kCommands[] = {
     registerVersionsCommand,
     registerPlatformsCommand,
+    registerPortsCommand,
 };
 
 bool enterDirectory(const std::string& directory, std::ostream& err) {
