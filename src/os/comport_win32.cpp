@@ -131,6 +131,17 @@ void cancelPending(HANDLE handle, OVERLAPPED& overlapped) {
     GetOverlappedResult(handle, &overlapped, &ignored, TRUE);
 }
 
+// A WaitCommEvent left pending when the receive thread leaves, by a stop or by a throw, is
+// cancelled, so the next reception finds rxOverlapped free.
+struct PendingWait {
+    HANDLE handle;
+    OVERLAPPED& overlapped;
+    bool pending = false;
+    ~PendingWait() {
+        if (pending) cancelPending(handle, overlapped);
+    }
+};
+
 // Completes an overlapped read; false (with the system error set) when it failed.
 bool finishRead(HANDLE handle, OVERLAPPED& overlapped, BOOL started, DWORD& n) {
     if (started) return true;
@@ -150,7 +161,7 @@ void ComPort::receiveLoop() {
 
     std::uint8_t scratch[kScratchSize];
     bool polling = false;
-    bool waitPending = false;
+    PendingWait wait{handle, overlapped};
     while (!rxStop_) {
         DWORD mask = 0;
         if (polling) {
@@ -167,7 +178,7 @@ void ComPort::receiveLoop() {
                 continue;
             }
             if (error != ERROR_IO_PENDING) throw new CVyjimkaGLE(kReadFailed);
-            waitPending = true;
+            wait.pending = true;
             // stopRx may have signalled the event before WaitCommEvent reset it.
             if (rxStop_) break;
             if (WaitForSingleObject(overlapped.hEvent, INFINITE) != WAIT_OBJECT_0)
@@ -179,7 +190,7 @@ void ComPort::receiveLoop() {
                 polling = true;
                 mask = 0;
             }
-            waitPending = false;
+            wait.pending = false;
         }
         if (rxStop_) break;
 
@@ -211,7 +222,6 @@ void ComPort::receiveLoop() {
                 storeReceived(n);
         }
     }
-    if (waitPending) cancelPending(handle, overlapped);
 }
 
 void ComPort::writeBlock() {

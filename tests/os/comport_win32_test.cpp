@@ -109,6 +109,15 @@ TEST_F(ComPortWin32Test, EchoThroughARealPort) {
     }
     EXPECT_EQ(received.substr(0, 5), "again");
     port.stopRx();
+
+    // A reception in flush mode: the echo is announced by the 200 ms flush.
+    port.startRx(buffer, 100, RxMode::CompleteOrFlush);
+    port.send(reinterpret_cast<const std::uint8_t*>("hello"), 5);
+    auto flushed = queue.waitFor(10s);
+    ASSERT_TRUE(flushed.has_value());
+    EXPECT_EQ(*flushed, (Notification{WM_COM_RXDATA, 5, 0}));
+    EXPECT_EQ(received.substr(0, 5), "hello");
+    port.stopRx();
     port.stopTx();
 }
 

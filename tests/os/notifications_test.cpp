@@ -118,16 +118,5 @@ TEST(Notifications, ReplacingThePosterWaitsForAPostInProgress) {
     EXPECT_TRUE(finishedWhenReplaced) << "the old poster could have been destroyed mid-post";
 }
 
-TEST(Notifications, WaitingConsumerWakesOnPost) {
-    NotificationQueue queue;
-    ScopedNotificationPoster installed(queue);
-    std::thread worker([] {
-        std::this_thread::sleep_for(5ms);
-        postRxData(3);
-    });
-    EXPECT_EQ(queue.wait(), (Notification{WM_COM_RXDATA, 3, 0}));
-    worker.join();
-}
-
 }  // namespace
 }  // namespace zq
