@@ -20,7 +20,7 @@ ctest --preset asan
 step "Windows cross build (mingw-w64), tests under Wine"
 cmake --preset mingw > /dev/null
 cmake --build --preset mingw
-. scripts/wine-env.sh build/mingw
+. scripts/wine-env.sh
 status=0
 ctest --preset mingw || status=$?
 wineserver -k || true

@@ -1,8 +1,8 @@
 #!/bin/sh
 # Prepares the Wine prefix of a cross build folder once and keeps a wine server alive so
 # every test program starts in a tenth of a second instead of one second.
-# Usage: . scripts/wine-env.sh build/mingw
-ZQ_WINE_BUILD="$1"
+# Usage: . scripts/wine-env.sh   (or ZQ_WINE_BUILD=build/other . scripts/wine-env.sh)
+ZQ_WINE_BUILD="${ZQ_WINE_BUILD:-${1:-build/mingw}}"
 WINEPREFIX="$(cd "$ZQ_WINE_BUILD" && pwd)/wineprefix"
 WINEDEBUG=-all
 # No Mono or Gecko installers: console test programs need neither, and they would wait.
