@@ -223,9 +223,10 @@ bool ElfImageReader::readSymbols() {
         sym.info = r.getU8(12);
         sym.other = r.getU8(13);
         sym.shndx = r.getU16(14, kBigEndian);
-        if (!nameAt(symbolNames_, sym.name, sym.nameText)) return refuse(kBadStrtab);
         symbols_.push_back(sym);
     }
+    for (Symbol& sym : symbols_)
+        if (!nameAt(symbolNames_, sym.name, sym.nameText)) return refuse(kBadStrtab);
     return true;
 }
 
