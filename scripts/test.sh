@@ -17,6 +17,9 @@ cmake --preset asan > /dev/null
 cmake --build --preset asan
 ctest --preset asan
 
+step "Fuzzing the image readers (clang, libFuzzer, ASan + UBSan)"
+scripts/fuzz.sh 25
+
 step "Windows cross build (mingw-w64), tests under Wine"
 cmake --preset mingw > /dev/null
 cmake --build --preset mingw
