@@ -11,11 +11,13 @@
 
 namespace zq::cli {
 
+void registerInfoCommand(CLI::App& app, CliContext& context);
+
 namespace {
 
 // Subcommands, in the order --help lists them.
 constexpr CommandRegistrar kCommands[] = {
-    nullptr,  // keeps the array valid while no subcommand is registered
+    registerInfoCommand,
 };
 
 bool enterDirectory(const std::string& directory, std::ostream& err) {
