@@ -42,4 +42,12 @@ function(zq_add_gtest name)
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60
       PROPERTIES TIMEOUT 120 LABELS "${ARG_LABELS}")
   endif()
+  # Programs labelled "threads" also build as one target, so the ThreadSanitizer run of the
+  # test command builds only them: cmake --build --preset tsan --target zq_thread_tests
+  if("threads" IN_LIST ARG_LABELS)
+    if(NOT TARGET zq_thread_tests)
+      add_custom_target(zq_thread_tests)
+    endif()
+    add_dependencies(zq_thread_tests ${name})
+  endif()
 endfunction()

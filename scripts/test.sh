@@ -17,6 +17,11 @@ cmake --preset asan > /dev/null
 cmake --build --preset asan
 ctest --preset asan
 
+step "ThreadSanitizer: the worker threads' tests (label threads)"
+cmake --preset tsan > /dev/null
+cmake --build --preset tsan --target zq_thread_tests
+ctest --preset tsan -L threads
+
 step "Fuzzing the image readers (clang, libFuzzer, ASan + UBSan)"
 scripts/fuzz.sh 25
 

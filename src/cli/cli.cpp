@@ -6,17 +6,23 @@
 #include <system_error>
 
 #include "cli/cli_context.h"
+#include "cli/cmd_ports.h"
 #include "gui/app_version.h"
 #include "support/text.h"
 
 namespace zq::cli {
 
+void registerVersionsCommand(CLI::App& app, CliContext& context);
+void registerPlatformsCommand(CLI::App& app, CliContext& context);
 void registerInfoCommand(CLI::App& app, CliContext& context);
 
 namespace {
 
 // Subcommands, in the order --help lists them.
 constexpr CommandRegistrar kCommands[] = {
+    registerVersionsCommand,
+    registerPlatformsCommand,
+    registerPortsCommand,
     registerInfoCommand,
 };
 

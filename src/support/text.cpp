@@ -40,6 +40,8 @@ std::size_t decodeOne(std::string_view text, std::size_t i, char32_t& out) {
     return valid ? length : 1;
 }
 
+}  // namespace
+
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);
@@ -57,8 +59,6 @@ void appendUtf8(std::string& out, char32_t cp) {
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
-
-}  // namespace
 
 std::string vformatText(const char* format, std::va_list args) {
     std::va_list copy;

@@ -19,6 +19,9 @@ std::wstring fromUtf8(std::string_view text);
 
 bool isValidUtf8(std::string_view text);
 
+// Appends one code point in UTF-8.
+void appendUtf8(std::string& out, char32_t codePoint);
+
 // The first maxChars characters (code points) of a UTF-8 text.
 std::string utf8Prefix(std::string_view text, std::size_t maxChars);
 

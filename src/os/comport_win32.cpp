@@ -1,0 +1,246 @@
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+
+#include "os/comport.h"
+#include "os/notifications.h"
+#include "os/serial_ports.h"
+#include "support/fail.h"
+#include "support/text.h"
+#include "support/vyjimka.h"
+
+namespace zq {
+
+namespace {
+
+// String codes (text = code + 109).
+constexpr std::uint32_t kOpenFailed = 1;       // 110
+constexpr std::uint32_t kBadPort = 2;          // 111
+constexpr std::uint32_t kWriteFailed = 3;      // 112
+constexpr std::uint32_t kWriteIncomplete = 4;  // 113 "%d"
+constexpr std::uint32_t kReadFailed = 5;       // 114
+constexpr std::uint32_t kReadWaitFailed = 6;   // 115 "%d"
+
+constexpr DWORD kInputQueue = 16;
+constexpr DWORD kOutputQueue = 1024;
+constexpr DWORD kScratchSize = 1024;
+// Under Wine a pseudo-terminal's WaitCommEvent ends at once with ERROR_OPERATION_ABORTED and
+// never reports EV_RXCHAR; the receive thread then asks ClearCommError this often instead.
+constexpr DWORD kPollFallbackMs = 1;
+
+void closeIfSet(HANDLE& handle) {
+    if (handle != nullptr) CloseHandle(handle);
+    handle = nullptr;
+}
+
+}  // namespace
+
+struct ComPort::Native {
+    unsigned portNumber = 0;
+    HANDLE handle = nullptr;  // none until open succeeds
+    OVERLAPPED txOverlapped{};
+    OVERLAPPED rxOverlapped{};
+};
+
+ComPort::Native* ComPort::createNative(const std::string& port) {
+    auto* native = new Native;
+    native->portNumber = comPortNumber(port);
+    return native;
+}
+
+void ComPort::NativeDeleter::operator()(Native* native) const {
+    delete native;
+}
+
+void ComPort::open() {
+    Native& native = *native_;
+    if (native.portNumber == 0 || native.portNumber > 16) throw new CVyjimkaN(kBadPort);
+    if (!require(native.handle == nullptr, "expected state")) return;
+
+    // The device namespace prefix: without it CreateFile knows only COM1 to COM9.
+    std::wstring device = fromUtf8("\\\\.\\" + comPortName(native.portNumber));
+    HANDLE handle = CreateFileW(device.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                OPEN_EXISTING, FILE_FLAG_OVERLAPPED, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) throw new CVyjimkaGLE(kOpenFailed);
+    native.handle = handle;
+
+    // Every read returns at once with whatever the driver holds.
+    COMMTIMEOUTS timeouts{};
+    timeouts.ReadIntervalTimeout = MAXDWORD;
+
+    DCB dcb{};
+    dcb.DCBlength = sizeof(DCB);
+    dcb.BaudRate = baudRate_;
+    dcb.fBinary = 1;
+    dcb.fDtrControl = DTR_CONTROL_DISABLE;
+    dcb.fRtsControl = RTS_CONTROL_DISABLE;
+    dcb.fAbortOnError = 1;
+    dcb.ByteSize = 8;
+    dcb.Parity = NOPARITY;
+    dcb.StopBits = ONESTOPBIT;
+
+    DWORD errors = 0;
+    bool ok = SetCommTimeouts(handle, &timeouts) && SetCommState(handle, &dcb) &&
+              SetupComm(handle, kInputQueue, kOutputQueue);
+    if (ok) {
+        native.txOverlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ok = native.txOverlapped.hEvent != nullptr;
+    }
+    if (ok) {
+        native.rxOverlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ok = native.rxOverlapped.hEvent != nullptr;
+    }
+    ok = ok && ClearCommError(handle, &errors, nullptr) && SetCommMask(handle, EV_RXCHAR | EV_ERR);
+    if (!ok) {
+        // The exception takes the system error first; closing could change it. A port that
+        // failed half-way is closed again, so a later open starts afresh.
+        CVyjimka* e = new CVyjimkaGLE(kOpenFailed);
+        closePort();
+        throw e;
+    }
+}
+
+void ComPort::closePort() {
+    Native& native = *native_;
+    closeIfSet(native.handle);
+    closeIfSet(native.txOverlapped.hEvent);
+    closeIfSet(native.rxOverlapped.hEvent);
+}
+
+void ComPort::wakeRx() {
+    if (native_->rxOverlapped.hEvent != nullptr) SetEvent(native_->rxOverlapped.hEvent);
+}
+
+void ComPort::wakeTx() {
+    if (native_->txOverlapped.hEvent != nullptr) SetEvent(native_->txOverlapped.hEvent);
+}
+
+void ComPort::clearLineErrors() {
+    DWORD errors = 0;
+    if (native_->handle != nullptr) ClearCommError(native_->handle, &errors, nullptr);
+}
+
+namespace {
+
+// Ends an overlapped operation that nobody will wait for any more; the OVERLAPPED record must
+// not be in the system's hands when it is reused or freed.
+void cancelPending(HANDLE handle, OVERLAPPED& overlapped) {
+    DWORD ignored = 0;
+    CancelIoEx(handle, &overlapped);
+    GetOverlappedResult(handle, &overlapped, &ignored, TRUE);
+}
+
+// A WaitCommEvent left pending when the receive thread leaves, by a stop or by a throw, is
+// cancelled, so the next reception finds rxOverlapped free.
+struct PendingWait {
+    HANDLE handle;
+    OVERLAPPED& overlapped;
+    bool pending = false;
+    ~PendingWait() {
+        if (pending) cancelPending(handle, overlapped);
+    }
+};
+
+// Completes an overlapped read; false (with the system error set) when it failed.
+bool finishRead(HANDLE handle, OVERLAPPED& overlapped, BOOL started, DWORD& n) {
+    if (started) return true;
+    if (GetLastError() != ERROR_IO_PENDING) return false;
+    return GetOverlappedResult(handle, &overlapped, &n, TRUE) != 0;
+}
+
+}  // namespace
+
+void ComPort::receiveLoop() {
+    Native& native = *native_;
+    HANDLE handle = native.handle;
+    OVERLAPPED& overlapped = native.rxOverlapped;
+    DWORD errors = 0;
+    COMSTAT status{};
+    if (!ClearCommError(handle, &errors, nullptr)) throw new CVyjimkaGLE(kReadFailed);
+
+    std::uint8_t scratch[kScratchSize];
+    bool polling = false;
+    PendingWait wait{handle, overlapped};
+    while (!rxStop_) {
+        DWORD mask = 0;
+        if (polling) {
+            // A completed read leaves the event signalled. stopRx sets rxStop_ before it
+            // signals, so after the reset either the check or the wait sees the stop.
+            ResetEvent(overlapped.hEvent);
+            if (rxStop_) break;
+            WaitForSingleObject(overlapped.hEvent, kPollFallbackMs);
+            mask = EV_RXCHAR | EV_ERR;
+        } else if (!WaitCommEvent(handle, &mask, &overlapped)) {
+            DWORD error = GetLastError();
+            if (error == ERROR_OPERATION_ABORTED) {
+                polling = true;
+                continue;
+            }
+            if (error != ERROR_IO_PENDING) throw new CVyjimkaGLE(kReadFailed);
+            wait.pending = true;
+            // stopRx may have signalled the event before WaitCommEvent reset it.
+            if (rxStop_) break;
+            if (WaitForSingleObject(overlapped.hEvent, INFINITE) != WAIT_OBJECT_0)
+                throw new CVyjimkaN(kReadWaitFailed, 1);
+            if (rxStop_) break;
+            DWORD ignored = 0;
+            if (!GetOverlappedResult(handle, &overlapped, &ignored, FALSE)) {
+                if (GetLastError() != ERROR_OPERATION_ABORTED) throw new CVyjimkaGLE(kReadFailed);
+                polling = true;
+                mask = 0;
+            }
+            wait.pending = false;
+        }
+        if (rxStop_) break;
+
+        if (mask & EV_ERR) {
+            if (!ClearCommError(handle, &errors, &status)) throw new CVyjimkaGLE(kReadFailed);
+            if (errors != 0) postComError(static_cast<std::intptr_t>(errors));
+        }
+        if (!(mask & EV_RXCHAR)) continue;
+
+        // Read exactly what the driver holds: a read for more stays pending under Wine instead
+        // of returning what is there. Drain it all, as an EV_RXCHAR reports only new bytes.
+        for (;;) {
+            std::unique_lock<TimedMutex> guard(lock_, lockLimit_);
+            if (!guard.owns_lock()) throw new CVyjimkaN(0, "ComPort::rxThreadFnc() 1");
+            if (!ClearCommError(handle, &errors, &status)) throw new CVyjimkaGLE(kReadFailed);
+            if (errors != 0) postComError(static_cast<std::intptr_t>(errors));
+            if (status.cbInQue == 0) break;
+            const bool full = rxCount_ >= rxWanted_;
+            std::uint8_t* target = full ? scratch : rxWrite_;
+            DWORD room = full ? kScratchSize : rxWanted_ - rxCount_;
+            DWORD n = 0;
+            BOOL done =
+                ReadFile(handle, target, std::min<DWORD>(room, status.cbInQue), &n, &overlapped);
+            if (!finishRead(handle, overlapped, done, n)) throw new CVyjimkaGLE(kReadFailed);
+            if (n == 0) break;
+            if (full)
+                rxDropped_ += n;
+            else
+                storeReceived(n);
+        }
+    }
+}
+
+void ComPort::writeBlock() {
+    Native& native = *native_;
+    HANDLE handle = native.handle;
+    OVERLAPPED& overlapped = native.txOverlapped;
+    DWORD written = 0;
+    if (WriteFile(handle, txData_, txLength_, &written, &overlapped)) return;
+    if (GetLastError() != ERROR_IO_PENDING) throw new CVyjimkaGLE(kWriteFailed);
+    // stopTx may have signalled the event before WriteFile reset it.
+    if (!txStop_ && WaitForSingleObject(overlapped.hEvent, INFINITE) != WAIT_OBJECT_0)
+        throw new CVyjimkaN(kWriteIncomplete, 1);
+    if (txStop_) {
+        cancelPending(handle, overlapped);
+        return;
+    }
+    if (!GetOverlappedResult(handle, &overlapped, &written, FALSE))
+        throw new CVyjimkaGLE(kWriteFailed);
+    if (written != txLength_) throw new CVyjimkaN(kWriteIncomplete, 2);
+}
+
+}  // namespace zq

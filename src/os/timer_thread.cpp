@@ -1,0 +1,117 @@
+#include "os/timer_thread.h"
+
+#include <algorithm>
+#include <chrono>
+#include <utility>
+
+#include "support/fail.h"
+
+namespace zq {
+
+TimerThread::TimerThread() : thread_([this] { TimerThreadFnc(); }) {}
+
+TimerThread::~TimerThread() {
+    endTimerThread();
+}
+
+void TimerThread::start(std::uint32_t ms) {
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        // One slot, no queue: a second command before the thread took the first is misuse. A
+        // period of 0 is refused here too, where the caller is still on the stack.
+        if (!require(ms != 0 && !running_ && threadCmd_.cmd == kNone, "")) return;
+        threadCmd_.cmd = kStart;
+        threadCmd_.period = ms;
+    }
+    commandEvent_.notify_one();
+}
+
+void TimerThread::stop() {
+    std::unique_lock<std::mutex> guard(lock_);
+    if (std::this_thread::get_id() == timerThreadId_) {
+        // Called from timeout(): nothing is armed, and waiting for this very thread would never
+        // end. Only a start made inside this timeout() can be pending.
+        if (threadCmd_.cmd == kStart) threadCmd_.cmd = kNone;
+        return;
+    }
+    // A start that the thread has not taken yet is superseded rather than refused: start() does
+    // not wait, so a reply can arrive and stop the timer before the thread has even run.
+    require(threadCmd_.cmd == kNone || threadCmd_.cmd == kStart, "");
+    acknowledged_ = false;
+    threadCmd_.cmd = kStop;
+    commandEvent_.notify_one();
+    ackEvent_.wait(guard, [this] { return acknowledged_; });
+}
+
+bool TimerThread::isRunning() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return running_;
+}
+
+void TimerThread::setTimeScale(std::uint32_t multiplier, std::uint32_t divisor) {
+    std::lock_guard<std::mutex> guard(lock_);
+    scaleMultiplier_ = multiplier;
+    scaleDivisor_ = std::max<std::uint32_t>(divisor, 1);
+}
+
+void TimerThread::endTimerThread() {
+    if (!thread_.joinable()) return;
+    {
+        std::lock_guard<std::mutex> guard(lock_);
+        threadCmd_.cmd = kQuit;
+    }
+    commandEvent_.notify_one();
+    thread_.join();
+}
+
+void TimerThread::acknowledge() {
+    acknowledged_ = true;
+    ackEvent_.notify_all();
+}
+
+void TimerThread::TimerThreadFnc() {
+    std::unique_lock<std::mutex> guard(lock_);
+    timerThreadId_ = std::this_thread::get_id();
+    for (;;) {
+        commandEvent_.wait(guard, [this] { return threadCmd_.cmd != kNone; });
+        std::uint32_t cmd = std::exchange(threadCmd_.cmd, kNone);
+        switch (cmd) {
+            case kStart:
+                if (!runArmed(guard)) return;
+                break;
+            case kStop:
+                acknowledge();
+                break;
+            case kQuit:
+                acknowledge();
+                return;
+            default:
+                failExplicit("threadCmd.cmd");
+                break;
+        }
+    }
+}
+
+bool TimerThread::runArmed(std::unique_lock<std::mutex>& guard) {
+    if (!require(threadCmd_.period != 0 && !running_, "")) return true;
+    auto period = std::chrono::microseconds(std::uint64_t{threadCmd_.period} * 1000u *
+                                            scaleMultiplier_ / scaleDivisor_);
+    auto due = std::chrono::steady_clock::now() + std::max(period, std::chrono::microseconds(1));
+    running_ = true;
+    bool commanded =
+        commandEvent_.wait_until(guard, due, [this] { return threadCmd_.cmd != kNone; });
+    running_ = false;
+    if (commanded) {
+        std::uint32_t cmd = std::exchange(threadCmd_.cmd, kNone);
+        require(cmd == kStop || cmd == kQuit, "");
+        acknowledge();
+        return cmd != kQuit;
+    }
+    // Without the lock, so that timeout() may start the timer again, and stop() may wait for it.
+    guard.unlock();
+    timeout();
+    guard.lock();
+    return true;
+}
+
+}  // namespace zq

@@ -1,0 +1,75 @@
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <thread>
+
+namespace zq {
+
+// A one-shot millisecond timer with a thread of its own for the object's whole lifetime. An
+// object that needs a time-out derives from it and overrides timeout(), which runs on the timer
+// thread when an armed time expires. The owner and the thread talk through a one-slot command
+// record (threadCmd): start() writes a command and returns at once; stop() and the destructor
+// wait for the thread to carry theirs out.
+//
+// Contract failures (REQUIRE with an empty label): start() while armed or while a command is
+// still pending, a start with a period of 0, stop() while another stop is pending.
+class TimerThread {
+public:
+    TimerThread();
+    virtual ~TimerThread();
+    TimerThread(const TimerThread&) = delete;
+    TimerThread& operator=(const TimerThread&) = delete;
+
+    // Arms the timer for ms milliseconds, counted from the moment the thread arms it. Does not
+    // wait for the thread, so it may be called from inside timeout() for another time-out.
+    void start(std::uint32_t ms);
+
+    // Disarms the timer. On return nothing is armed and no timeout() call is running; a start
+    // that the thread has not taken yet is cancelled with it. Must not be called while holding
+    // a lock that timeout() takes. From inside timeout() it cancels a start made there.
+    void stop();
+
+    // True while the thread waits for an armed time (false during timeout()).
+    bool isRunning() const;
+
+    // Runs on the timer thread, once per start() whose time expired.
+    virtual void timeout() = 0;
+
+    // A seam for tests: every period is multiplied by multiplier / divisor (at least 1 us), so
+    // that time-outs of seconds can be exercised in milliseconds. The program never calls it.
+    void setTimeScale(std::uint32_t multiplier, std::uint32_t divisor);
+
+protected:
+    // Ends the timer thread without calling timeout(), disarming an armed timer. A derived class
+    // calls it first thing in its destructor, so that the thread can no longer call timeout()
+    // on a half-destroyed object; the base destructor calls it again, harmlessly.
+    void endTimerThread();
+
+private:
+    enum Command : std::uint32_t { kNone = 0, kStart = 1, kStop = 2, kQuit = 3 };
+
+    struct ThreadCmd {
+        std::uint32_t cmd = kNone;
+        std::uint32_t period = 0;
+    };
+
+    void TimerThreadFnc();
+    // Waits for the armed time or a command; false when the thread is to quit.
+    bool runArmed(std::unique_lock<std::mutex>& guard);
+    void acknowledge();
+
+    mutable std::mutex lock_;
+    std::condition_variable commandEvent_;
+    std::condition_variable ackEvent_;
+    ThreadCmd threadCmd_;
+    bool acknowledged_ = false;
+    bool running_ = false;
+    std::uint32_t scaleMultiplier_ = 1;
+    std::uint32_t scaleDivisor_ = 1;
+    std::thread::id timerThreadId_;
+    std::thread thread_;  // last: started once everything above is initialised
+};
+
+}  // namespace zq

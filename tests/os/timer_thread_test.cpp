@@ -1,0 +1,207 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+#include "common/recording_failure_handler.h"
+#include "os/timer_thread.h"
+
+namespace zq {
+namespace {
+
+using testing::require;
+using testing::takeFailures;
+using Failures = std::vector<testing::RecordedFailure>;
+using namespace std::chrono_literals;
+
+// Generous bound for waits on another thread; a passing run never comes near it.
+constexpr auto kPatience = 10s;
+
+// Counts its time-outs and remembers how each one ran; an optional action runs inside.
+class CountingTimer : public TimerThread {
+public:
+    ~CountingTimer() override { endTimerThread(); }
+
+    void timeout() override {
+        bool runningInside = isRunning();
+        std::function<void()> action;
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            action = onTimeout;
+        }
+        if (action) action();
+        std::lock_guard<std::mutex> guard(lock_);
+        ++count_;
+        thread_ = std::this_thread::get_id();
+        runningInside_ = runningInside;
+        changed_.notify_all();
+    }
+
+    bool waitForCount(int n) {
+        std::unique_lock<std::mutex> guard(lock_);
+        return changed_.wait_for(guard, kPatience, [&] { return count_ >= n; });
+    }
+    int count() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return count_;
+    }
+    std::thread::id thread() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return thread_;
+    }
+    bool runningInside() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return runningInside_;
+    }
+    void setAction(std::function<void()> action) {
+        std::lock_guard<std::mutex> guard(lock_);
+        onTimeout = std::move(action);
+    }
+
+private:
+    std::mutex lock_;
+    std::condition_variable changed_;
+    std::function<void()> onTimeout;
+    int count_ = 0;
+    std::thread::id thread_;
+    bool runningInside_ = true;
+};
+
+class TimerThreadTest : public testing::ContractTest {};
+
+TEST_F(TimerThreadTest, ExpiresOnceOnItsOwnThread) {
+    CountingTimer timer;
+    timer.start(20);
+    ASSERT_TRUE(timer.waitForCount(1));
+    EXPECT_NE(timer.thread(), std::this_thread::get_id());
+    EXPECT_FALSE(timer.runningInside()) << "not running while timeout() runs";
+    EXPECT_FALSE(timer.isRunning());
+    // One-shot: the thread is back to waiting for a command, so a new start is no misuse.
+    timer.start(5000);
+    timer.stop();
+    EXPECT_EQ(timer.count(), 1);
+}
+
+TEST_F(TimerThreadTest, StopDisarmsWithoutATimeout) {
+    CountingTimer timer;
+    timer.stop();  // nothing armed: returns after the thread's acknowledgement
+    timer.start(5000);
+    timer.stop();
+    EXPECT_FALSE(timer.isRunning());
+    // Again once the thread has surely armed it.
+    timer.start(5000);
+    while (!timer.isRunning()) std::this_thread::yield();
+    timer.stop();
+    EXPECT_FALSE(timer.isRunning());
+    EXPECT_EQ(timer.count(), 0);
+}
+
+TEST_F(TimerThreadTest, MisuseIsAContractFailure) {
+    CountingTimer timer;
+    timer.start(5000);
+    timer.start(5000);  // pending or armed: either way one slot is taken
+    EXPECT_EQ(takeFailures(), (Failures{require("")}));
+    timer.stop();
+
+    timer.start(0);
+    EXPECT_EQ(takeFailures(), (Failures{require("")})) << "a period of 0";
+    EXPECT_EQ(timer.count(), 0);
+}
+
+TEST_F(TimerThreadTest, StartFromInsideTimeoutArmsAgain) {
+    CountingTimer timer;
+    std::atomic<int> restarts{2};
+    timer.setAction([&] {
+        if (restarts.fetch_sub(1) > 0) timer.start(5);
+    });
+    timer.start(5);
+    ASSERT_TRUE(timer.waitForCount(3));
+    timer.stop();
+    EXPECT_EQ(timer.count(), 3);
+}
+
+TEST_F(TimerThreadTest, StopInsideTimeoutCancelsAStartMadeThere) {
+    CountingTimer timer;
+    timer.setAction([&] {
+        timer.start(5);
+        timer.stop();
+    });
+    timer.start(5);
+    ASSERT_TRUE(timer.waitForCount(1));
+    timer.stop();
+    EXPECT_EQ(timer.count(), 1);
+    EXPECT_FALSE(timer.isRunning());
+}
+
+TEST_F(TimerThreadTest, StopWaitsForARunningTimeout) {
+    CountingTimer timer;
+    std::mutex gate;
+    std::condition_variable changed;
+    bool entered = false, released = false;
+    timer.setAction([&] {
+        std::unique_lock<std::mutex> guard(gate);
+        entered = true;
+        changed.notify_all();
+        changed.wait(guard, [&] { return released; });
+    });
+    timer.start(1);
+    {
+        std::unique_lock<std::mutex> guard(gate);
+        ASSERT_TRUE(changed.wait_for(guard, kPatience, [&] { return entered; }));
+    }
+    std::atomic<bool> stopped{false};
+    std::thread stopper([&] {
+        timer.stop();
+        stopped = true;
+    });
+    std::this_thread::sleep_for(20ms);
+    EXPECT_FALSE(stopped) << "stop() returned while timeout() was still running";
+    {
+        std::lock_guard<std::mutex> guard(gate);
+        released = true;
+    }
+    changed.notify_all();
+    stopper.join();
+    EXPECT_TRUE(stopped);
+    EXPECT_EQ(timer.count(), 1);
+}
+
+TEST_F(TimerThreadTest, DestructionWhileArmedNeverCallsTimeout) {
+    std::atomic<int> calls{0};
+    for (int i = 0; i < 20; ++i) {
+        auto timer = std::make_unique<CountingTimer>();
+        timer->setAction([&] { ++calls; });
+        timer->start(5000);
+        if (i % 2)
+            while (!timer->isRunning()) std::this_thread::yield();
+        timer.reset();
+    }
+    EXPECT_EQ(calls, 0);
+}
+
+TEST_F(TimerThreadTest, RepliesRacingTimeoutsNeitherHangNorFail) {
+    // The command protocol's pattern: arm, and stop as soon as the reply is in; sometimes the
+    // reply wins, sometimes the time-out does.
+    CountingTimer timer;
+    for (int i = 0; i < 2000; ++i) {
+        timer.start(1);
+        if (i % 3 == 0) std::this_thread::yield();
+        timer.stop();
+        EXPECT_FALSE(timer.isRunning());
+    }
+}
+
+TEST_F(TimerThreadTest, TimeScaleShortensPeriodsForTests) {
+    CountingTimer timer;
+    timer.setTimeScale(1, 1000);
+    timer.start(15000);  // 15 ms: well inside the patience, which 15 s would exceed
+    EXPECT_TRUE(timer.waitForCount(1));
+}
+
+}  // namespace
+}  // namespace zq
