@@ -82,17 +82,10 @@ inline void walkImage(ImageReader& reader) {
             check(s < boundary && std::uint64_t{s} + n > boundary, "a block across the boundary");
     }
 
-    // The checks of a flash burn on a map of each family.
-    static const FitRange kXc167[] = {
-        {0x00010000, 0x000F0000, true},  {0x00100000, 0x00100000, true},
-        {0x00400000, 0x00280000, false}, {0x00C02000, 0x0003E000, true},
-        {0x00D00000, 0x00010000, true},  {0x00E00000, 0x00001800, false}};
-    static const FitRange kMpc8270[] = {
-        {0x00000000, 0x08000000, false}, {0x80500000, 0x00010000, true},
-        {0x80540000, 0x00010000, true},  {0x80550000, 0x00010000, true},
-        {0xFF800000, 0x00700000, true},  {0xFFF40000, 0x000C0000, true}};
-    checkImageFit(reader, kXc167);
-    checkImageFit(reader, kMpc8270);
+    // The checks of a flash burn and of a daemon upload on every platform's map.
+    static const PlatformList platforms;
+    for (const PlatformEntry& platform : platforms.entries())
+        for (bool flashRanges : {true, false}) checkImageFit(reader, platform, flashRanges);
 }
 
 inline void fuzzReader(ImageReader& reader, const std::uint8_t* data, std::size_t size) {

@@ -73,16 +73,6 @@ bool looksLikeElf(ByteSource& source) {
     return elf;
 }
 
-// The ranges the memory operation would visit: Flash and Aux in a burn, Ram in a daemon upload.
-std::vector<FitRange> fitRangesOf(const PlatformEntry& platform, bool daemonUpload) {
-    std::vector<FitRange> ranges;
-    for (const MemRange& r : platform.ranges) {
-        bool ram = r.kind == RangeKind::Ram;
-        ranges.push_back({r.start, r.size, daemonUpload ? ram : !ram});
-    }
-    return ranges;
-}
-
 void inspect(ImageReader& reader, const InfoOptions& options, InfoReport& report) {
     report.hasEntry = reader.hasEntry();
     report.entry = reader.entryAddress();
@@ -92,7 +82,7 @@ void inspect(ImageReader& reader, const InfoOptions& options, InfoReport& report
         reader.findRegion(range.start, range.size, block.start, block.length, &block.dataBytes);
         if (block.length != 0) report.blocks.push_back(block);
     }
-    report.fitError = checkImageFit(reader, fitRangesOf(*report.platform, options.daemon));
+    report.fitError = checkImageFit(reader, *report.platform, !options.daemon);
 }
 
 void printText(std::ostream& out, const InfoReport& r) {

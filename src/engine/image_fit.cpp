@@ -79,4 +79,17 @@ std::string checkImageFit(const ImageReader& reader, std::span<const FitRange> r
     return error;
 }
 
+std::vector<FitRange> fitRanges(const PlatformEntry& platform, bool flashRanges) {
+    std::vector<FitRange> ranges;
+    ranges.reserve(platform.ranges.size());
+    for (const MemRange& r : platform.ranges)
+        ranges.push_back({r.start, r.size, (r.kind == RangeKind::Ram) != flashRanges});
+    return ranges;
+}
+
+std::string checkImageFit(const ImageReader& reader, const PlatformEntry& platform,
+                          bool flashRanges) {
+    return checkImageFit(reader, fitRanges(platform, flashRanges));
+}
+
 }  // namespace zq

@@ -3,7 +3,9 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <vector>
 
+#include "engine/platform_list.h"
 #include "image/image_reader.h"
 
 namespace zq {
@@ -29,5 +31,13 @@ struct FitRange {
 //     ("Unexpected use of memory range 0x%08X - 0x%08X", the whole range).
 // Returns the error text of the first refusal, or an empty string when the image may go.
 std::string checkImageFit(const ImageReader& reader, std::span<const FitRange> ranges);
+
+// A platform's memory map as the checks see it for a flash burn (flashRanges: Flash and Aux
+// ranges are written) or a daemon upload (Ram ranges are written).
+std::vector<FitRange> fitRanges(const PlatformEntry& platform, bool flashRanges);
+
+// checkImageFit over a platform's memory map.
+std::string checkImageFit(const ImageReader& reader, const PlatformEntry& platform,
+                          bool flashRanges);
 
 }  // namespace zq

@@ -14,19 +14,15 @@
 namespace zq::testing {
 namespace {
 
-// The XC167 map of the first two platforms as a flash burn sees it (Ram not visited).
-const std::vector<FitRange> kXc167Flash = {
-    {0x00010000, 0x000F0000, true},  {0x00100000, 0x00100000, true},
-    {0x00400000, 0x00280000, false}, {0x00C02000, 0x0003E000, true},
-    {0x00D00000, 0x00010000, true},  {0x00D40000, 0x00010000, true},
-    {0x00D50000, 0x00010000, true},  {0x00E00000, 0x00001800, false},
-};
+const PlatformList kPlatforms;
 
-// The 8 MB MPC8270 map: its last range reaches the top of the address space.
-std::vector<FitRange> mpc8270(bool flashBurn) {
-    return {{0x00000000, 0x08000000, !flashBurn}, {0x80500000, 0x00010000, flashBurn},
-            {0x80540000, 0x00010000, flashBurn},  {0x80550000, 0x00010000, flashBurn},
-            {0xFF800000, 0x00700000, flashBurn},  {0xFFF40000, 0x000C0000, flashBurn}};
+// The QB5 boards' XC167 map (0x10000001) and the 8 MB MPC8270 map (0x20000003), whose last
+// range reaches the top of the address space.
+const PlatformEntry& qb5() {
+    return *kPlatforms.find(0x10000001);
+}
+const PlatformEntry& mpc8270() {
+    return *kPlatforms.find(0x20000003);
 }
 
 class ImageFitTest : public ContractTest {
@@ -34,11 +30,11 @@ protected:
     std::string omf(const std::string& file) {
         ReaderHarness& r = omfReader;
         EXPECT_TRUE(r.load(file)) << r.errorText();
-        return checkImageFit(r.reader(), kXc167Flash);
+        return checkImageFit(r.reader(), qb5(), true);
     }
     std::string elf(const ElfWriter& w, bool flashBurn = true) {
         EXPECT_TRUE(elfReader.load(w.build())) << elfReader.errorText();
-        return checkImageFit(elfReader.reader(), mpc8270(flashBurn));
+        return checkImageFit(elfReader.reader(), mpc8270(), flashBurn);
     }
 
     ReaderHarness omfReader{std::make_unique<OmfImageReader>()};
@@ -104,6 +100,18 @@ TEST_F(ImageFitTest, FitIsCheckedBeforeBoundariesAndKinds) {
               "Block 0x00300000-0x00300003 doesn't fit into device's memory map");
     EXPECT_EQ(omf(omfPedata(0x400000, pattern(4)) + omfPedata(0x0FFFF0, pattern(0x20))),
               "Block 0x000FFFF0-0x0010000F crosses a memory range boundary");
+}
+
+TEST_F(ImageFitTest, ABurnWritesFlashAndAuxAnUploadRam) {
+    std::vector<FitRange> burn = fitRanges(qb5(), true), upload = fitRanges(qb5(), false);
+    ASSERT_EQ(burn.size(), qb5().ranges.size());
+    for (std::size_t i = 0; i < burn.size(); ++i) {
+        const MemRange& r = qb5().ranges[i];
+        EXPECT_EQ(burn[i].start, r.start);
+        EXPECT_EQ(burn[i].size, r.size);
+        EXPECT_EQ(burn[i].visited, r.kind != RangeKind::Ram);
+        EXPECT_EQ(upload[i].visited, r.kind == RangeKind::Ram);
+    }
 }
 
 TEST_F(ImageFitTest, UnsortedMapIsAContractFailure) {
