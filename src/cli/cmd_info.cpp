@@ -49,16 +49,16 @@ std::string hex32(std::uint32_t value) {
     return formatText("0x%08X", value);
 }
 
+// "0x10000001" as the identifiers are written everywhere, or a decimal number.
 bool parsePlatform(const std::string& text, std::uint32_t& plID) {
-    if (text.empty()) return false;
-    std::size_t used = 0;
-    unsigned long long value = 0;
-    try {
-        value = std::stoull(text, &used, 0);
-    } catch (const std::exception&) {
+    const bool hex = text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X');
+    const std::string digits = hex ? text.substr(2) : text;
+    const char* allowed = hex ? "0123456789abcdefABCDEF" : "0123456789";
+    if (digits.empty() || digits.size() > 10 ||
+        digits.find_first_not_of(allowed) != std::string::npos)
         return false;
-    }
-    if (used != text.size() || value > 0xFFFFFFFFull || text[0] == '-') return false;
+    const unsigned long long value = std::stoull(digits, nullptr, hex ? 16 : 10);
+    if (value > 0xFFFFFFFFull) return false;
     plID = static_cast<std::uint32_t>(value);
     return true;
 }
