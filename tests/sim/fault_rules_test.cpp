@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+
+#include "sim/fault_rules.h"
+
+namespace zq::sim {
+namespace {
+
+FaultRule parse(const char* text) {
+    FaultRule rule;
+    std::string error;
+    EXPECT_TRUE(parseFaultRule(text, rule, error)) << text << ": " << error;
+    return rule;
+}
+
+TEST(FaultRulesTest, ParsesKindsFiltersAndParameters) {
+    FaultRule rule = parse("status,on=write,n=3,value=0x10,level=2,ch=0");
+    EXPECT_EQ(rule.kind, FaultKind::Status);
+    EXPECT_EQ(rule.on, "write");
+    EXPECT_EQ(rule.n, 3u);
+    EXPECT_EQ(rule.status, 0x10);
+    EXPECT_EQ(rule.level, 2);
+    EXPECT_EQ(rule.channel, 0);
+
+    rule = parse("pieces,size=2,pause-ms=7,every=4");
+    EXPECT_EQ(rule.when, FaultRule::When::Every);
+    EXPECT_EQ(rule.pieceSize, 2u);
+    EXPECT_EQ(rule.pauseMs, 7u);
+    rule = parse("frame-crc,p=0.25");
+    EXPECT_EQ(rule.when, FaultRule::When::Probability);
+    EXPECT_DOUBLE_EQ(rule.probability, 0.25);
+    EXPECT_EQ(parse("nak").n, 1u) << "a rule without a selector hits the first frame";
+
+    struct Bad {
+        const char* text;
+        const char* error;
+    };
+    const Bad bad[] = {
+        {"flood", "unknown fault 'flood'"},
+        {"nak,n=0", "bad value '0' for n"},
+        {"nak,on=format", "unknown command 'format' for on="},
+        {"nak,p=1.5", "bad probability '1.5'"},
+        {"nak,n", "expected key=value, got 'n'"},
+        {"status,value=1", "value=1 is the success status, not a fault"},
+        {"nak,colour=red", "unknown key 'colour'"},
+    };
+    for (const Bad& b : bad) {
+        FaultRule r;
+        std::string error;
+        EXPECT_FALSE(parseFaultRule(b.text, r, error)) << b.text;
+        EXPECT_EQ(error, b.error) << b.text;
+    }
+}
+
+TEST(FaultRulesTest, SelectorsHitTheFramesTheyName) {
+    FaultPlan plan(
+        {parse("nak,on=write,n=2"), parse("lost-reply,every=3"), parse("silence,on=erase,n=2")}, 1);
+    FrameFacts write{"write", 1, 1};
+    FrameFacts erase{"erase", 2, 1};
+    EXPECT_EQ(plan.hit(FaultKind::Nak, write), nullptr);
+    EXPECT_EQ(plan.hit(FaultKind::Nak, erase), nullptr) << "not counted: another command";
+    EXPECT_NE(plan.hit(FaultKind::Nak, write), nullptr) << "the second WRITE";
+    EXPECT_EQ(plan.hit(FaultKind::Nak, write), nullptr);
+
+    std::string pattern;
+    for (int i = 0; i < 7; ++i) pattern += plan.hit(FaultKind::LostReply, erase) ? 'x' : '.';
+    EXPECT_EQ(pattern, "..x..x.");
+
+    EXPECT_EQ(plan.hit(FaultKind::Silence, erase), nullptr);
+    EXPECT_NE(plan.hit(FaultKind::Silence, erase), nullptr);
+    EXPECT_NE(plan.hit(FaultKind::Silence, erase), nullptr) << "silence lasts";
+}
+
+TEST(FaultRulesTest, ProbabilityFollowsTheSeed) {
+    auto run = [](std::uint64_t seed) {
+        FaultPlan plan({parse("frame-crc,p=0.3")}, seed);
+        std::string pattern;
+        for (int i = 0; i < 200; ++i)
+            pattern += plan.hit(FaultKind::FrameCrc, {"write", 2, 1}) ? 'x' : '.';
+        return pattern;
+    };
+    std::string a = run(7);
+    EXPECT_EQ(a, run(7));
+    EXPECT_NE(a, run(8));
+    auto hits = std::count(a.begin(), a.end(), 'x');
+    EXPECT_GT(hits, 30);
+    EXPECT_LT(hits, 90);
+}
+
+}  // namespace
+}  // namespace zq::sim

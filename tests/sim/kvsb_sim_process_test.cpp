@@ -1,0 +1,255 @@
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/temp_dir.h"
+#include "script_client.h"
+
+extern char** environ;
+
+namespace zq::sim {
+namespace {
+
+using testing::Bytes;
+using testing::Incoming;
+
+// kvsb-sim itself, started with its standard output on a pipe: the first line names the pty.
+class SimProcess {
+public:
+    explicit SimProcess(const std::vector<std::string>& args) {
+        int out[2];
+        if (pipe(out) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_addclose(&actions, out[0]);
+        std::vector<std::string> all{KVSB_SIM_PATH};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (std::string& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        if (posix_spawn(&pid_, KVSB_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0)
+            pid_ = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        close(out[1]);
+        out_ = out[0];
+        path_ = readLine();
+    }
+    ~SimProcess() {
+        if (pid_ > 0) {
+            kill(pid_, SIGKILL);
+            waitpid(pid_, nullptr, 0);
+        }
+        if (out_ >= 0) close(out_);
+    }
+
+    const std::string& path() const { return path_; }
+    void signal(int sig) { kill(pid_, sig); }
+
+    // Waits at most 10 s for the exit; gives the exit code, or -1.
+    int wait() {
+        for (int i = 0; i < 1000; ++i) {
+            int status = 0;
+            if (waitpid(pid_, &status, WNOHANG) == pid_) {
+                pid_ = -1;
+                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        return -1;
+    }
+
+    std::string rest() {
+        std::string text;
+        char buffer[512];
+        for (ssize_t n; (n = read(out_, buffer, sizeof buffer)) > 0;)
+            text.append(buffer, static_cast<std::size_t>(n));
+        return text;
+    }
+
+private:
+    std::string readLine() {
+        std::string line;
+        char c;
+        while (read(out_, &c, 1) == 1 && c != '\n') line += c;
+        return line;
+    }
+
+    pid_t pid_ = -1;
+    int out_ = -1;
+    std::string path_;
+};
+
+// The program's end of the line, opened the way a serial port is.
+class Port {
+public:
+    explicit Port(const std::string& path) {
+        fd_ = open(path.c_str(), O_RDWR | O_NOCTTY);
+        termios tio{};
+        if (fd_ >= 0 && tcgetattr(fd_, &tio) == 0) {
+            cfmakeraw(&tio);
+            tcsetattr(fd_, TCSANOW, &tio);
+        }
+    }
+    ~Port() { closeNow(); }
+    bool isOpen() const { return fd_ >= 0; }
+    void closeNow() {
+        if (fd_ >= 0) close(fd_);
+        fd_ = -1;
+    }
+
+    void send(const Bytes& bytes) {
+        ASSERT_EQ(write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+
+    // Reads until a frame has come, for at most two seconds.
+    std::vector<Incoming> awaitFrame() {
+        std::vector<Incoming> in;
+        auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        while (std::chrono::steady_clock::now() < end) {
+            for (const Incoming& i : in)
+                if (i.kind == Incoming::Frame) return in;
+            pollfd pfd{fd_, POLLIN, 0};
+            if (poll(&pfd, 1, 50) <= 0) continue;
+            std::uint8_t buffer[512];
+            ssize_t n = read(fd_, buffer, sizeof buffer);
+            if (n > 0) reader_.feed(Bytes(buffer, buffer + n), in);
+        }
+        return in;
+    }
+
+    Bytes command(const Bytes& request) {
+        send(testing::pcFrame(1, request));
+        for (const Incoming& i : awaitFrame())
+            if (i.kind == Incoming::Frame) return i.message;
+        return {};
+    }
+
+private:
+    int fd_ = -1;
+    testing::AdapterReader reader_;
+};
+
+std::string fileOf(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+TEST(KvsbSimProcessTest, ServesAPacedExchangeOnAPtyAndReportsIt) {
+    zq::testing::TempDir dir;
+    std::string link = (dir.path() / "ttyKVSB").string();
+    std::string trace = (dir.path() / "trace.jsonl").string();
+    std::string dump = (dir.path() / "dump").string();
+    SimProcess sim({"--baud", "921600", "--power-on-ms", "0", "--exit-after", "4", "--summary",
+                    "--trace", trace, "--dump", dump, "--link", link});
+    ASSERT_EQ(sim.path().rfind("/dev/pts/", 0), 0u) << sim.path();
+    EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.path());
+
+    Port port(link);
+    ASSERT_TRUE(port.isOpen());
+    port.send(testing::channelFrame(1));
+    auto start = port.awaitFrame();
+    ASSERT_FALSE(start.empty());
+    EXPECT_EQ(start.back().message, Bytes({'S', 'T', 'A', 'R', 'T', '\r', '\n', 'G'}));
+    Bytes l1 = port.command(testing::connectRequest());
+    ASSERT_EQ(l1.size(), 9u);
+    EXPECT_EQ(testing::getLe(l1, 2, 4), 0x10000001u);
+    EXPECT_EQ(port.command(testing::uploadInitRequest(0x00400000, 3)).at(1), 1);
+    EXPECT_EQ(port.command(testing::writeRequest(0x00400000, {0x10, 0x20, 0x30})).at(1), 1);
+
+    EXPECT_EQ(sim.wait(), 0);
+    std::string summary = sim.rest();
+    EXPECT_NE(summary.find("frames from PC: 4 good (1 channel switches, 3 commands)"),
+              std::string::npos)
+        << summary;
+    EXPECT_NE(summary.find("wire time at 921600 Bd"), std::string::npos) << summary;
+    EXPECT_NE(summary.find("(line paced)"), std::string::npos) << summary;
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    EXPECT_EQ(fileOf(std::filesystem::path(dump) / "ch1" / "00400000.bin"), "\x10\x20\x30");
+    std::string lines = fileOf(trace);
+    EXPECT_NE(
+        lines.find("\"op\":\"WRITE\",\"ch\":1,\"level\":1,\"opcode\":4,\"addr\":\"0x00400000\","
+                   "\"len\":3,\"attempt\":1"),
+        std::string::npos)
+        << lines;
+}
+
+TEST(KvsbSimProcessTest, StopsOnSigtermAndOnceWhenThePcLetsGo) {
+    {
+        zq::testing::TempDir dir;
+        std::string dump = (dir.path() / "dump").string();
+        SimProcess sim({"--dump", dump});
+        Port port(sim.path());
+        port.send(testing::channelFrame(0));
+        EXPECT_FALSE(port.awaitFrame().empty());
+        sim.signal(SIGTERM);
+        EXPECT_EQ(sim.wait(), 0);
+        EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(dump) / "ch0" / "index.json"));
+    }
+    {
+        SimProcess sim({"--once"});
+        Port port(sim.path());
+        port.send(testing::channelFrame(1));
+        EXPECT_FALSE(port.awaitFrame().empty());
+        port.closeNow();
+        EXPECT_EQ(sim.wait(), 0);
+    }
+}
+
+TEST(KvsbSimProcessTest, ServesAnExistingSerialDevice) {
+    // A pty's slave stands in for the device; the test holds the master, as the far machine of
+    // a null-modem cable would hold its own port.
+    int master = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master, 0);
+    ASSERT_EQ(grantpt(master), 0);
+    ASSERT_EQ(unlockpt(master), 0);
+    std::string device = ptsname(master);
+    SimProcess sim({"--device", device, "--exit-after", "1"});
+    EXPECT_EQ(sim.path(), device);
+    Bytes frame = testing::channelFrame(0);
+    ASSERT_EQ(write(master, frame.data(), frame.size()), static_cast<ssize_t>(frame.size()));
+    testing::AdapterReader reader;
+    std::vector<Incoming> in;
+    for (int i = 0; i < 40 && in.empty(); ++i) {
+        pollfd pfd{master, POLLIN, 0};
+        if (poll(&pfd, 1, 50) <= 0) continue;
+        std::uint8_t buffer[256];
+        ssize_t n = read(master, buffer, sizeof buffer);
+        if (n > 0) reader.feed(Bytes(buffer, buffer + n), in);
+    }
+    ASSERT_EQ(in.size(), 1u);
+    EXPECT_EQ(in[0].message, Bytes({'S', 'T', 'A', 'R', 'T', '\r', '\n', 'G'}));
+    EXPECT_EQ(sim.wait(), 0);
+    close(master);
+}
+
+TEST(KvsbSimProcessTest, HelpDocumentsTheFaultRulesAndBadRulesAreRefused) {
+    {
+        SimProcess sim({"--help"});
+        std::string help = sim.path() + sim.rest();
+        EXPECT_EQ(sim.wait(), 0);
+        for (const char* word : {"double-progress", "late-power", "--erase-ms", "--once"})
+            EXPECT_NE(help.find(word), std::string::npos) << word;
+    }
+    {
+        SimProcess sim({"--fault", "nak,n=zero"});
+        EXPECT_EQ(sim.wait(), 2);
+    }
+}
+
+}  // namespace
+}  // namespace zq::sim
