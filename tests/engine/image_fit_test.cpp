@@ -8,7 +8,7 @@
 #include "image/elf_image_reader.h"
 #include "image/elf_writer.h"
 #include "image/omf_image_reader.h"
-#include "image/omf_writer.h"
+#include "tools/omf_writer.h"
 #include "image/reader_harness.h"
 
 namespace zq::testing {
