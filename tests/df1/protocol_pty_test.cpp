@@ -263,7 +263,8 @@ TEST_F(ProtocolPtyTest, EveryCommandOfTheSetIsExchangedOverThePseudoTerminal) {
 }
 
 TEST_F(ProtocolPtyTest, LostAndRefusedFramesAreSentAgainAtTheirTimeOut) {
-    protocol->setTimeScale(1, 50);  // 5000 ms become 100 ms
+    // Long enough that a loaded machine answers the fourth copy within its time-out.
+    protocol->setTimeScale(1, 10);  // 5000 ms become 500 ms
     // The first two frames get lost, the third is refused, the fourth is answered.
     target->setFilter([](const PcFrame&, std::size_t index) -> std::optional<Bytes> {
         if (index < 2) return Bytes{};
