@@ -14,6 +14,7 @@ namespace zq::cli {
 
 void registerVersionsCommand(CLI::App& app, CliContext& context);
 void registerPlatformsCommand(CLI::App& app, CliContext& context);
+void registerInfoCommand(CLI::App& app, CliContext& context);
 
 namespace {
 
@@ -22,6 +23,7 @@ constexpr CommandRegistrar kCommands[] = {
     registerVersionsCommand,
     registerPlatformsCommand,
     registerPortsCommand,
+    registerInfoCommand,
 };
 
 bool enterDirectory(const std::string& directory, std::ostream& err) {

@@ -1,5 +1,6 @@
 #include "os/comport.h"
 
+#include <cstring>
 #include <utility>
 
 #include "os/notifications.h"
@@ -190,6 +191,19 @@ void ComPort::resetRx() {
     rxWrite_ = rxBuffer_;
     rxCount_ = 0;
     rxReported_ = 0;
+}
+
+void ComPort::discardRx(std::uint32_t count) {
+    std::unique_lock<TimedMutex> guard(lock_, lockLimit_);
+    if (!guard.owns_lock()) throw new CVyjimkaN(kDeadlock, "ComPort::discardRx()");
+    if (!require(count <= rxCount_, "correct size")) count = rxCount_;
+    // Both receive loops store bytes only while holding lock_, so nothing is written into the
+    // buffer while the rest moves down.
+    const std::uint32_t kept = rxCount_ - count;
+    if (kept > 0) std::memmove(rxBuffer_, rxBuffer_ + count, kept);
+    rxCount_ = kept;
+    rxWrite_ = rxBuffer_ + kept;
+    rxReported_ = rxReported_ > count ? rxReported_ - count : 0;
 }
 
 std::uint32_t ComPort::receivedCount() {

@@ -39,6 +39,7 @@ public:
     void send(const std::uint8_t* data, std::uint32_t length) override;
     void startRx(std::uint8_t* buffer, std::uint32_t length, RxMode mode) override;
     void resetRx() override;
+    void discardRx(std::uint32_t count) override;
     void stopRx() override;
     void stopTx() override;
     bool isWriting() override;

@@ -31,6 +31,10 @@ public:
     virtual void startRx(std::uint8_t* buffer, std::uint32_t length, RxMode mode) = 0;
     // The next bytes land at the start of the buffer again.
     virtual void resetRx() = 0;
+    // Drops the first count bytes of the buffer (at most those received) and moves the rest to
+    // its start, in one step with respect to reception: a receiver that has consumed one frame
+    // can make room without losing the bytes that already arrived behind it.
+    virtual void discardRx(std::uint32_t count) = 0;
     // Ends the reception; does nothing if none was started.
     virtual void stopRx() = 0;
     // Ends the transmitter; the line can no longer send.

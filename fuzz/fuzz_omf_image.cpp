@@ -1,0 +1,8 @@
+#include "fuzz/image_walk.h"
+#include "image/omf_image_reader.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    zq::OmfImageReader reader;
+    zq::fuzz::fuzzReader(reader, data, size);
+    return 0;
+}

@@ -1,0 +1,257 @@
+#include "df1/command_protocol.h"
+
+#include <mutex>
+#include <utility>
+
+#include "df1/transactions.h"
+#include "os/notifications.h"
+#include "support/fail.h"
+#include "support/vyjimka.h"
+
+namespace zq {
+
+namespace {
+
+using Guard = std::unique_lock<TimedMutex>;
+
+}  // namespace
+
+CommandProtocol::CommandProtocol(Df1FrameTx& tx, Df1FrameRx& rx) : tx_(tx), rx_(rx) {
+    MemPtr area(requestArea_.data(), kRequestAreaSize);
+    connect_ = std::make_unique<ConnectTxn>(*this, tx, rx, area);
+    erase_ = std::make_unique<EraseTxn>(*this, tx, rx, area);
+    uploadInit_ = std::make_unique<UploadInitTxn>(*this, tx, rx, area);
+    write_ = std::make_unique<WriteTxn>(*this, tx, rx, area);
+    read_ = std::make_unique<ReadTxn>(*this, tx, rx, area);
+    idRead_ = std::make_unique<IdReadTxn>(*this, tx, rx, area);
+    exec_ = std::make_unique<ExecTxn>(*this, tx, rx, area);
+    command7_ = std::make_unique<Command7Txn>(*this, tx, rx, area);
+    idSearch_ = std::make_unique<IdSearchTxn>(*this, tx, rx, area);
+    channel_ = std::make_unique<ChannelTxn>(*this, tx, rx, area);
+}
+
+CommandProtocol::~CommandProtocol() {
+    // First, so that no time-out can run on the transactions while they go.
+    endTimerThread();
+}
+
+// --- requests --------------------------------------------------------------------------------
+
+template <class Setup>
+void CommandProtocol::request(Transaction& txn, Setup&& setup) {
+    finishTimerStop();
+    Guard guard(lock_, lockLimit_);
+    if (!guard.owns_lock()) {
+        failExplicit("deadlock");
+        return;
+    }
+    // Checked before the set-up: the set-up rewrites the frame that a running exchange resends.
+    if (!require(current_ == nullptr, "!!!")) return;
+    setup();
+    current_ = &txn;
+    lastState_ = TxnState::Waiting;
+    lastReply_.assign(nullptr, 0);
+    txn.start();
+}
+
+void CommandProtocol::connect(std::uint8_t level) {
+    request(*connect_, [&] { connect_->setup(level); });
+}
+
+void CommandProtocol::erase(std::uint32_t address, std::uint32_t length, std::uint32_t timeoutMs) {
+    request(*erase_, [&] { erase_->setup(address, length, timeoutMs); });
+}
+
+void CommandProtocol::uploadInit(std::uint32_t address, std::uint32_t length) {
+    request(*uploadInit_, [&] { uploadInit_->setup(address, length); });
+}
+
+void CommandProtocol::write(std::uint32_t address, std::uint32_t length, const std::uint8_t* data,
+                            std::uint32_t timeoutMs) {
+    if (!require(length <= kMaxWriteData && (data != nullptr || length == 0), "correct size"))
+        return;
+    request(*write_,
+            [&] { write_->setup(address, static_cast<std::uint16_t>(length), data, timeoutMs); });
+}
+
+void CommandProtocol::read(std::uint32_t address, std::uint32_t length) {
+    // A longer answer would not fit the receiver's payload area: it could never come through.
+    if (!require(length <= kMaxReadData, "correct size")) return;
+    request(*read_, [&] { read_->setup(address, static_cast<std::uint16_t>(length)); });
+}
+
+void CommandProtocol::idRead(const std::uint8_t* chipId, std::uint8_t offset, std::uint8_t count) {
+    if (!require(chipId != nullptr, "correct size")) return;
+    request(*idRead_, [&] { idRead_->setup(chipId, offset, count); });
+}
+
+void CommandProtocol::exec(std::uint32_t address) {
+    request(*exec_, [&] { exec_->setup(address); });
+}
+
+void CommandProtocol::command7() {
+    request(*command7_, [&] { command7_->setup(); });
+}
+
+void CommandProtocol::idSearch(std::uint8_t selector) {
+    request(*idSearch_, [&] { idSearch_->setup(selector); });
+}
+
+void CommandProtocol::switchChannel(std::uint32_t channel) {
+    request(*channel_, [&] { channel_->setup(channel); });
+}
+
+// --- events ----------------------------------------------------------------------------------
+
+void CommandProtocol::onSerialEvent(std::uint32_t kind, std::uint32_t count) {
+    {
+        Guard guard(lock_, lockLimit_);
+        if (!guard.owns_lock()) {
+            // Nothing is lost: the next announcement scans these bytes too.
+            failExplicit("deadlock");
+            return;
+        }
+        // The receiver is scanned under the lock, because a retransmission on the timer thread
+        // restarts it.
+        if (kind == kBytesArrived)
+            rx_.onBytes(count);
+        else if (kind == kLineError)
+            rx_.onLineError();
+        if (current_ != nullptr && lastState_ < TxnState::Done) {
+            current_->onReceive();
+            settle();
+        }
+    }
+    finishTimerStop();
+}
+
+void CommandProtocol::timeout() {
+    bool handled = false;
+    bool failed = false;
+    {
+        Guard guard(lock_, lockLimit_);
+        if (!guard.owns_lock()) {
+            failExplicit("deadlock");
+            return;
+        }
+        // A reply or an abort that got the lock first has stopped this time-out already: the
+        // expiry is stale, and the request it belonged to must not go out again.
+        if (!timerArmed_) return;
+        timerArmed_ = false;
+        if (current_ == nullptr || lastState_ >= TxnState::Done) return;
+        // Nobody on this thread could catch a serial-port error: it goes the way of a failed
+        // receive thread, and the exchange ends.
+        try {
+            current_->onTimeout();
+        } catch (CVyjimka* e) {
+            reportException(e);
+            e->release();
+            current_->abort();
+            failed = true;
+        }
+        settle();
+        handled = true;
+    }
+    if (failed)
+        postComError(kComErrorRxThread);
+    else if (handled)
+        postTimeout();
+}
+
+void CommandProtocol::abort() {
+    {
+        Guard guard(lock_, lockLimit_);
+        if (!guard.owns_lock()) {
+            failExplicit("deadlock");
+            return;
+        }
+        if (current_ != nullptr && lastState_ < TxnState::Done) {
+            current_->abort();
+            lastState_ = current_->state();
+            current_ = nullptr;
+        }
+    }
+    finishTimerStop();
+}
+
+TxnState CommandProtocol::state() {
+    Guard guard(lock_, lockLimit_);
+    if (!guard.owns_lock()) {
+        failExplicit("deadlock");
+        return TxnState::Waiting;
+    }
+    return current_ != nullptr ? current_->state() : lastState_;
+}
+
+void CommandProtocol::reply(MemPtr& dest) {
+    Guard guard(lock_, lockLimit_);
+    if (!guard.owns_lock()) {
+        failExplicit("deadlock");
+        dest.assign(nullptr, 0);
+        return;
+    }
+    if (current_ != nullptr)
+        current_->getReply(dest);
+    else
+        dest.assign(lastReply_);
+}
+
+void CommandProtocol::settle() {
+    const TxnState state = current_->state();
+    if (state < TxnState::Done) return;
+    lastState_ = state;
+    if (state == TxnState::Done) current_->getReply(lastReply_);
+    current_ = nullptr;
+    // An exchange that has ended needs no time-out, whichever way it ended.
+    cancelTimer();
+}
+
+// --- the timer -------------------------------------------------------------------------------
+//
+// Stopping the timer waits for the timer thread, and the timer thread's timeout() waits for the
+// lock. So the GUI thread never stops the timer while it holds the lock: under the lock it only
+// marks the time-out as stopped (a timeout() that gets the lock later finds it so and does
+// nothing), and the real stop follows once the lock is released. A retransmission decided on
+// the GUI thread waits for that stop, so that the new time-out is armed on an idle timer.
+
+void CommandProtocol::transmit(Transaction& txn) {
+    if (stopPending_) {
+        pendingSend_ = &txn;
+        return;
+    }
+    txn.send();
+}
+
+void CommandProtocol::armTimer(std::uint32_t ms) {
+    timerArmed_ = true;
+    armedPeriodMs_ = ms;
+    start(ms);
+}
+
+void CommandProtocol::cancelTimer() {
+    if (!timerArmed_) return;
+    timerArmed_ = false;
+    stopPending_ = true;
+}
+
+void CommandProtocol::finishTimerStop() {
+    {
+        Guard guard(lock_, lockLimit_);
+        if (!guard.owns_lock()) {
+            failExplicit("deadlock");
+            return;
+        }
+        if (!stopPending_) return;
+    }
+    stop();
+    Guard guard(lock_, lockLimit_);
+    if (!guard.owns_lock()) {
+        failExplicit("deadlock");
+        return;
+    }
+    stopPending_ = false;
+    Transaction* txn = std::exchange(pendingSend_, nullptr);
+    if (txn != nullptr && txn == current_ && txn->state() < TxnState::Done) txn->send();
+}
+
+}  // namespace zq

@@ -1,0 +1,127 @@
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+
+#include "df1/commands.h"
+#include "df1/df1_frame.h"
+#include "df1/transaction.h"
+#include "os/timed_mutex.h"
+#include "os/timer_thread.h"
+#include "support/mem_ptr.h"
+
+namespace zq {
+
+class ConnectTxn;
+class EraseTxn;
+class UploadInitTxn;
+class WriteTxn;
+class ReadTxn;
+class IdReadTxn;
+class ExecTxn;
+class Command7Txn;
+class IdSearchTxn;
+class ChannelTxn;
+
+// The programming engine's only way to talk to a target: the boot loader (level 1), the flash
+// daemon (level 2) and the adapter's channel switch. A request starts one exchange and returns;
+// the exchange advances when the main loop passes serial events to onSerialEvent and when the
+// time-out expires on the protocol's own timer thread, which then posts WM_COM_TIMEOUT. The
+// engine polls state() and, once it is Done, reads reply().
+//
+// Requests, onSerialEvent, abort, state and reply belong to one thread (the GUI thread). A
+// request while another exchange runs is a REQUIRE failure "!!!". Every wait for the lock is
+// limited to 500 ms; a miss is an EXPLICIT failure "deadlock".
+class CommandProtocol : public TimerThread {
+public:
+    enum SerialEvent : std::uint32_t { kBytesArrived = 1, kLineError = 2 };
+
+    CommandProtocol(Df1FrameTx& tx, Df1FrameRx& rx);
+    ~CommandProtocol() override;
+    CommandProtocol(const CommandProtocol&) = delete;
+    CommandProtocol& operator=(const CommandProtocol&) = delete;
+
+    // level 1: the boot loader (after the acknowledgement it waits without a time limit);
+    // level 2: the daemon (15 s per attempt). reply(): the 4 bytes of the plID, little-endian.
+    void connect(std::uint8_t level);
+    // reply(): one byte, the last percent (also while InProgress).
+    void erase(std::uint32_t address, std::uint32_t length, std::uint32_t timeoutMs);
+    void uploadInit(std::uint32_t address, std::uint32_t length);
+    // length at most 496 ("correct size"); the data are copied at once.
+    void write(std::uint32_t address, std::uint32_t length, const std::uint8_t* data,
+               std::uint32_t timeoutMs);
+    // length at most 493, what one reply can carry ("correct size"). reply(): the data.
+    void read(std::uint32_t address, std::uint32_t length);
+    // chipId: 8 bytes, sent unchanged. reply(): the data.
+    void idRead(const std::uint8_t* chipId, std::uint8_t offset, std::uint8_t count);
+    void exec(std::uint32_t address);
+    void command7();
+    // reply(): the chip ids found, 8 bytes each.
+    void idSearch(std::uint8_t selector);
+    // channel 0 or 1 of the adapter.
+    void switchChannel(std::uint32_t channel);
+
+    // kind 1: bytes arrived (count from WM_COM_RXDATA); kind 2: a line error; others: only the
+    // current exchange is looked at again.
+    void onSerialEvent(std::uint32_t kind, std::uint32_t count);
+    // The time-out, on the timer thread.
+    void timeout() override;
+    // Ends the running exchange with NoReply.
+    void abort();
+
+    TxnState state();
+    // The reply's payload; the bytes stay valid until the next request.
+    void reply(MemPtr& dest);
+
+protected:
+    // Within reach of tests through a derived class: the lock and the limit of every wait for
+    // it (500 ms in the program), and the period of the last time-out armed.
+    TimedMutex lock_;
+    std::chrono::milliseconds lockLimit_{500};
+    std::uint32_t armedPeriodMs_ = 0;
+
+private:
+    friend class Transaction;
+
+    // Called by the transactions, under lock_.
+    void transmit(Transaction& txn);
+    void armTimer(std::uint32_t ms);
+    void cancelTimer();
+
+    template <class Setup>
+    void request(Transaction& txn, Setup&& setup);
+    // Under lock_: if the current exchange has ended, record its result and let it go.
+    void settle();
+    // Without lock_: carries out a stop of the timer that was decided under the lock, then a
+    // transmission that had to wait for it.
+    void finishTimerStop();
+
+    Df1FrameTx& tx_;
+    Df1FrameRx& rx_;
+    std::array<std::uint8_t, kRequestAreaSize> requestArea_{};
+    std::unique_ptr<ConnectTxn> connect_;
+    std::unique_ptr<EraseTxn> erase_;
+    std::unique_ptr<UploadInitTxn> uploadInit_;
+    std::unique_ptr<WriteTxn> write_;
+    std::unique_ptr<ReadTxn> read_;
+    std::unique_ptr<IdReadTxn> idRead_;
+    std::unique_ptr<ExecTxn> exec_;
+    std::unique_ptr<Command7Txn> command7_;
+    std::unique_ptr<IdSearchTxn> idSearch_;
+    std::unique_ptr<ChannelTxn> channel_;
+    Transaction* current_ = nullptr;
+    TxnState lastState_ = TxnState::Idle;
+    MemPtr lastReply_;
+
+    // The timer's hand-over between the two threads, under lock_. armed: a time-out is running
+    // that nobody has stopped or handled. stopPending: the GUI thread stopped it under the lock
+    // and will wait for the timer thread once it has let go of the lock. pendingSend: a
+    // retransmission that waits for that stop.
+    bool timerArmed_ = false;
+    bool stopPending_ = false;
+    Transaction* pendingSend_ = nullptr;
+};
+
+}  // namespace zq

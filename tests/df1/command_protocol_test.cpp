@@ -1,0 +1,626 @@
+#include "df1/command_protocol.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "adapter_wire.h"
+#include "protocol_fixture.h"
+#include "support/vyjimka.h"
+
+namespace zq {
+
+namespace {
+
+using namespace testing;
+using Failures = std::vector<RecordedFailure>;
+using Request = std::function<void(CommandProtocol&)>;
+using namespace std::chrono_literals;
+
+const Bytes kChip{0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x10};
+const Bytes kChip2{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5, 0xA6, 0xA7};
+const Bytes kWriteData{0x10, 0x01, 0x02, 0x10, 0x03};
+const Bytes kReadData{0x10, 0x02, 0x10, 0x03};
+const Bytes kChannelAnswerBytes = textBytes("START\r\nG");
+
+Bytes le32(std::uint32_t value) {
+    Bytes b;
+    putU32(b, value);
+    return b;
+}
+
+Bytes le16(std::uint16_t value) {
+    Bytes b;
+    putU16(b, value);
+    return b;
+}
+
+Bytes corruptCrc(Bytes message) {
+    message.back() ^= 0x01;
+    return message;
+}
+
+using ProtocolRequestTest = ProtocolTest;
+
+// Each request as it goes on the wire, its time-out, its good reply and what reply() gives.
+TEST_F(ProtocolRequestTest, EveryRequestAndItsReplyAsTheWireLayoutSays) {
+    const struct {
+        const char* name;
+        Request request;
+        PcFrame frame;
+        std::uint32_t period;
+        Bytes reply;
+        std::uint8_t packetType;
+        Bytes payload;
+    } cases[] = {
+        {"connect 1",
+         [](auto& p) { p.connect(1); },
+         {1, {0x01, 0x00, 0xD1, 0xC1}},
+         5000,
+         connectReply(0x30000002, 1),
+         4,
+         {0x02, 0x00, 0x00, 0x30}},
+        {"connect 2",
+         [](auto& p) { p.connect(2); },
+         {1, withCrc({0x01, 0x00})},
+         15000,
+         connectReply(0x31000010, 2),
+         4,
+         {0x10, 0x00, 0x00, 0x31}},
+        {"erase",
+         [](auto& p) { p.erase(0x00010000, 0x00020000, 20000); },
+         {1, withCrc(Bytes{0x02, 0x00} + le32(0x00010000) + le32(0x00020000))},
+         20000,
+         eraseReply(0x00010000, 0x00020000, 100),
+         4,
+         {100}},
+        {"uploadInit",
+         [](auto& p) { p.uploadInit(0x40001000, 0x1234); },
+         {1, withCrc(Bytes{0x03, 0x00} + le32(0x40001000) + le32(0x1234))},
+         5000,
+         uploadInitReply(0x40001000, 0x1234),
+         4,
+         {}},
+        {"write",
+         [](auto& p) { p.write(0x40001000, 5, kWriteData.data(), 1000); },
+         {1, withCrc(Bytes{0x04, 0x00} + le32(0x40001000) + le16(5) + kWriteData)},
+         1000,
+         writeReply(0x40001000, 5),
+         4,
+         {}},
+        {"read",
+         [](auto& p) { p.read(0x20, 4); },
+         {1, withCrc(Bytes{0x08, 0x00} + le32(0x20) + le16(4))},
+         5000,
+         readReply(0x20, 4, kReadData),
+         4,
+         kReadData},
+        {"idRead",
+         [](auto& p) { p.idRead(kChip.data(), 3, 2); },
+         {1, withCrc(Bytes{0x0A, 0x00} + kChip + Bytes{3, 2})},
+         5000,
+         idReadReply(kChip, 3, 2, {0xAB, 0x10}),
+         4,
+         {0xAB, 0x10}},
+        {"exec",
+         [](auto& p) { p.exec(0x40000100); },
+         {1, withCrc(Bytes{0x06, 0x00} + le32(0x40000100))},
+         5000,
+         execReply(0x40000100),
+         4,
+         {}},
+        {"command7",
+         [](auto& p) { p.command7(); },
+         {1, withCrc({0x07, 0x00})},
+         5000,
+         command7Reply(),
+         4,
+         {}},
+        {"idSearch",
+         [](auto& p) { p.idSearch(5); },
+         {1, withCrc({0x09, 0x00, 0x05})},
+         5000,
+         idSearchReply(5, kChip + kChip2),
+         4,
+         kChip + kChip2},
+        {"channel 1, adapter packet",
+         [](auto& p) { p.switchChannel(1); },
+         {0, {'b'}},
+         1000,
+         kChannelAnswerBytes,
+         7,
+         {}},
+        {"channel 0, reply packet",
+         [](auto& p) { p.switchChannel(0); },
+         {0, {'a'}},
+         1000,
+         kChannelAnswerBytes,
+         4,
+         {}},
+    };
+    std::size_t sentBefore = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        c.request(protocol);
+        EXPECT_EQ(protocol.state(), TxnState::Waiting);
+        std::vector<PcFrame> frames = line.sentFrames();
+        ASSERT_EQ(frames.size(), sentBefore + 1);
+        EXPECT_EQ(frames.back(), c.frame);
+        EXPECT_EQ(protocol.armedPeriod(), c.period);
+        // The channel switch is not acknowledged; everything else is.
+        if (c.frame.address == 0)
+            answer(replyFrame(c.reply, c.packetType));
+        else
+            acknowledgeAndReply(c.reply, c.packetType);
+        EXPECT_EQ(protocol.state(), TxnState::Done);
+        EXPECT_EQ(replyBytes(), c.payload);
+        EXPECT_FALSE(protocol.isRunning());
+        sentBefore = line.sentCount();
+    }
+    EXPECT_EQ(sentBefore, std::size(cases));
+    EXPECT_EQ(timeoutsPosted(), 0u);
+}
+
+TEST_F(ProtocolRequestTest, RepliesThatDoNotMatchTheRequestAreSentAgain) {
+    const struct {
+        const char* name;
+        Request request;
+        std::vector<Bytes> replies;
+    } cases[] = {
+        {"connect 2",
+         [](auto& p) { p.connect(2); },
+         {connectReply(1, 1), connectReply(1, 2, 0), withCrc({0xFE, 0x01, 0, 0, 0, 0, 2, 0}),
+          eraseReply(0, 0, 0), corruptCrc(connectReply(1, 2))}},
+        {"erase",
+         [](auto& p) { p.erase(0x1000, 0x2000, 9000); },
+         {eraseReply(0x1000, 0x2000, 101), eraseReply(0x1001, 0x2000, 1),
+          eraseReply(0x1000, 0x2001, 1), uploadInitReply(0x1000, 0x2000), rejectReply(),
+          corruptCrc(eraseReply(0x1000, 0x2000, 100))}},
+        {"uploadInit",
+         [](auto& p) { p.uploadInit(0x1000, 0x2000); },
+         {uploadInitReply(0x1001, 0x2000), uploadInitReply(0x1000, 0x1FFF),
+          withCrc({0xFC, 0x01, 0, 0x10, 0, 0, 0, 0x20, 0, 0, 0}), writeReply(0x1000, 0x2000)}},
+        {"write",
+         [](auto& p) { p.write(0x1000, 5, kWriteData.data(), 1000); },
+         {writeReply(0x1000, 4), writeReply(0x1004, 5), uploadInitReply(0x1000, 5)}},
+        {"read",
+         [](auto& p) { p.read(0x20, 4); },
+         {readReply(0x20, 4, {1, 2, 3}), readReply(0x20, 4, {1, 2, 3, 4, 5}),
+          readReply(0x20, 4, kReadData, 0xFF), readReply(0x21, 4, kReadData),
+          readReply(0x20, 3, {1, 2, 3})}},
+        {"idRead",
+         [](auto& p) { p.idRead(kChip.data(), 3, 2); },
+         {idReadReply(kChip2, 3, 2, {1, 2}), idReadReply(kChip, 4, 2, {1, 2}),
+          idReadReply(kChip, 3, 1, {1}), idReadReply(kChip, 3, 2, {1}),
+          idReadReply(kChip, 3, 2, {1, 2}, 0xFF)}},
+        {"idSearch",
+         [](auto& p) { p.idSearch(5); },
+         {idSearchReply(5, {}), idSearchReply(5, {1, 2, 3, 4, 5, 6, 7}), idSearchReply(6, kChip),
+          idSearchReply(5, kChip, 0xFF), withCrc({0xF6, 0x01})}},
+    };
+    for (const auto& c : cases) {
+        for (std::size_t i = 0; i < c.replies.size(); ++i) {
+            SCOPED_TRACE(std::string(c.name) + " reply " + std::to_string(i));
+            const std::size_t before = line.sentCount();
+            c.request(protocol);
+            acknowledgeAndReply(c.replies[i]);
+            EXPECT_EQ(protocol.state(), TxnState::Waiting);
+            ASSERT_EQ(line.sentCount(), before + 2);
+            EXPECT_EQ(line.sent()[before + 1], line.sent()[before]) << "the same frame again";
+            protocol.abort();
+        }
+    }
+}
+
+TEST_F(ProtocolRequestTest, AnsweredWithAStatusOtherThanOneTheRequestEndsInErrorReply) {
+    const struct {
+        const char* name;
+        Request request;
+        Bytes reply;
+    } cases[] = {
+        {"erase", [](auto& p) { p.erase(0x1000, 0x2000, 9000); }, eraseReply(0x1000, 0x2000, 0, 3)},
+        {"uploadInit", [](auto& p) { p.uploadInit(0x1000, 8); }, uploadInitReply(0x1000, 8, 2)},
+        {"write", [](auto& p) { p.write(0x1000, 0, nullptr, 1000); }, writeReply(0x1000, 0, 0)},
+        {"read, nothing to give", [](auto& p) { p.read(0x20, 4); }, readReply(0x20, 4, {}, 0xFF)},
+        {"idRead, nothing to give", [](auto& p) { p.idRead(kChip.data(), 3, 2); },
+         idReadReply(kChip, 3, 2, {}, 0xFF)},
+        {"idSearch, found none", [](auto& p) { p.idSearch(5); }, idSearchReply(5, {}, 0xFF)},
+        {"exec", [](auto& p) { p.exec(0x100); }, execReply(0x100, 0)},
+        {"command7", [](auto& p) { p.command7(); }, command7Reply(2)},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t before = line.sentCount();
+        c.request(protocol);
+        acknowledgeAndReply(c.reply);
+        EXPECT_EQ(protocol.state(), TxnState::ErrorReply);
+        EXPECT_EQ(replyBytes(), Bytes{});
+        EXPECT_EQ(line.sentCount(), before + 1);
+    }
+}
+
+TEST_F(ProtocolRequestTest, FramesThatFailTheirChecksAreSentAgain) {
+    const Bytes reply = uploadInitReply(0x1000, 8);
+    Bytes badXor = packet(reply);
+    badXor.back() ^= 0x40;
+    Bytes badHeader = packet(reply);
+    badHeader[3] ^= 0x01;
+    Bytes badCrc = replyFrame(reply);
+    badCrc[badCrc.size() - 1] ^= 0x01;
+    const std::vector<Bytes> broken = {badCrc, frame(badXor), frame(badHeader),
+                                       replyFrame(reply, 3)};
+    for (const Bytes& wire : broken) {
+        const std::size_t before = line.sentCount();
+        protocol.uploadInit(0x1000, 8);
+        answer(kAckBytes + wire);
+        EXPECT_EQ(protocol.state(), TxnState::Waiting);
+        EXPECT_EQ(line.sentCount(), before + 2);
+        acknowledgeAndReply(reply);
+        EXPECT_EQ(protocol.state(), TxnState::Done);
+    }
+    Df1FrameRx::Counters expected;
+    expected.crcErrors = 1;
+    expected.badPackets = 3;
+    EXPECT_EQ(rx.counters(), expected);
+}
+
+TEST_F(ProtocolRequestTest, ShortFramesAndAdapterPacketsAreSkippedWhileWaitingForTheReply) {
+    const Bytes reply = execReply(0x100);
+    protocol.exec(0x100);
+    answer(kAckBytes + frame({0x01, 0x00, 0x20}) + replyFrame(command7Reply(), 7));
+    EXPECT_EQ(protocol.state(), TxnState::Waiting);
+    answer(replyFrame(reply));
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+    EXPECT_EQ(line.sentCount(), 1u);
+}
+
+// --- time-outs and retries -------------------------------------------------------------------
+
+using ProtocolRetryTest = ProtocolTest;
+
+TEST_F(ProtocolRetryTest, ARequestNeverAcknowledgedGoesOutFourTimesThenNoReply) {
+    const std::vector<std::pair<const char*, Request>> requests = {
+        {"uploadInit", [](auto& p) { p.uploadInit(0x1000, 8); }},
+        {"connect 1", [](auto& p) { p.connect(1); }},
+        {"exec", [](auto& p) { p.exec(0x100); }},
+        {"channel", [](auto& p) { p.switchChannel(1); }},
+    };
+    for (const auto& [name, request] : requests) {
+        SCOPED_TRACE(name);
+        const std::size_t before = line.sentCount();
+        request(protocol);
+        for (int expiry = 1; expiry <= 4; ++expiry) {
+            EXPECT_EQ(protocol.state(), TxnState::Waiting);
+            protocol.expire();
+            EXPECT_EQ(timeoutsPosted(), 1u) << "expiry " << expiry;
+        }
+        EXPECT_EQ(protocol.state(), TxnState::NoReply);
+        EXPECT_EQ(line.sentCount(), before + 4);
+        // A stray expiry after the end changes nothing and posts nothing.
+        protocol.expire();
+        EXPECT_EQ(timeoutsPosted(), 0u);
+        EXPECT_EQ(line.sentCount(), before + 4);
+    }
+}
+
+TEST_F(ProtocolRetryTest, AnAcknowledgedRequestIsRetriedOnTimeOutOnlyWhereItMaySafelyRepeat) {
+    const struct {
+        const char* name;
+        Request request;
+        std::size_t transmissions;
+    } cases[] = {
+        {"uploadInit", [](auto& p) { p.uploadInit(0x1000, 8); }, 4},
+        {"connect 2", [](auto& p) { p.connect(2); }, 4},
+        {"erase before progress", [](auto& p) { p.erase(0x1000, 8, 100); }, 4},
+        {"exec", [](auto& p) { p.exec(0x100); }, 1},
+        {"command7", [](auto& p) { p.command7(); }, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::size_t before = line.sentCount();
+        c.request(protocol);
+        while (protocol.state() == TxnState::Waiting) {
+            answer(kAckBytes);
+            protocol.expire();
+        }
+        EXPECT_EQ(protocol.state(), TxnState::NoReply);
+        EXPECT_EQ(line.sentCount(), before + c.transmissions);
+        EXPECT_EQ(timeoutsPosted(), c.transmissions);
+    }
+}
+
+TEST_F(ProtocolRetryTest, AnL1ConnectOnceAcknowledgedWaitsForTheBootLoaderWithoutLimit) {
+    protocol.connect(1);
+    answer(kAckBytes);
+    EXPECT_FALSE(protocol.isRunning());
+    // Even an expiry that slipped through changes nothing.
+    protocol.expire();
+    EXPECT_EQ(timeoutsPosted(), 0u);
+    EXPECT_EQ(protocol.state(), TxnState::Waiting);
+    answer(replyFrame(connectReply(0x10000001, 1)));
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+    EXPECT_EQ(replyBytes(), (Bytes{0x01, 0x00, 0x00, 0x10}));
+    EXPECT_EQ(line.sentCount(), 1u);
+}
+
+TEST_F(ProtocolRetryTest, AnL1ConnectIsNeverSentAgainOnceAcknowledged) {
+    for (const Bytes& wire : {replyFrame(rejectReply()), replyFrame(connectReply(1, 2)),
+                              replyFrame(corruptCrc(connectReply(1, 1)))}) {
+        const std::size_t before = line.sentCount();
+        protocol.connect(1);
+        answer(kAckBytes + wire);
+        EXPECT_EQ(protocol.state(), TxnState::NoReply);
+        EXPECT_EQ(line.sentCount(), before + 1);
+    }
+}
+
+TEST_F(ProtocolRetryTest, AnAbortedRequestEndsInNoReplyAndItsLateReplyIsIgnored) {
+    protocol.connect(1);
+    answer(kAckBytes);
+    protocol.abort();
+    EXPECT_EQ(protocol.state(), TxnState::NoReply);
+    answer(replyFrame(connectReply(0x10000001, 1)));
+    EXPECT_EQ(protocol.state(), TxnState::NoReply);
+    EXPECT_EQ(replyBytes(), Bytes{});
+    protocol.abort();  // nothing running: nothing to do
+    EXPECT_EQ(protocol.state(), TxnState::NoReply);
+
+    // The next request starts afresh.
+    protocol.connect(1);
+    acknowledgeAndReply(connectReply(0x10000001, 1));
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+}
+
+TEST_F(ProtocolRetryTest, ANakIsAnsweredAtTheTimeOutEvenWhereTimeOutsAreNotRetried) {
+    protocol.exec(0x100);
+    answer(kNakBytes);
+    EXPECT_EQ(line.sentCount(), 1u);
+    EXPECT_EQ(protocol.state(), TxnState::Waiting);
+    protocol.expire();
+    EXPECT_EQ(line.sentCount(), 2u);
+    acknowledgeAndReply(execReply(0x100));
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+    EXPECT_EQ(rx.counters().naks, 1u);
+}
+
+TEST_F(ProtocolRetryTest, RejectIsSentAgainWhereAllowedAndEndsTheRestOfTheTime) {
+    protocol.exec(0x100);
+    acknowledgeAndReply(rejectReply());
+    EXPECT_EQ(line.sentCount(), 2u);
+    acknowledgeAndReply(execReply(0x100));
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+
+    protocol.command7();
+    for (int i = 0; i < 4; ++i) acknowledgeAndReply(rejectReply());
+    EXPECT_EQ(protocol.state(), TxnState::NoReply);
+    EXPECT_EQ(line.sentCount(), 2u + 4u);
+
+    // EXEC and CMD7 are not repeated for a broken or unmatched reply.
+    for (const Bytes& reply : {corruptCrc(execReply(0x100)), execReply(0x104)}) {
+        protocol.exec(0x100);
+        acknowledgeAndReply(reply);
+        EXPECT_EQ(protocol.state(), TxnState::NoReply);
+    }
+    EXPECT_EQ(line.sentCount(), 2u + 4u + 2u);
+    EXPECT_EQ(timeoutsPosted(), 0u);
+}
+
+TEST_F(ProtocolRetryTest, AnAnnouncementFromBeforeARetransmissionFeedsNothingStale) {
+    protocol.uploadInit(0x1000, 8);
+    // The NAK arrives, but its announcement is handled only after the time-out resent the frame.
+    const std::uint32_t stale = line.deliver(kNakBytes);
+    protocol.expire();
+    EXPECT_EQ(line.sentCount(), 2u);
+    protocol.onSerialEvent(CommandProtocol::kBytesArrived, stale);
+    EXPECT_EQ(rx.ackState(), Df1FrameRx::kAwaitingAck);
+    acknowledgeAndReply(uploadInitReply(0x1000, 8));
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+    EXPECT_EQ(rx.counters().naks, 0u);
+}
+
+// --- erase progress --------------------------------------------------------------------------
+
+using ProtocolEraseTest = ProtocolTest;
+
+TEST_F(ProtocolEraseTest, ProgressRepliesLeadToDoneWithTheLastPercent) {
+    protocol.erase(0x1000, 0x2000, 20000);
+    acknowledgeAndReply(eraseReply(0x1000, 0x2000, 10));
+    EXPECT_EQ(protocol.state(), TxnState::InProgress);
+    EXPECT_EQ(replyBytes(), Bytes{10});
+    // Further progress replies come without an acknowledgement.
+    answer(replyFrame(eraseReply(0x1000, 0x2000, 50)));
+    EXPECT_EQ(protocol.state(), TxnState::InProgress);
+    EXPECT_EQ(replyBytes(), Bytes{50});
+    answer(replyFrame(eraseReply(0x1000, 0x2000, 100)));
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+    EXPECT_EQ(replyBytes(), Bytes{100});
+    EXPECT_EQ(line.sentCount(), 1u);
+}
+
+TEST_F(ProtocolEraseTest, ProgressRepliesThatArriveTogetherAreAllSeen) {
+    const Bytes p10 = replyFrame(eraseReply(0x1000, 0x2000, 10));
+    const Bytes p50 = replyFrame(eraseReply(0x1000, 0x2000, 50));
+    const Bytes p100 = replyFrame(eraseReply(0x1000, 0x2000, 100));
+
+    protocol.erase(0x1000, 0x2000, 20000);
+    answer(kAckBytes + p10 + p50 + p100);
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+    EXPECT_EQ(replyBytes(), Bytes{100});
+
+    protocol.erase(0x1000, 0x2000, 20000);
+    answer(kAckBytes + p10);
+    // The last reply arrives split, its first part together with the one before.
+    answer(p50 + Bytes(p100.begin(), p100.begin() + 7));
+    EXPECT_EQ(protocol.state(), TxnState::InProgress);
+    EXPECT_EQ(replyBytes(), Bytes{50});
+    answer(Bytes(p100.begin() + 7, p100.end()));
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+    EXPECT_EQ(line.sentCount(), 2u);
+}
+
+TEST_F(ProtocolEraseTest, ManyProgressRepliesDoNotFillTheReceiveArea) {
+    protocol.erase(0x1000, 0x2000, 20000);
+    answer(kAckBytes);
+    // More replies than the receive area holds at once, in pairs.
+    for (std::uint8_t percent = 0; percent < 100; percent += 2) {
+        answer(replyFrame(eraseReply(0x1000, 0x2000, percent)) +
+               replyFrame(eraseReply(0x1000, 0x2000, percent + 1)));
+        ASSERT_EQ(protocol.state(), TxnState::InProgress);
+        ASSERT_EQ(replyBytes(), Bytes{static_cast<std::uint8_t>(percent + 1)});
+    }
+    answer(replyFrame(eraseReply(0x1000, 0x2000, 100)));
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+}
+
+TEST_F(ProtocolEraseTest, AnEraseWhoseProgressStopsEndsAtItsTimeOutWithoutRetransmission) {
+    protocol.erase(0x1000, 0x2000, 20000);
+    acknowledgeAndReply(eraseReply(0x1000, 0x2000, 40));
+    protocol.expire();
+    EXPECT_EQ(protocol.state(), TxnState::NoReply);
+    EXPECT_EQ(timeoutsPosted(), 1u);
+    EXPECT_EQ(line.sentCount(), 1u);
+    EXPECT_EQ(protocol.armedPeriod(), 20000u);
+}
+
+TEST_F(ProtocolEraseTest, BeforeProgressAFaultyReplyIsSentAgainAtOnceAfterItNot) {
+    protocol.erase(0x1000, 0x2000, 20000);
+    acknowledgeAndReply(rejectReply());
+    EXPECT_EQ(line.sentCount(), 2u);
+    acknowledgeAndReply(corruptCrc(eraseReply(0x1000, 0x2000, 5)));
+    EXPECT_EQ(line.sentCount(), 3u);
+    acknowledgeAndReply(eraseReply(0x1000, 0x2000, 5));
+    EXPECT_EQ(protocol.state(), TxnState::InProgress);
+    // Once erasing, stray and broken replies are passed over.
+    answer(replyFrame(rejectReply()) + replyFrame(eraseReply(0x1001, 0x2000, 50)));
+    Bytes broken = replyFrame(eraseReply(0x1000, 0x2000, 60));
+    broken.back() ^= 0x01;
+    answer(broken);
+    EXPECT_EQ(protocol.state(), TxnState::InProgress);
+    EXPECT_EQ(replyBytes(), Bytes{5});
+    answer(replyFrame(eraseReply(0x1000, 0x2000, 100)));
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+    EXPECT_EQ(line.sentCount(), 3u);
+}
+
+TEST_F(ProtocolEraseTest, AFailureReportedDuringTheEraseEndsIt) {
+    protocol.erase(0x1000, 0x2000, 20000);
+    acknowledgeAndReply(eraseReply(0x1000, 0x2000, 30));
+    answer(replyFrame(eraseReply(0x1000, 0x2000, 30, 0x05)));
+    EXPECT_EQ(protocol.state(), TxnState::ErrorReply);
+    EXPECT_FALSE(protocol.isRunning());
+}
+
+// --- the channel switch ----------------------------------------------------------------------
+
+using ProtocolChannelTest = ProtocolTest;
+
+TEST_F(ProtocolChannelTest, AnyOtherAnswerIsSentAgainABrokenFrameWaitsForTheTimeOut) {
+    protocol.switchChannel(1);
+    answer(replyFrame(textBytes("START\r\nH"), 7));
+    EXPECT_EQ(line.sentCount(), 2u);
+    answer(replyFrame(textBytes("START\r\n"), 7));
+    EXPECT_EQ(line.sentCount(), 3u);
+    Bytes broken = replyFrame(kChannelAnswerBytes, 7);
+    broken.back() ^= 0x01;
+    answer(broken);
+    EXPECT_EQ(line.sentCount(), 3u);
+    protocol.expire();
+    EXPECT_EQ(line.sentCount(), 4u);
+    answer(replyFrame(kChannelAnswerBytes, 7));
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+    for (const PcFrame& f : line.sentFrames()) EXPECT_EQ(f, (PcFrame{0, {'b'}}));
+}
+
+// --- contracts and the lock ------------------------------------------------------------------
+
+using ProtocolContractTest = ProtocolTest;
+
+TEST_F(ProtocolContractTest, ARequestWhileAnotherRunsIsRefusedAndLeavesItAlone) {
+    protocol.uploadInit(0x1000, 8);
+    const std::vector<Bytes> before = line.sent();
+    protocol.write(0x2000, 5, kWriteData.data(), 1000);
+    protocol.uploadInit(0x3000, 8);
+    EXPECT_EQ(takeFailures(), (Failures{require("!!!"), require("!!!")}));
+    protocol.expire();
+    EXPECT_EQ(line.sent().back(), before.back());
+    acknowledgeAndReply(uploadInitReply(0x1000, 8));
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+}
+
+TEST_F(ProtocolContractTest, ReadingAReplyBeforeItCameIsRefused) {
+    protocol.connect(2);
+    EXPECT_EQ(replyBytes(), Bytes{});
+    EXPECT_EQ(takeFailures(), Failures{require("!!!")});
+    protocol.read(0x10, 4);
+    EXPECT_EQ(takeFailures(), Failures{require("!!!")});
+    protocol.abort();
+}
+
+TEST_F(ProtocolContractTest, RequestsLargerThanOneFrameCarriesAreRefused) {
+    const Bytes data(497, 0x10);
+    protocol.write(0x1000, 497, data.data(), 1000);
+    protocol.read(0x1000, kMaxReadData + 1);
+    EXPECT_EQ(takeFailures(), (Failures{require("correct size"), require("correct size")}));
+    EXPECT_EQ(line.sentCount(), 0u);
+    EXPECT_EQ(protocol.state(), TxnState::Idle);
+
+    protocol.write(0x1000, 496, data.data(), 1000);
+    acknowledgeAndReply(writeReply(0x1000, 496));
+    protocol.read(0x1000, kMaxReadData);
+    acknowledgeAndReply(readReply(0x1000, kMaxReadData, Bytes(kMaxReadData, 0x10)));
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+    EXPECT_EQ(replyBytes(), Bytes(kMaxReadData, 0x10));
+}
+
+TEST_F(ProtocolContractTest, ALockHeldTooLongIsReportedAndNoByteIsLost) {
+    protocol.setLockLimit(20ms);
+    protocol.uploadInit(0x1000, 8);
+    protocol.lock().lock();
+    answer(kAckBytes + replyFrame(uploadInitReply(0x1000, 8)));
+    protocol.lock().unlock();
+    EXPECT_EQ(takeFailures(), Failures{explicitFailure("deadlock")});
+    // The next announcement, whatever its count, finds the bytes.
+    protocol.onSerialEvent(CommandProtocol::kBytesArrived, 0);
+    EXPECT_EQ(protocol.state(), TxnState::Done);
+}
+
+TEST_F(ProtocolContractTest, APortFailureDuringARetransmissionEndsTheExchange) {
+    protocol.uploadInit(0x1000, 8);
+    line.failNextReset();
+    protocol.expire();
+    EXPECT_EQ(protocol.state(), TxnState::NoReply);
+    auto notification = queue.take();
+    ASSERT_TRUE(notification.has_value());
+    EXPECT_EQ(*notification, (Notification{WM_COM_ERROR, kComErrorRxThread, 0}));
+    EXPECT_TRUE(takePendingMessage().has_value());
+    EXPECT_EQ(timeoutsPosted(), 0u);
+}
+
+TEST_F(ProtocolContractTest, LineErrorsAreCounted) {
+    protocol.onSerialEvent(CommandProtocol::kLineError, 0);
+    protocol.onSerialEvent(7, 0);
+    EXPECT_EQ(rx.counters().lineErrors, 1u);
+}
+
+// --- the real timer thread -------------------------------------------------------------------
+
+using ProtocolTimerTest = ProtocolTest;
+
+TEST_F(ProtocolTimerTest, TimeOutsOnTheTimerThreadRetransmitAndPostUntilNoReply) {
+    protocol.setTimeScale(1, 1000);  // 5000 ms become 5 ms
+    protocol.connect(2);
+    for (int posted = 0; posted < 4; ++posted) {
+        auto notification = queue.waitFor(10s);
+        ASSERT_TRUE(notification.has_value()) << "time-out " << posted + 1 << " never came";
+        EXPECT_EQ(notification->message, WM_COM_TIMEOUT);
+    }
+    EXPECT_EQ(protocol.state(), TxnState::NoReply);
+    EXPECT_EQ(line.sentCount(), 4u);
+    EXPECT_EQ(protocol.armedPeriod(), 15000u);
+}
+
+}  // namespace
+}  // namespace zq

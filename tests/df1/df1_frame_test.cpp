@@ -1,0 +1,380 @@
+#include "df1/df1_frame.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "adapter_wire.h"
+#include "common/recording_failure_handler.h"
+#include "scripted_line.h"
+
+namespace zq {
+namespace {
+
+using testing::Bytes;
+using testing::operator+;
+using testing::kAckBytes;
+using testing::kNakBytes;
+using testing::packet;
+using testing::replyFrame;
+using testing::require;
+using testing::takeFailures;
+using testing::withCrc;
+using Failures = std::vector<testing::RecordedFailure>;
+using Counters = Df1FrameRx::Counters;
+
+Bytes frameOf(const Df1FrameTx& tx) {
+    return Bytes(tx.frame(), tx.frame() + tx.frameLength());
+}
+
+// --- sending ---------------------------------------------------------------------------------
+
+class Df1FrameTxTest : public testing::ContractTest {
+protected:
+    testing::ScriptedLine line;
+    Df1FrameTx tx{line};
+};
+
+TEST_F(Df1FrameTxTest, BuildsTheConnectFrameOfTheWireDescription) {
+    const std::uint8_t connect[] = {0x01, 0x00, 0xD1, 0xC1};
+    tx.build(1, connect, 4);
+    EXPECT_EQ(frameOf(tx),
+              (Bytes{0x10, 0x02, 0x01, 0x01, 0x00, 0xD1, 0xC1, 0x10, 0x03, 0x7D, 0xB9}));
+    tx.send();
+    tx.send();  // a retransmission sends the very same bytes
+    EXPECT_EQ(line.sent(), (std::vector<Bytes>{frameOf(tx), frameOf(tx)}));
+}
+
+TEST_F(Df1FrameTxTest, DoublesDleInTheDataButCountsItOnceInTheCrc) {
+    const Bytes data{0x10, 0x42, 0x10, 0x10};
+    tx.build(1, data.data(), 4);
+    const Bytes expected = Bytes{0x10, 0x02, 0x01, 0x10, 0x10, 0x42, 0x10, 0x10, 0x10, 0x10};
+    Bytes got = frameOf(tx);
+    ASSERT_EQ(got.size(), expected.size() + 4);
+    EXPECT_EQ(Bytes(got.begin(), got.begin() + 10), expected);
+    // The adapter's decoder, written from the wire layout, finds address and data again.
+    auto decoded = testing::decodePcFrame(got);
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(*decoded, (testing::PcFrame{1, data}));
+}
+
+TEST_F(Df1FrameTxTest, TheLargestFrameFillsTheAreaAndALargerOneIsRefused) {
+    const Bytes dles(506, 0x10);
+    tx.build(0, dles.data(), 506);
+    EXPECT_EQ(tx.frameLength(), 1019u);
+    auto decoded = testing::decodePcFrame(frameOf(tx));
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(decoded->data, dles);
+
+    const Bytes before = frameOf(tx);
+    const Bytes tooLong(507, 0x10);
+    tx.build(1, tooLong.data(), 507);
+    EXPECT_EQ(takeFailures(), Failures{require("correct size")});
+    EXPECT_EQ(frameOf(tx), before);
+}
+
+TEST_F(Df1FrameTxTest, BuildingTheNextFrameLeavesTheBlockInFlightAlone) {
+    const std::uint8_t first[] = {0x03, 0x00, 0x11, 0x22};
+    const std::uint8_t second[] = {0x04, 0x00, 0x33};
+    tx.build(1, first, 4);
+    tx.send();
+    const Bytes sent = line.lastBlockNow();
+    // The port may still be writing the first frame when the next request is set up.
+    tx.build(1, second, 3);
+    EXPECT_EQ(line.lastBlockNow(), sent);
+    tx.send();
+    tx.build(1, first, 4);
+    EXPECT_EQ(line.lastBlockNow(), line.sent().back());
+}
+
+TEST_F(Df1FrameTxTest, AnEmptyFrameCarriesOnlyTheAddress) {
+    tx.build(0, nullptr, 0);
+    auto decoded = testing::decodePcFrame(frameOf(tx));
+    ASSERT_TRUE(decoded.has_value());
+    EXPECT_EQ(*decoded, (testing::PcFrame{0, {}}));
+}
+
+// --- receiving -------------------------------------------------------------------------------
+
+class Df1FrameRxTest : public testing::ContractTest {
+protected:
+    // Delivers bytes and announces them, as the port's receive thread and the GUI thread do.
+    void receive(const Bytes& bytes) {
+        std::uint32_t n = line.deliver(bytes);
+        rx.onBytes(n);
+    }
+    // The same, one byte per announcement.
+    void receiveByteByByte(const Bytes& bytes) {
+        for (std::uint8_t byte : bytes) receive(Bytes{byte});
+    }
+    Bytes message() {
+        MemPtr view;
+        rx.takeMessage(view);
+        return Bytes(view.data(), view.data() + view.size());
+    }
+    static Counters counting(std::uint32_t Counters::*field, std::uint32_t n = 1) {
+        Counters c;
+        c.*field = n;
+        return c;
+    }
+
+    testing::ScriptedLine line;
+    Df1FrameRx rx{line};
+};
+
+TEST_F(Df1FrameRxTest, StartsReceptionOnceIntoItsOwnAreaAndStopsItWhenDestroyed) {
+    EXPECT_EQ(line.rxMode(), RxMode::EveryChunk);
+    EXPECT_EQ(line.rxLength(), Df1FrameRx::kRawSize);
+    testing::ScriptedLine other;
+    { Df1FrameRx scoped(other); }
+    EXPECT_FALSE(other.receiving());
+}
+
+TEST_F(Df1FrameRxTest, TakesTheMessageOfAnAcknowledgedReply) {
+    const Bytes reply = withCrc({0xFC, 0x01, 1, 2, 3, 4, 5, 6, 7, 8});
+    rx.restart(false, true);
+    receive(kAckBytes);
+    EXPECT_EQ(rx.ackState(), Df1FrameRx::kAcknowledged);
+    EXPECT_EQ(rx.result(), Df1FrameRx::kNoFrame);
+    receive(replyFrame(reply));
+    EXPECT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
+    EXPECT_EQ(message(), reply);
+    EXPECT_EQ(rx.counters(), Counters{});
+}
+
+TEST_F(Df1FrameRxTest, ScansTheSameWhateverTheBytesArePortionedInto) {
+    const Bytes reply = withCrc({0xFB, 0x01, 0x10, 0x10, 0x00, 0x10, 0x02, 0x10});
+    const Bytes wire = Bytes{0x55, 0x10, 0x99} + kAckBytes + Bytes{0x03, 0x10, 0x10} +
+                       replyFrame(reply) + Bytes{0x10, 0x06};
+    rx.restart(false, true);
+    receiveByteByByte(wire);
+    EXPECT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
+    EXPECT_EQ(message(), reply);
+
+    rx.restart(false, true);
+    receive(wire);
+    EXPECT_EQ(message(), reply);
+}
+
+// Finds a message whose frame CRC has a 0x10 in the given byte, which the adapter sends
+// undoubled after DLE ETX.
+Bytes messageWithDleInCrc(int crcByte) {
+    for (unsigned seed = 0; seed < 65536; ++seed) {
+        Bytes m = withCrc(
+            {0xF9, 0x01, static_cast<std::uint8_t>(seed), static_cast<std::uint8_t>(seed >> 8)});
+        Bytes f = replyFrame(m);
+        if (f[f.size() - 2 + crcByte] == 0x10 && f[f.size() - 2 + (1 - crcByte)] != 0x10) return m;
+    }
+    return {};
+}
+
+TEST_F(Df1FrameRxTest, ReadsCrcBytesOf0x10AsTheyCome) {
+    for (int crcByte : {0, 1}) {
+        SCOPED_TRACE(crcByte == 0 ? "low byte" : "high byte");
+        const Bytes m = messageWithDleInCrc(crcByte);
+        ASSERT_FALSE(m.empty());
+        rx.restart(false, true);
+        receive(kAckBytes + replyFrame(m));
+        ASSERT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
+        EXPECT_EQ(message(), m);
+    }
+    EXPECT_EQ(rx.counters(), Counters{});
+}
+
+TEST_F(Df1FrameRxTest, IgnoresAFrameBeforeTheAcknowledgement) {
+    const Bytes early = withCrc({0xF9, 0x01});
+    const Bytes late = withCrc({0xF9, 0x02});
+    rx.restart(false, true);
+    receive(replyFrame(early));
+    EXPECT_EQ(rx.ackState(), Df1FrameRx::kAwaitingAck);
+    EXPECT_EQ(rx.result(), Df1FrameRx::kNoFrame);
+    receive(kAckBytes + replyFrame(late));
+    EXPECT_EQ(message(), late);
+}
+
+TEST_F(Df1FrameRxTest, WithoutAcknowledgementTheFirstFrameCounts) {
+    const Bytes answer = Bytes{'S', 'T', 'A', 'R', 'T', '\r', '\n', 'G'};
+    rx.restart(true, false);
+    EXPECT_EQ(rx.ackState(), Df1FrameRx::kAcknowledged);
+    receive(replyFrame(answer, 7));
+    EXPECT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
+    EXPECT_EQ(message(), answer);
+}
+
+TEST_F(Df1FrameRxTest, DropsShortFramesAndSkippedAdapterPacketsAndTakesTheNextInTheChunk) {
+    const Bytes reply = withCrc({0xFA, 0x01, 0, 0, 1, 0});
+    // Five content bytes: a header and the XOR byte, no message.
+    const Bytes shortFrame = testing::frame(Bytes{0x01, 0x00, 0x20, 0x00, 0x00});
+    rx.restart(false, true);
+    receive(kAckBytes + shortFrame + replyFrame(withCrc({0xF9, 0x01}), 7) + replyFrame(reply));
+    EXPECT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
+    EXPECT_EQ(message(), reply);
+    Counters expected;
+    expected.shortFrames = 1;
+    expected.skippedType7 = 1;
+    EXPECT_EQ(rx.counters(), expected);
+}
+
+TEST_F(Df1FrameRxTest, AcceptsAdapterPacketsWhenNotIgnoringThem) {
+    const Bytes m = withCrc({0xF9, 0x01});
+    rx.restart(false, false);
+    receive(kAckBytes + replyFrame(m, 7));
+    EXPECT_EQ(message(), m);
+}
+
+TEST_F(Df1FrameRxTest, TakesOnlyTheFirstOfTwoFramesInOneChunk) {
+    const Bytes first = withCrc({0xFD, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 10});
+    const Bytes second = withCrc({0xFD, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 50});
+    rx.restart(false, true);
+    const Bytes wire = kAckBytes + replyFrame(first) + replyFrame(second);
+    receive(Bytes(wire.begin(), wire.end() - 5));
+    EXPECT_EQ(message(), first);
+    receive(Bytes(wire.end() - 5, wire.end()));
+    EXPECT_EQ(message(), first);
+    EXPECT_EQ(rx.receiveState(), 5u);
+}
+
+TEST_F(Df1FrameRxTest, AwaitingTheNextFrameKeepsWhatCameBehindTheLast) {
+    const Bytes first = withCrc({0xFD, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 10});
+    const Bytes second = withCrc({0xFD, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 50});
+    const Bytes third = withCrc({0xFD, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 100});
+    rx.restart(false, true);
+    const Bytes wire = kAckBytes + replyFrame(first) + replyFrame(second) + replyFrame(third);
+    receive(Bytes(wire.begin(), wire.end() - 3));
+    EXPECT_EQ(message(), first);
+    rx.awaitNextFrame();
+    EXPECT_EQ(message(), second);
+    rx.awaitNextFrame();
+    EXPECT_EQ(rx.result(), Df1FrameRx::kNoFrame);
+    EXPECT_EQ(line.receivedCount(), replyFrame(third).size() - 3);
+    receive(Bytes(wire.end() - 3, wire.end()));
+    EXPECT_EQ(message(), third);
+}
+
+TEST_F(Df1FrameRxTest, AnnouncementsFromBeforeARestartScanNothingOld) {
+    rx.restart(false, true);
+    const Bytes stale = kAckBytes + replyFrame(withCrc({0xF9, 0x01}));
+    line.deliver(stale);
+    rx.restart(false, true);
+    // The old announcement is handled only now; it must not feed the old ACK and reply.
+    rx.onBytes(static_cast<std::uint32_t>(stale.size()));
+    EXPECT_EQ(rx.ackState(), Df1FrameRx::kAwaitingAck);
+    EXPECT_EQ(rx.result(), Df1FrameRx::kNoFrame);
+}
+
+TEST_F(Df1FrameRxTest, NakStopsTheReceiverUntilTheNextRestart) {
+    rx.restart(false, true);
+    receive(kNakBytes + kAckBytes + replyFrame(withCrc({0xF9, 0x01})));
+    EXPECT_EQ(rx.ackState(), Df1FrameRx::kRefused);
+    EXPECT_EQ(rx.result(), Df1FrameRx::kNoFrame);
+    EXPECT_EQ(rx.receiveState(), 6u);
+    EXPECT_EQ(rx.counters(), counting(&Counters::naks));
+    rx.restart(false, true);
+    receive(kAckBytes + replyFrame(withCrc({0xF9, 0x01})));
+    EXPECT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
+}
+
+TEST_F(Df1FrameRxTest, EveryFaultOfAFrameEndsInABadFrameAndItsCounter) {
+    const Bytes m = withCrc({0xF9, 0x01, 0x33});
+    auto withBadXor = [&] {
+        Bytes p = packet(m);
+        p.back() ^= 0x01;
+        return testing::frame(p);
+    };
+    auto withBadHeaderCheck = [&] {
+        Bytes p = packet(m);
+        p[3] ^= 0x80;
+        return testing::frame(p);
+    };
+    auto withFirstByte = [&] {
+        Bytes p = packet(m);
+        p[0] = 0x02;
+        return testing::frame(p);
+    };
+    auto withBadCrc = [&] {
+        Bytes f = replyFrame(m);
+        f.back() ^= 0x01;
+        return f;
+    };
+    auto withBadEscape = [&] {
+        Bytes f = replyFrame(m);
+        f.insert(f.begin() + 5, {0x10, 0x07});
+        return f;
+    };
+    const struct {
+        const char* what;
+        Bytes frame;
+        std::uint32_t Counters::*counter;
+    } cases[] = {
+        {"bad frame CRC", withBadCrc(), &Counters::crcErrors},
+        {"bad header check", withBadHeaderCheck(), &Counters::badPackets},
+        {"bad XOR byte", withBadXor(), &Counters::badPackets},
+        {"first byte not 01", withFirstByte(), &Counters::badPackets},
+        {"packet type 5", replyFrame(m, 5), &Counters::badPackets},
+        {"packet type 0", replyFrame(m, 0), &Counters::badPackets},
+        {"DLE then 07 inside", withBadEscape(), &Counters::badEscapes},
+        {"content longer than the payload area", testing::frame(Bytes(509, 0x10)),
+         &Counters::badPackets},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        testing::ScriptedLine freshLine;
+        Df1FrameRx fresh(freshLine);
+        fresh.restart(false, true);
+        // A good frame right behind must not be scanned: the receiver stopped.
+        const Bytes wire = kAckBytes + c.frame + replyFrame(m);
+        fresh.onBytes(freshLine.deliver(wire));
+        EXPECT_EQ(fresh.result(), Df1FrameRx::kBadFrame);
+        EXPECT_EQ(fresh.receiveState(), 6u);
+        EXPECT_EQ(fresh.counters(), counting(c.counter));
+    }
+}
+
+TEST_F(Df1FrameRxTest, NoSingleCorruptedByteYieldsAGoodFrame) {
+    const Bytes m =
+        withCrc({0xF8, 0x01, 0x10, 0x00, 0x00, 0x20, 0x04, 0x00, 0xDE, 0xAD, 0x10, 0x02});
+    const Bytes good = replyFrame(m);
+    for (std::size_t i = 0; i < good.size(); ++i) {
+        for (std::uint8_t flip : {0x01, 0x10, 0x80}) {
+            Bytes bad = good;
+            bad[i] ^= flip;
+            testing::ScriptedLine freshLine;
+            Df1FrameRx fresh(freshLine);
+            fresh.restart(true, true);
+            fresh.onBytes(freshLine.deliver(bad));
+            EXPECT_NE(fresh.result(), Df1FrameRx::kGoodFrame) << "byte " << i << " ^ " << int{flip};
+        }
+    }
+}
+
+TEST_F(Df1FrameRxTest, CountsLineErrorsAndKeepsCountersAcrossRestarts) {
+    rx.onLineError();
+    rx.restart(false, true);
+    receive(kAckBytes + replyFrame(withCrc({0xF9, 0x01}), 7));
+    rx.restart(false, true);
+    rx.onLineError();
+    Counters expected;
+    expected.lineErrors = 2;
+    expected.skippedType7 = 1;
+    EXPECT_EQ(rx.counters(), expected);
+}
+
+TEST_F(Df1FrameRxTest, TakingAMessageWithoutAGoodFrameIsRefused) {
+    rx.restart(false, true);
+    MemPtr view;
+    rx.takeMessage(view);
+    EXPECT_EQ(takeFailures(), Failures{require("expected state")});
+    EXPECT_EQ(view.size(), 0u);
+}
+
+TEST_F(Df1FrameRxTest, ABufferFilledToTheEndIsScannedNoFurther) {
+    // The port stops storing at the end of the receive area; the receiver must not read past it.
+    rx.restart(true, true);
+    receive(Bytes(Df1FrameRx::kRawSize + 100, 0x55));
+    EXPECT_EQ(rx.result(), Df1FrameRx::kNoFrame);
+    EXPECT_EQ(line.receivedCount(), Df1FrameRx::kRawSize);
+}
+
+}  // namespace
+}  // namespace zq

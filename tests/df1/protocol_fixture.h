@@ -1,0 +1,65 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <mutex>
+#include <ostream>
+
+#include "adapter_wire.h"
+#include "common/recording_failure_handler.h"
+#include "df1/command_protocol.h"
+#include "os/notifications.h"
+#include "scripted_line.h"
+
+namespace zq {
+
+// Names the state in test messages.
+void PrintTo(TxnState state, std::ostream* os);
+
+}  // namespace zq
+
+namespace zq::testing {
+
+// A CommandProtocol with its seams within reach.
+class TestProtocol : public CommandProtocol {
+public:
+    using CommandProtocol::CommandProtocol;
+
+    // As if the armed time-out expired now: the timer is disarmed and its expiry runs here.
+    void expire() {
+        stop();
+        timeout();
+    }
+    // Time-outs as long as this, so that only expire() ends them.
+    void neverExpire() { setTimeScale(1000, 1); }
+    std::uint32_t armedPeriod() {
+        std::lock_guard<TimedMutex> guard(lock_);
+        return armedPeriodMs_;
+    }
+    TimedMutex& lock() { return lock_; }
+    void setLockLimit(std::chrono::milliseconds limit) { lockLimit_ = limit; }
+};
+
+// The protocol on an in-memory line, driven from the test thread as the GUI thread drives it.
+class ProtocolTest : public ContractTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Delivers bytes and hands their announcement to the protocol.
+    void answer(const Bytes& bytes);
+    void acknowledgeAndReply(const Bytes& message, std::uint8_t type = 4);
+    // The payload that reply() gives now.
+    Bytes replyBytes();
+    // WM_COM_TIMEOUT notifications posted since the last call; fails on any other kind.
+    std::size_t timeoutsPosted();
+
+    NotificationQueue queue;
+    ScopedNotificationPoster poster{queue};
+    ScriptedLine line;
+    Df1FrameTx tx{line};
+    Df1FrameRx rx{line};
+    TestProtocol protocol{tx, rx};
+};
+
+}  // namespace zq::testing

@@ -1,0 +1,330 @@
+#include "image/elf_image_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "common/recording_failure_handler.h"
+#include "image/elf_writer.h"
+#include "image/reader_harness.h"
+
+namespace zq::testing {
+namespace {
+
+constexpr const char* kBadHeader = "Chyba pri cteni ELF hlavicky";
+
+class ElfReaderTest : public ContractTest {
+protected:
+    ReaderHarness h{std::make_unique<ElfImageReader>()};
+
+    // Two data sections around a .bss-like one, and _start.
+    static ElfWriter typical() {
+        ElfWriter w;
+        w.text(".text", 0x00004000, pattern(0x100))
+            .bss(".bss", 0x00004100, 0x80)
+            .text(".data", 0x00004200, pattern(0x40, 0x55))
+            .symbol("main", 0x00004010)
+            .symbol("_start", 0x00004000);
+        return w;
+    }
+
+    void expectRefused(std::string file, const std::string& message) {
+        EXPECT_FALSE(h.load(std::move(file))) << message;
+        EXPECT_EQ(h.errorText(), message);
+        EXPECT_EQ(h.region(0, 0xFFFFFFFF), (Region{0, 0, 0})) << "a refused image has no data";
+    }
+};
+
+TEST_F(ElfReaderTest, AcceptsTheEmbeddedPowerPcFlavourOnly) {
+    ASSERT_TRUE(h.load(typical().build(), true)) << h.errorText();
+    EXPECT_EQ(h.reader().entryAddress(), 0x00004000u);
+
+    ElfWriter w = typical();
+    w.flags = 0x80000001u;
+    expectRefused(w.build(), kBadHeader);
+    w = typical();
+    w.flags = 0;
+    expectRefused(w.build(), kBadHeader);
+    w = typical();
+    w.machine = 3;
+    expectRefused(w.build(), kBadHeader);
+    w = typical();
+    w.type = 1;
+    expectRefused(w.build(), kBadHeader);
+
+    std::string file = typical().build();
+    std::string littleEndian = file;
+    std::swap(littleEndian[16], littleEndian[17]);  // e_type as a little-endian writer puts it
+    std::swap(littleEndian[18], littleEndian[19]);
+    littleEndian[5] = 1;
+    expectRefused(littleEndian, kBadHeader);
+    std::string badMagic = file;
+    badMagic[1] = 'e';
+    expectRefused(badMagic, kBadHeader);
+    expectRefused(file.substr(0, 51), kBadHeader);
+    std::string shoffPastEnd = file;
+    setU32Be(shoffPastEnd, 32, static_cast<std::uint32_t>(file.size()));
+    expectRefused(shoffPastEnd, kBadHeader);
+    std::string wideSections = file;
+    setU16Be(wideSections, 46, 64);
+    expectRefused(wideSections, kBadHeader);
+}
+
+TEST_F(ElfReaderTest, SectionHeadersMustLieInTheFile) {
+    ElfWriter w = typical();
+    std::string file = w.build();
+    {
+        SCOPED_TRACE("more headers announced than the file holds");
+        std::string f = file;
+        std::uint16_t count = static_cast<std::uint16_t>(w.shstrtabIndex() + 1);
+        setU16Be(f, 48, static_cast<std::uint16_t>(count + 3));
+        expectRefused(f, "Chyba pri cteni hlavicky " + std::to_string(count) + ". sekce");
+    }
+    {
+        SCOPED_TRACE("a section starting at the end of the file");
+        std::string f = file;
+        setSectionField(f, 3, ShField::Offset, static_cast<std::uint32_t>(f.size()));
+        expectRefused(f, "Chyba pri cteni hlavicky 3. sekce");
+    }
+    {
+        SCOPED_TRACE("a section whose data run past the end of the file");
+        std::string f = file;
+        setSectionField(f, 1, ShField::Size, static_cast<std::uint32_t>(f.size()));
+        expectRefused(f, "Chyba pri cteni hlavicky 1. sekce");
+        setSectionField(f, 1, ShField::Size, 0xFFFFFFF0u);
+        expectRefused(f, "Chyba pri cteni hlavicky 1. sekce");
+    }
+    {
+        SCOPED_TRACE("a .bss-like section has no bytes in the file and may be of any size");
+        std::string f = file;
+        setSectionField(f, 2, ShField::Size, 0x01000000u);
+        EXPECT_TRUE(h.load(f)) << h.errorText();
+    }
+    {
+        SCOPED_TRACE("the null section is not looked at");
+        std::string f = file;
+        setSectionField(f, 0, ShField::Offset, 0xFFFFFFF0u);
+        EXPECT_TRUE(h.load(f)) << h.errorText();
+    }
+}
+
+TEST_F(ElfReaderTest, StringTablesAndNamesMustBeWhole) {
+    ElfWriter w = typical();
+    const std::string file = w.build();
+    {
+        SCOPED_TRACE("e_shstrndx not below e_shnum");
+        std::string f = file;
+        setU16Be(f, 50, static_cast<std::uint16_t>(w.shstrtabIndex() + 1));
+        expectRefused(f, "Chyba pri cteni .shstrtab");
+        setU16Be(f, 50, 0xFFFF);
+        expectRefused(f, "Chyba pri cteni .shstrtab");
+    }
+    {
+        SCOPED_TRACE("a section-name table that the file does not hold");
+        std::string f = file;
+        setSectionField(f, w.shstrtabIndex(), ShField::Type, ElfWriter::kNoBits);
+        setSectionField(f, w.shstrtabIndex(), ShField::Size, 0x7FFFFFFFu);
+        expectRefused(f, "Chyba pri cteni .shstrtab");
+    }
+    {
+        SCOPED_TRACE("sh_name beyond the section-name table");
+        std::string f = file;
+        std::uint32_t size = getSectionField(f, w.shstrtabIndex(), ShField::Size);
+        setSectionField(f, 1, ShField::Name, size);
+        expectRefused(f, "Chyba pri cteni .shstrtab");
+        setSectionField(f, 1, ShField::Name, 0xFFFFFFFFu);
+        expectRefused(f, "Chyba pri cteni .shstrtab");
+    }
+    {
+        SCOPED_TRACE("a name not terminated inside its table");
+        std::string f = file;
+        std::uint32_t offset = getSectionField(f, w.shstrtabIndex(), ShField::Offset);
+        std::uint32_t size = getSectionField(f, w.shstrtabIndex(), ShField::Size);
+        f[offset + size - 1] = 'x';
+        expectRefused(f, "Chyba pri cteni .shstrtab");
+    }
+    {
+        SCOPED_TRACE("st_name beyond the symbol-name table");
+        std::string f = file;
+        setU32Be(f, symbolOffset(f, w.symtabIndex(), 2), 0x10000);
+        expectRefused(f, "Chyba pri cteni .strtab");
+    }
+    {
+        SCOPED_TRACE("a symbol-name table that the file does not hold");
+        std::string f = file;
+        setSectionField(f, w.strtabIndex(), ShField::Type, ElfWriter::kNoBits);
+        setSectionField(f, w.strtabIndex(), ShField::Size, 0x7FFFFFFFu);
+        expectRefused(f, "Chyba pri cteni .strtab");
+    }
+}
+
+TEST_F(ElfReaderTest, SymbolTableIsChecked) {
+    {
+        ElfWriter w = typical();
+        w.withSymtab = false;
+        expectRefused(w.build(), "Nenalezena sekce .strtab a/nebo .symtab");
+        w = typical();
+        w.withStrtab = false;
+        expectRefused(w.build(), "Nenalezena sekce .strtab a/nebo .symtab");
+    }
+    {
+        ElfWriter w = typical();
+        w.symtabEntsize = 24;
+        expectRefused(w.build(), "Velikost zaznamu v .symtab je 24, ocekavano 16");
+    }
+    {
+        SCOPED_TRACE("a symbol table longer than the file: refused at its first missing entry");
+        ElfWriter w = typical();
+        std::string f = w.build();
+        std::uint32_t offset = getSectionField(f, w.symtabIndex(), ShField::Offset);
+        setSectionField(f, w.symtabIndex(), ShField::Type, ElfWriter::kNoBits);
+        setSectionField(f, w.symtabIndex(), ShField::Size, 0xFFFFFFF0u);
+        std::uint32_t present = (static_cast<std::uint32_t>(f.size()) - offset) / 16;
+        expectRefused(f, "Chyba pri cteni " + std::to_string(present) + ". zaznamu v .symtab");
+    }
+}
+
+TEST_F(ElfReaderTest, EntrySymbolIsRequiredOnlyWhenAsked) {
+    ElfWriter w;
+    w.text(".text", 0x4000, pattern(16)).symbol("main", 0x4000);
+    EXPECT_TRUE(h.load(w.build(), false)) << h.errorText();
+    EXPECT_FALSE(h.reader().hasEntry());
+    EXPECT_EQ(h.region(0, 0x10000), (Region{0x4000, 16, 16}));
+
+    EXPECT_FALSE(h.load(w.build(), true));
+    EXPECT_EQ(h.errorText(), "Nenalezen symbol _start");
+
+    w.symbol("_start", 0x4008).symbol("_start", 0x4004);
+    ASSERT_TRUE(h.load(w.build(), true)) << h.errorText();
+    EXPECT_TRUE(h.reader().hasEntry());
+    EXPECT_EQ(h.reader().entryAddress(), 0x4008u) << "the first _start counts";
+}
+
+TEST_F(ElfReaderTest, FindRegionSpansWholeSectionsInsideTheRange) {
+    ElfWriter w;
+    w.text(".a", 0x1000, pattern(0x100))
+        .bss(".bss", 0x1100, 0x100)
+        .text(".b", 0x1200, pattern(0x80))
+        .section({".comment", ElfWriter::kProgBits, 0, 0, "toolchain 1.0", 0})
+        .section({".debug_info", ElfWriter::kProgBits, 0, 0x1000, pattern(0x20), 0})
+        .text(".empty", 0x1180, "")
+        .text(".c", 0x2000, pattern(0x10))
+        .symbol("_start", 0x1000);
+    ASSERT_TRUE(h.load(w.build())) << h.errorText();
+
+    EXPECT_EQ(h.region(0x1000, 0x1000), (Region{0x1000, 0x280, 0x180}))
+        << "a .bss-like section between two data sections counts in size only";
+    EXPECT_EQ(h.region(0, 0xFFFFFFFF), (Region{0x1000, 0x1010, 0x190}))
+        << "unallocated sections at address 0 are no data of the image";
+    EXPECT_EQ(h.region(0x1001, 0x2000), (Region{0x1200, 0xE10, 0x90}))
+        << "a range that cuts the first section begins at the next one";
+    EXPECT_EQ(h.region(0x1000, 0x1FF), (Region{0x1000, 0x100, 0x100}))
+        << "a range that cuts the second section ends after the first";
+    EXPECT_EQ(h.region(0x1010, 0x10), (Region{0, 0, 0}));
+    EXPECT_EQ(h.region(0x3000, 0x1000), (Region{0, 0, 0}));
+    EXPECT_EQ(h.region(0x1000, 0), (Region{0, 0, 0}));
+}
+
+TEST_F(ElfReaderTest, SectionsListedOutOfAddressOrderAreAllFound) {
+    // Flash, then an Aux range, then flash again: a scan in table order that stops at the
+    // first section outside the range would never see .text2.
+    ElfWriter w;
+    w.text(".text", 0x00004000, pattern(0x200))
+        .text(".aux", 0x80500000, pattern(0x20))
+        .text(".text2", 0x00010000, pattern(0x300, 9))
+        .symbol("_start", 0x4000);
+    ASSERT_TRUE(h.load(w.build())) << h.errorText();
+    EXPECT_EQ(h.region(0x00004000, 0x001FC000), (Region{0x4000, 0xC300, 0x500}));
+    EXPECT_EQ(h.pieceSizes(0x4000, 0xC300), (std::vector<std::uint32_t>{496, 16, 496, 272}));
+    EXPECT_EQ(h.region(0x80500000, 0x10000), (Region{0x80500000, 0x20, 0x20}));
+}
+
+TEST_F(ElfReaderTest, ReadsSectionsInPiecesOfAtMostMaxLength) {
+    ElfWriter w;
+    const std::string a = pattern(1000), b = pattern(20, 3);
+    w.text(".a", 0x8000, a).bss(".bss", 0x8400, 0x10).text(".b", 0x9000, b);
+    ASSERT_TRUE(h.load(w.build())) << h.errorText();
+
+    std::vector<Piece> pieces = h.read(0x8000, 0x1014);
+    ASSERT_EQ(pieces.size(), 4u);
+    EXPECT_EQ(pieces[0], (Piece{0x8000, a.substr(0, 496)}));
+    EXPECT_EQ(pieces[1], (Piece{0x8000 + 496, a.substr(496, 496)}));
+    EXPECT_EQ(pieces[2], (Piece{0x8000 + 992, a.substr(992)}));
+    EXPECT_EQ(pieces[3], (Piece{0x9000, b}));
+
+    EXPECT_EQ(h.pieceSizes(0x8000, 1000), (std::vector<std::uint32_t>{496, 496, 8}))
+        << "the next section starts beyond the range";
+    EXPECT_EQ(h.pieceSizes(0x9000, 20, 7), (std::vector<std::uint32_t>{7, 7, 6}));
+}
+
+TEST_F(ElfReaderTest, ReadMustStartAtASection) {
+    ElfWriter w;
+    w.text(".a", 0x8000, pattern(100));
+    ASSERT_TRUE(h.load(w.build())) << h.errorText();
+    EXPECT_TRUE(h.read(0x8001, 99).empty());
+    EXPECT_EQ(takeFailures(),
+              (std::vector<RecordedFailure>{explicitFailure("cteni nezacina na zacatku sekce")}));
+    EXPECT_TRUE(h.read(0x7000, 0x2000).empty());
+    EXPECT_EQ(takeFailures(),
+              (std::vector<RecordedFailure>{explicitFailure("cteni nezacina na zacatku sekce")}));
+}
+
+TEST_F(ElfReaderTest, DataAtTheTopOfTheAddressSpace) {
+    ElfWriter w;
+    w.text(".reset", 0xFFFFFF00u, pattern(0x100));
+    ASSERT_TRUE(h.load(w.build())) << h.errorText();
+    EXPECT_EQ(h.region(0xFFF40000u, 0x000C0000u), (Region{0xFFFFFF00u, 0x100, 0x100}));
+    EXPECT_EQ(h.region(0xFFF40000u, 0x000BFFFFu), (Region{0, 0, 0}));
+    EXPECT_EQ(h.pieceSizes(0xFFFFFF00u, 0x100), (std::vector<std::uint32_t>{0x100}));
+}
+
+TEST_F(ElfReaderTest, SectionsThatCannotAllBeBurnedAreRefused) {
+    {
+        SCOPED_TRACE("two data sections sharing bytes");
+        ElfWriter w;
+        w.text(".a", 0x1000, pattern(0x100)).text(".b", 0x10FF, pattern(2));
+        expectRefused(w.build(), "Chyba pri cteni hlavicky 2. sekce");
+    }
+    {
+        SCOPED_TRACE("a data section running past the top of the address space");
+        ElfWriter w;
+        w.text(".a", 0xFFFFFFF0u, pattern(0x20));
+        expectRefused(w.build(), "Chyba pri cteni hlavicky 1. sekce");
+    }
+    {
+        SCOPED_TRACE("sections that only touch are fine");
+        ElfWriter w;
+        w.text(".a", 0x1000, pattern(0x100)).text(".b", 0x1100, pattern(2));
+        EXPECT_TRUE(h.load(w.build())) << h.errorText();
+        EXPECT_EQ(h.region(0x1000, 0x102), (Region{0x1000, 0x102, 0x102}));
+    }
+}
+
+TEST_F(ElfReaderTest, BlockAcrossABoundary) {
+    ElfWriter w;
+    w.text(".a", 0x1000, pattern(0x100)).text(".b", 0x2000, pattern(0x10));
+    ASSERT_TRUE(h.load(w.build())) << h.errorText();
+    std::uint32_t start = 0, size = 0;
+    EXPECT_TRUE(h.reader().findBlockAcross(0x1080, start, size));
+    EXPECT_EQ(start, 0x1000u);
+    EXPECT_EQ(size, 0x100u);
+    EXPECT_FALSE(h.reader().findBlockAcross(0x1000, start, size)) << "starts at the boundary";
+    EXPECT_FALSE(h.reader().findBlockAcross(0x1100, start, size)) << "ends at the boundary";
+    EXPECT_FALSE(h.reader().findBlockAcross(0x1800, start, size));
+    EXPECT_FALSE(h.reader().findBlockAcross(0, start, size));
+}
+
+TEST_F(ElfReaderTest, ReloadStartsAfresh) {
+    ASSERT_TRUE(h.load(typical().build(), true));
+    ElfWriter bad = typical();
+    bad.flags = 0;
+    EXPECT_FALSE(h.load(bad.build(), true));
+    EXPECT_FALSE(h.reader().hasEntry());
+    EXPECT_TRUE(h.read(0x4000, 0x100).empty()) << "nothing is left of the earlier image";
+    takeFailures();
+    ElfWriter other;
+    other.text(".x", 0x20000, pattern(8));
+    ASSERT_TRUE(h.load(other.build()));
+    EXPECT_EQ(h.region(0, 0xFFFFFFFF), (Region{0x20000, 8, 8}));
+}
+
+}  // namespace
+}  // namespace zq::testing

@@ -1,0 +1,163 @@
+#include "image/elf_writer.h"
+
+namespace zq::testing {
+
+namespace {
+
+void putU16(std::string& out, std::uint32_t v) {
+    out.push_back(static_cast<char>(v >> 8));
+    out.push_back(static_cast<char>(v));
+}
+
+void putU32(std::string& out, std::uint32_t v) {
+    putU16(out, v >> 16);
+    putU16(out, v & 0xFFFF);
+}
+
+std::uint32_t addName(std::string& table, const std::string& name) {
+    auto offset = static_cast<std::uint32_t>(table.size());
+    table += name;
+    table.push_back('\0');
+    return offset;
+}
+
+struct Header {
+    std::uint32_t name, type, flags, addr, offset, size, link, info, align, entsize;
+};
+
+}  // namespace
+
+ElfWriter& ElfWriter::text(std::string name, std::uint32_t addr, std::string data) {
+    return section({std::move(name), kProgBits, kAlloc | kExec, addr, std::move(data), 0});
+}
+
+ElfWriter& ElfWriter::bss(std::string name, std::uint32_t addr, std::uint32_t size) {
+    return section({std::move(name), kNoBits, kAlloc, addr, {}, size});
+}
+
+ElfWriter& ElfWriter::section(Section s) {
+    sections_.push_back(std::move(s));
+    return *this;
+}
+
+ElfWriter& ElfWriter::symbol(std::string name, std::uint32_t value) {
+    symbols_.emplace_back(std::move(name), value);
+    return *this;
+}
+
+std::uint32_t ElfWriter::symtabIndex() const {
+    return static_cast<std::uint32_t>(sections_.size()) + 1;
+}
+std::uint32_t ElfWriter::strtabIndex() const {
+    return symtabIndex() + (withSymtab ? 1 : 0);
+}
+std::uint32_t ElfWriter::shstrtabIndex() const {
+    return strtabIndex() + (withStrtab ? 1 : 0);
+}
+
+std::string ElfWriter::build() const {
+    std::string shstrtab(1, '\0');
+    std::string strtab(1, '\0');
+    std::string body;  // everything after the 52-byte header
+    std::vector<Header> headers{{}};
+    auto place = [&](const std::string& data) {
+        auto offset = static_cast<std::uint32_t>(52 + body.size());
+        body += data;
+        return offset;
+    };
+    for (const Section& s : sections_) {
+        Header h{addName(shstrtab, s.name), s.type, s.flags, s.addr, 0, 0, 0, 0, 1, 0};
+        h.offset = place(s.data);
+        h.size = s.type == kNoBits ? s.size : static_cast<std::uint32_t>(s.data.size());
+        headers.push_back(h);
+    }
+    std::string symtab(16, '\0');
+    for (const auto& [name, value] : symbols_) {
+        putU32(symtab, addName(strtab, name));
+        putU32(symtab, value);
+        putU32(symtab, 0);
+        symtab += std::string("\x10\x00\x00\x01", 4);  // global, default, section 1
+    }
+    const std::uint32_t strIndex = strtabIndex();
+    if (withSymtab) {
+        Header h{addName(shstrtab, ".symtab"), kSymTab, 0, 0, 0, 0, strIndex, 1, 4, symtabEntsize};
+        h.offset = place(symtab);
+        h.size = static_cast<std::uint32_t>(symtab.size());
+        headers.push_back(h);
+    }
+    if (withStrtab) {
+        Header h{addName(shstrtab, ".strtab"), kStrTab, 0, 0, 0, 0, 0, 0, 1, 0};
+        h.offset = place(strtab);
+        h.size = static_cast<std::uint32_t>(strtab.size());
+        headers.push_back(h);
+    }
+    Header names{addName(shstrtab, ".shstrtab"), kStrTab, 0, 0, 0, 0, 0, 0, 1, 0};
+    names.offset = place(shstrtab);
+    names.size = static_cast<std::uint32_t>(shstrtab.size());
+    headers.push_back(names);
+
+    std::string out(
+        "\x7F"
+        "ELF\x01\x02\x01",
+        7);
+    out.resize(16, '\0');
+    putU16(out, type);
+    putU16(out, machine);
+    putU32(out, 1);                                             // e_version
+    putU32(out, 0);                                             // e_entry
+    putU32(out, 52);                                            // e_phoff (no program headers)
+    putU32(out, static_cast<std::uint32_t>(52 + body.size()));  // e_shoff
+    putU32(out, flags);
+    putU16(out, 52);
+    putU16(out, 32);
+    putU16(out, 0);
+    putU16(out, 40);
+    putU16(out, static_cast<std::uint32_t>(headers.size()));
+    putU16(out, static_cast<std::uint32_t>(headers.size() - 1));
+    out += body;
+    for (const Header& h : headers)
+        for (std::uint32_t v : {h.name, h.type, h.flags, h.addr, h.offset, h.size, h.link, h.info,
+                                h.align, h.entsize})
+            putU32(out, v);
+    return out;
+}
+
+std::uint32_t getU32Be(const std::string& file, std::size_t offset) {
+    std::uint32_t v = 0;
+    for (std::size_t i = 0; i < 4; ++i) v = v << 8 | static_cast<std::uint8_t>(file.at(offset + i));
+    return v;
+}
+
+void setU32Be(std::string& file, std::size_t offset, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i)
+        file.at(offset + i) = static_cast<char>(value >> (24 - 8 * i));
+}
+
+void setU16Be(std::string& file, std::size_t offset, std::uint16_t value) {
+    file.at(offset) = static_cast<char>(value >> 8);
+    file.at(offset + 1) = static_cast<char>(value);
+}
+
+static std::size_t sectionFieldOffset(const std::string& elf, std::uint32_t index, ShField field) {
+    return getU32Be(elf, 32) + std::size_t{index} * 40 + static_cast<std::uint32_t>(field) * 4;
+}
+
+std::uint32_t getSectionField(const std::string& elf, std::uint32_t index, ShField field) {
+    return getU32Be(elf, sectionFieldOffset(elf, index, field));
+}
+
+void setSectionField(std::string& elf, std::uint32_t index, ShField field, std::uint32_t value) {
+    setU32Be(elf, sectionFieldOffset(elf, index, field), value);
+}
+
+std::size_t symbolOffset(const std::string& elf, std::uint32_t symtabIndex, std::uint32_t index) {
+    return getSectionField(elf, symtabIndex, ShField::Offset) + std::size_t{index} * 16;
+}
+
+std::string pattern(std::size_t n, std::uint8_t first) {
+    std::string s(n, '\0');
+    for (std::size_t i = 0; i < n; ++i) s[i] = static_cast<char>(first + i * 7 + (i >> 8));
+    return s;
+}
+
+}  // namespace zq::testing

@@ -1,0 +1,227 @@
+#include "image/omf_image_reader.h"
+
+#include <gtest/gtest.h>
+
+#include "common/recording_failure_handler.h"
+#include "image/elf_writer.h"
+#include "image/omf_writer.h"
+#include "image/reader_harness.h"
+
+namespace zq::testing {
+namespace {
+
+std::string badRecord(int number) {
+    return "Chyba kontrolniho souctu zaznamu c." + std::to_string(number);
+}
+
+class OmfReaderTest : public ContractTest {
+protected:
+    ReaderHarness h{std::make_unique<OmfImageReader>()};
+
+    void expectRefused(std::string file, const std::string& message, bool requireEntry = false) {
+        EXPECT_FALSE(h.load(std::move(file), requireEntry)) << message;
+        EXPECT_EQ(h.errorText(), message);
+        EXPECT_EQ(h.region(0, 0xFFFFFFFF), (Region{0, 0, 0})) << "a refused file has no data";
+    }
+};
+
+TEST_F(OmfReaderTest, RecordsAreFramedAndChecksummed) {
+    const std::string good = omfOther() + omfPedata(0x10000, pattern(16)) + omfOther(0x70, "xyz");
+    ASSERT_TRUE(h.load(good)) << h.errorText();
+    EXPECT_EQ(h.region(0, 0x1000000), (Region{0x10000, 16, 16}));
+    EXPECT_TRUE(h.load("")) << "an empty file holds no records and no data";
+    {
+        SCOPED_TRACE("a checksum off by one, in a record of an uninterpreted type");
+        std::string f = good;
+        f.back() = static_cast<char>(f.back() + 1);
+        expectRefused(f, badRecord(2));
+    }
+    {
+        SCOPED_TRACE("a PEDATA record with a wrong checksum");
+        std::string f = omfOther() + omfOther() + omfPedata(0x10000, pattern(16));
+        f[f.size() - 5] ^= 0x10;
+        expectRefused(f, badRecord(2));
+    }
+    {
+        SCOPED_TRACE("a file that ends inside a record");
+        expectRefused(good.substr(0, good.size() - 1), badRecord(2));
+        expectRefused(good + "\x02", badRecord(3));
+        expectRefused(good + std::string("\x02\x05", 2), badRecord(3));
+        expectRefused(good + std::string("\x02\x05\x00\x01", 4), badRecord(3));
+    }
+    {
+        SCOPED_TRACE("a length of 0 leaves no room for the checksum");
+        expectRefused(omfOther() + std::string("\x02\x00\x00\xFE", 4), badRecord(1));
+        expectRefused(std::string("\x00\x00\x00", 3), badRecord(0));
+    }
+    {
+        SCOPED_TRACE("a PEDATA record without a data byte");
+        expectRefused(omfOther() + omfRecord(0xB9, std::string("\x01\x00\x00\x00", 4)),
+                      badRecord(1));
+        EXPECT_TRUE(h.load(omfRecord(0xE9, std::string("\x01\x00\x00\x00\xAA", 5))));
+        EXPECT_EQ(h.region(0, 0x1000000), (Region{0x10000, 1, 1}));
+    }
+}
+
+TEST_F(OmfReaderTest, ObjectRecordsAreBoundedByTheirBody) {
+    const std::string data = omfPedata(0x10000, pattern(8));
+    {
+        SCOPED_TRACE("an object record must start with two zero bytes");
+        std::string body = std::string("\x01\x00\x01\x00\x01X\x00\x00\x00\x01", 10);
+        expectRefused(data + omfRecord(0xB3, body), badRecord(1));
+    }
+    {
+        SCOPED_TRACE("shorter than its minimum");
+        expectRefused(data + omfRecord(0xB3, std::string(9, '\0')), badRecord(1));
+    }
+    {
+        SCOPED_TRACE("a name and offset that run past the body");
+        std::string body = std::string("\x00\x00\x01\x00\x20", 5) + "?C_STARTUP";
+        expectRefused(data + omfRecord(0xB3, body), badRecord(1));
+        std::string longName = std::string("\x00\x00\x01\x00\xFF", 5) + std::string(100, 'A');
+        expectRefused(data + omfRecord(0xB3, longName + std::string(10, '\0')), badRecord(1));
+    }
+    {
+        SCOPED_TRACE("a one-byte type index is how the startup module is written");
+        ASSERT_TRUE(h.load(data + omfObject(0x0001, "?C_STARTUP", 0, false, 1), true))
+            << h.errorText();
+        EXPECT_EQ(h.reader().entryAddress(), 0x10000u);
+    }
+}
+
+TEST_F(OmfReaderTest, EntryObjectAddressFromPageOrSegmentBase) {
+    struct Case {
+        std::uint16_t word;
+        std::uint16_t offset;
+        bool negative;
+        std::uint32_t address;
+    };
+    const Case cases[] = {
+        {0x0001, 0x0000, false, 0x00010000},  // segment 1
+        {0x0003, 0x1234, false, 0x00031234},  // segment 3 + offset
+        {0x7F02, 0x0010, false, 0x00020010},  // segment number from the low byte only
+        {0x8040, 0x0100, false, 0x00100100},  // page 0x40 of 16 KiB
+        {0x8041, 0x0004, true, 0x00103FFC},   // page 0x41 minus 4
+        {0x0002, 0x0010, true, 0x0001FFF0},   // segment 2 minus 0x10
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.address);
+        std::string f = omfOther() + omfObject(c.word, "?C_STARTUP", c.offset, c.negative) +
+                        omfPedata(c.address, pattern(4));
+        ASSERT_TRUE(h.load(f, true)) << h.errorText();
+        EXPECT_TRUE(h.reader().hasEntry());
+        EXPECT_EQ(h.reader().entryAddress(), c.address);
+    }
+}
+
+TEST_F(OmfReaderTest, EntryObjectMustNameTheStartOfAPedataRecord) {
+    const std::string missing = "Nenalezen symbol ?C_STARTUP";
+    const std::string data = omfPedata(0x10000, pattern(0x20));
+    {
+        SCOPED_TRACE("no object of that name");
+        expectRefused(data + omfObject(0x0001, "?C_OTHER", 0), missing, true);
+        EXPECT_TRUE(h.load(data + omfObject(0x0001, "?C_OTHER", 0), false));
+        EXPECT_FALSE(h.reader().hasEntry());
+    }
+    {
+        SCOPED_TRACE("an address inside, not at the start of, a record");
+        expectRefused(data + omfObject(0x0001, "?C_STARTUP", 4), missing, true);
+    }
+    {
+        SCOPED_TRACE("the first object of that name counts");
+        expectRefused(
+            data + omfObject(0x0002, "?C_STARTUP", 0) + omfObject(0x0001, "?C_STARTUP", 0), missing,
+            true);
+    }
+    {
+        SCOPED_TRACE("a name longer than 64 characters is never found");
+        std::string name = "?C_STARTUP" + std::string(60, '_');
+        std::string f = data + omfObject(0x0001, name, 0) + omfObject(0x0001, "?C_STARTUP", 0);
+        ASSERT_TRUE(h.load(f, true)) << h.errorText();
+    }
+    {
+        SCOPED_TRACE("only the first entry of a record is read");
+        std::string body = std::string("\x00\x00\x01\x00\x03", 5) + "ABC" +
+                           std::string("\x00\x00\x00\x01\x01", 5) + "\x0A?C_STARTUP" +
+                           std::string("\x00\x00\x00\x01\x01", 5);
+        expectRefused(data + omfRecord(0xB3, body), missing, true);
+    }
+}
+
+TEST_F(OmfReaderTest, FindRegionOverRecordsInAddressOrder) {
+    // File order differs from address order; a hole lies between 0x10040 and 0x10100.
+    std::string f = omfPedata(0x10100, pattern(0x80)) + omfPedata(0x10000, pattern(0x40)) +
+                    omfOther() + omfPedata(0x20000, pattern(0x10)) +
+                    omfPedata(0x10080, pattern(0x80));
+    ASSERT_TRUE(h.load(f)) << h.errorText();
+    EXPECT_EQ(h.region(0x10000, 0x10000), (Region{0x10000, 0x180, 0x140}));
+    EXPECT_EQ(h.region(0, 0xFFFFFFFF), (Region{0x10000, 0x10010, 0x150}));
+    EXPECT_EQ(h.region(0x10001, 0x200), (Region{0x10080, 0x100, 0x100}))
+        << "a range that cuts the first record begins at the next";
+    EXPECT_EQ(h.region(0x10000, 0x17F), (Region{0x10000, 0x100, 0xC0}))
+        << "a range that cuts the last record ends before it";
+    EXPECT_EQ(h.region(0x10041, 0x3F), (Region{0, 0, 0})) << "inside the hole";
+}
+
+TEST_F(OmfReaderTest, PiecesRunOnAcrossContiguousRecords) {
+    const std::string a = pattern(100), b = pattern(50, 0x80);
+    {
+        SCOPED_TRACE("contiguous: one piece");
+        ASSERT_TRUE(h.load(omfPedata(0x10000, a) + omfPedata(0x10064, b)));
+        std::vector<Piece> pieces = h.read(0x10000, 150, 492);
+        EXPECT_EQ(pieces, (std::vector<Piece>{{0x10000, a + b}}));
+    }
+    {
+        SCOPED_TRACE("a gap: two pieces");
+        ASSERT_TRUE(h.load(omfPedata(0x10000, a) + omfPedata(0x10070, b)));
+        std::vector<Piece> pieces = h.read(0x10000, 0xA2, 492);
+        EXPECT_EQ(pieces, (std::vector<Piece>{{0x10000, a}, {0x10070, b}}));
+    }
+    {
+        SCOPED_TRACE("496/496/8 over records of 200 bytes");
+        std::string f, all;
+        for (std::uint32_t i = 0; i < 5; ++i) {
+            std::string d = pattern(200, static_cast<std::uint8_t>(i * 31));
+            f += omfPedata(0x20000 + i * 200, d);
+            all += d;
+        }
+        ASSERT_TRUE(h.load(f));
+        std::vector<Piece> pieces = h.read(0x20000, 1000);
+        ASSERT_EQ(pieces.size(), 3u);
+        EXPECT_EQ(pieces[0], (Piece{0x20000, all.substr(0, 496)}));
+        EXPECT_EQ(pieces[1], (Piece{0x20000 + 496, all.substr(496, 496)}));
+        EXPECT_EQ(pieces[2], (Piece{0x20000 + 992, all.substr(992)}));
+    }
+    {
+        SCOPED_TRACE("the read ends with the range");
+        ASSERT_TRUE(h.load(omfPedata(0x10000, a) + omfPedata(0x10064, b)));
+        EXPECT_EQ(h.pieceSizes(0x10000, 100, 492), (std::vector<std::uint32_t>{100}));
+    }
+}
+
+TEST_F(OmfReaderTest, ReadMustStartAtARecord) {
+    ASSERT_TRUE(h.load(omfPedata(0x10000, pattern(100))));
+    EXPECT_TRUE(h.read(0x10001, 99).empty());
+    EXPECT_EQ(takeFailures(),
+              (std::vector<RecordedFailure>{explicitFailure("Nenalezen prvni PEDATA zaznam")}));
+}
+
+TEST_F(OmfReaderTest, OverlappingRecordsAreRefused) {
+    std::string f = omfOther() + omfPedata(0x10000, pattern(0x40)) + omfOther() +
+                    omfPedata(0x10020, pattern(0x40));
+    expectRefused(f, "PEDATA zaznam c.3 prekryva jiny zaznam");
+    expectRefused(omfPedata(0x10020, pattern(4)) + omfPedata(0x10000, pattern(0x40)),
+                  "PEDATA zaznam c.1 prekryva jiny zaznam");
+}
+
+TEST_F(OmfReaderTest, BlockAcrossABoundary) {
+    ASSERT_TRUE(h.load(omfPedata(0x0FFF0, pattern(0x20)) + omfPedata(0x10010, pattern(0x10))));
+    std::uint32_t start = 0, size = 0;
+    EXPECT_TRUE(h.reader().findBlockAcross(0x10000, start, size));
+    EXPECT_EQ(start, 0x0FFF0u);
+    EXPECT_EQ(size, 0x20u);
+    EXPECT_FALSE(h.reader().findBlockAcross(0x10010, start, size));
+}
+
+}  // namespace
+}  // namespace zq::testing

@@ -1,0 +1,17 @@
+# Builds one PowerPC test image with GNU binutils and keeps readelf's view of it beside it.
+#   cmake -DAS=... -DLD=... -DREADELF=... -DSRC=x.S -DLDS=x.ld -DOUT=dir/x -P build_image.cmake
+# -memb sets the embedded-ABI flag (e_flags 0x80000000); -n keeps sections unaligned to pages,
+# so the files stay small.
+foreach(step
+    "${AS};-memb;-mregnames;-o;${OUT}.o;${SRC}"
+    "${LD};-n;--no-warn-rwx-segments;-T;${LDS};-o;${OUT}.elf;${OUT}.o")
+  execute_process(COMMAND ${step} RESULT_VARIABLE rc ERROR_VARIABLE err)
+  if(NOT rc EQUAL 0)
+    message(FATAL_ERROR "${step}: ${err}")
+  endif()
+endforeach()
+execute_process(COMMAND ${READELF} -h -S -s -W ${OUT}.elf
+                OUTPUT_FILE ${OUT}.readelf.txt RESULT_VARIABLE rc)
+if(NOT rc EQUAL 0)
+  message(FATAL_ERROR "readelf failed on ${OUT}.elf")
+endif()
