@@ -9,7 +9,7 @@
 #include <string>
 
 #include "image/elf_writer.h"
-#include "image/omf_writer.h"
+#include "tools/omf_writer.h"
 
 namespace {
 
@@ -31,14 +31,14 @@ std::string elfImage() {
 }
 
 std::string omfImage() {
-    std::string out = zq::testing::omfOther(0x02, "BENCHMARK");
+    std::string out = zq::omfOther(0x02, "BENCHMARK");
     const std::string debug(1000, 'd');
     int i = 0;
     for (std::uint32_t address = 0x10000; address < 0x200000; address += 256, ++i) {
-        if (i % 4 == 0) out += zq::testing::omfOther(0x0E, debug);
-        out += zq::testing::omfPedata(address, pattern(256, static_cast<std::uint8_t>(i)));
+        if (i % 4 == 0) out += zq::omfOther(0x0E, debug);
+        out += zq::omfPedata(address, pattern(256, static_cast<std::uint8_t>(i)));
     }
-    out += zq::testing::omfObject(0x0001, "?C_STARTUP", 0, false, 1);
+    out += zq::omfObject(0x0001, "?C_STARTUP", 0, false, 1);
     return out;
 }
 

@@ -12,7 +12,7 @@
 #include "common/recording_failure_handler.h"
 #include "common/temp_dir.h"
 #include "image/elf_writer.h"
-#include "image/omf_writer.h"
+#include "tools/omf_writer.h"
 #include "image/ppc_images.h"
 #include "support/text.h"
 

@@ -8,8 +8,8 @@
 #include "image/elf_image_reader.h"
 #include "image/elf_writer.h"
 #include "image/omf_image_reader.h"
-#include "image/omf_writer.h"
 #include "image/reader_harness.h"
+#include "tools/omf_writer.h"
 
 namespace zq::testing {
 namespace {

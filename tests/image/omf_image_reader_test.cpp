@@ -4,7 +4,7 @@
 
 #include "common/recording_failure_handler.h"
 #include "image/elf_writer.h"
-#include "image/omf_writer.h"
+#include "tools/omf_writer.h"
 #include "image/reader_harness.h"
 
 namespace zq::testing {

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-namespace zq::testing {
+namespace zq {
 
 // OMF-166 records as the XC167 tool chain writes them: type, length (u16 LE, the bytes that
 // follow), body, checksum (all bytes of the record add up to 0 modulo 256).
@@ -22,4 +22,4 @@ std::string omfObject(std::uint16_t baseWord, std::string_view name, std::uint16
 // A record of a type the reader only checks (a module header).
 std::string omfOther(std::uint8_t type = 0x02, std::string_view body = "MODULE");
 
-}  // namespace zq::testing
+}  // namespace zq

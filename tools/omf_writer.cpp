@@ -1,6 +1,6 @@
-#include "image/omf_writer.h"
+#include "tools/omf_writer.h"
 
-namespace zq::testing {
+namespace zq {
 
 std::string omfRecord(std::uint8_t type, std::string_view body) {
     const std::size_t length = body.size() + 1;
@@ -44,4 +44,4 @@ std::string omfOther(std::uint8_t type, std::string_view body) {
     return omfRecord(type, body);
 }
 
-}  // namespace zq::testing
+}  // namespace zq

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/platform_list.h"
+#include "image/image_reader.h"
+#include "support/root_object.h"
+
+namespace zq {
+
+class CommandProtocol;
+
+enum class MemOpState : std::uint32_t {
+    Idle = 0,
+    Running = 1,
+    Done = 2,
+    Failed = 3,
+    Aborted = 4,
+};
+
+const char* memOpStateName(MemOpState state);
+
+// Carries one loaded image into the target, range by range over a platform's memory map. Like
+// the engine it never blocks: it sends one command at a time and moves on when poll() is called
+// after a protocol event. Used once per connect over the Ram ranges (the daemon upload) and once
+// per burn over the Flash and Aux ranges.
+class MemOp : public RootObject {
+public:
+    // None of the three is owned; all must outlive the operation.
+    MemOp(CommandProtocol& protocol, ImageReader& reader, const PlatformEntry& platform);
+    MemOp(const MemOp&) = delete;
+    MemOp& operator=(const MemOp&) = delete;
+
+    // Requires Idle ("expected state"). Afterwards Running, or Failed when the start-up checks
+    // refused the image (then no command was sent). flashRanges: a burn (Flash and Aux ranges)
+    // rather than a daemon upload (Ram ranges).
+    virtual void start(bool flashRanges) = 0;
+    // Running becomes Aborted; any other state stays. The protocol is the caller's to abort.
+    virtual void abort();
+    // Looks at the protocol and advances; does nothing unless Running.
+    virtual void poll() = 0;
+    // Requires not Running ("expected state"): back to Idle with both texts emptied.
+    virtual void reset();
+    virtual MemOpState state() const { return state_; }
+    virtual const std::string& infoText() const { return infoText_; }
+    virtual const std::string& errorText() const { return errorText_; }
+    // 0..100 percent, 255 for no progress bar.
+    virtual std::uint8_t progress() const = 0;
+
+protected:
+    CommandProtocol& protocol_;
+    ImageReader& reader_;
+    const PlatformEntry& platform_;
+    MemOpState state_ = MemOpState::Idle;
+    std::string infoText_;
+    std::string errorText_;
+};
+
+}  // namespace zq

@@ -1,0 +1,496 @@
+#include "engine/programming_engine.h"
+
+#include "df1/command_protocol.h"
+#include "engine/daemon_images.h"
+#include "support/fail.h"
+#include "support/text.h"
+
+namespace zq {
+
+namespace {
+
+constexpr const char* kNoSwitch = "Unable to switch convertor channel";
+constexpr const char* kL1Error = "L1-connect communication error";
+constexpr const char* kL2Error = "L2-connect communication error";
+constexpr const char* kExecError = "EXEC command not successful";
+constexpr const char* kUnsupported = "Unsupported platform (0x%08X)";
+// The daemons are built in: one that does not load is the program's fault, not the operator's.
+constexpr const char* kBadDaemon = "chyba bin souboru L2 daemona";
+
+}  // namespace
+
+const char* engineStateName(EngineState state) {
+    switch (state) {
+        case EngineState::Idle:
+            return "Idle";
+        case EngineState::Connected:
+            return "Connected";
+        case EngineState::Busy:
+            return "Busy";
+        case EngineState::Succeeded:
+            return "Succeeded";
+        case EngineState::Failed:
+            return "Failed";
+    }
+    return "?";
+}
+
+const char* engineStepName(EngineStep step) {
+    switch (step) {
+        case EngineStep::Unconnected:
+            return "Unconnected";
+        case EngineStep::SwitchChannelForL1:
+            return "SwitchChannelForL1";
+        case EngineStep::L1Connect:
+            return "L1Connect";
+        case EngineStep::SwitchChannelForUpload:
+            return "SwitchChannelForUpload";
+        case EngineStep::UploadDaemon:
+            return "UploadDaemon";
+        case EngineStep::ExecDaemon:
+            return "ExecDaemon";
+        case EngineStep::L2Connect:
+            return "L2Connect";
+        case EngineStep::Ready:
+            return "Ready";
+        case EngineStep::SwitchChannelForOp:
+            return "SwitchChannelForOp";
+        case EngineStep::Burn:
+            return "Burn";
+    }
+    return "?";
+}
+
+ProgrammingEngine::ProgrammingEngine(CommandProtocol& protocol, PlatformList& platforms)
+    : protocol_(protocol), platforms_(platforms) {
+    for (std::size_t i = 0; i < kDaemonImageCount; ++i) {
+        const EmbeddedFile& file = daemonImages()[i].file;
+        // The view is read-only in practice: a MemSource only ever reads through it.
+        daemonImages_[i] =
+            std::make_unique<MemSource>(MemPtr(const_cast<std::uint8_t*>(file.data), file.size));
+    }
+}
+
+ProgrammingEngine::~ProgrammingEngine() {
+    releaseTarget();
+}
+
+ByteSource* ProgrammingEngine::daemonFor(PlId plId) {
+    const std::size_t index = daemonIndexFor(plId);
+    return index < daemonImages_.size() ? daemonImages_[index].get() : nullptr;
+}
+
+void ProgrammingEngine::releaseTarget() {
+    memOp_ = nullptr;
+    burnOp_.reset();
+    reader_.reset();
+}
+
+void ProgrammingEngine::switchChannel(std::uint32_t channel) {
+    channel_ = channel;
+    protocol_.switchChannel(channel);
+}
+
+// --- requests --------------------------------------------------------------------------------
+
+void ProgrammingEngine::startConnect(bool doubleProcessor) {
+    if (!require(state_ == EngineState::Idle && step_ == EngineStep::Unconnected, "expected state"))
+        return;
+    // Whatever an earlier, failed connect had created goes now.
+    releaseTarget();
+    doubleProcessor_ = doubleProcessor;
+    plID_ = 0;
+    errorText_.clear();
+    state_ = EngineState::Busy;
+    step_ = EngineStep::SwitchChannelForL1;
+    switchChannel(doubleProcessor ? 0 : 1);
+    refreshTexts();
+}
+
+void ProgrammingEngine::burn(ByteSource& fileIn) {
+    if (!require(!doubleProcessor_, "single proc. operation")) return;
+    if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_,
+                 "expected state"))
+        return;
+    fileIn_ = &fileIn;
+    preparing_ = true;
+    infoText_ = "Reading file ...";
+    startBurn();
+}
+
+void ProgrammingEngine::burnDouble(ByteSource& fileInA, ByteSource& fileInB) {
+    if (!require(doubleProcessor_, "double proc. operation")) return;
+    if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_,
+                 "expected state"))
+        return;
+    fileIn_ = &fileInA;
+    fileInB_ = &fileInB;
+    preparing_ = true;
+    state_ = EngineState::Busy;
+    step_ = EngineStep::SwitchChannelForOp;
+    switchChannel(0);
+    refreshTexts();
+}
+
+void ProgrammingEngine::abort() {
+    if (!require(state_ == EngineState::Busy && step_ != EngineStep::Unconnected &&
+                     step_ != EngineStep::Ready,
+                 "expected state"))
+        return;
+    protocol_.abort();
+    if (step_ == EngineStep::Burn) {
+        if (memOp_ != nullptr) memOp_->abort();
+        step_ = EngineStep::Ready;
+    } else {
+        // A connect cut short leaves the target in no known state: it counts as not connected.
+        if (step_ == EngineStep::UploadDaemon && burnOp_) burnOp_->abort();
+        step_ = EngineStep::Unconnected;
+    }
+    memOp_ = nullptr;
+    state_ = EngineState::Failed;
+    errorText_ = "User abort";
+    preparing_ = false;
+    progress_ = 255;
+}
+
+void ProgrammingEngine::acknowledge() {
+    if (!require(state_ == EngineState::Succeeded || state_ == EngineState::Failed,
+                 "expected state"))
+        return;
+    if (step_ == EngineStep::Unconnected)
+        state_ = EngineState::Idle;
+    else if (step_ == EngineStep::Ready)
+        state_ = EngineState::Connected;
+    else
+        require(false, "expected state");
+    infoText_.clear();
+    errorText_.clear();
+}
+
+void ProgrammingEngine::disconnect() {
+    if (!require(state_ != EngineState::Idle && step_ >= EngineStep::Ready && reader_ && burnOp_,
+                 "expected state"))
+        return;
+    // An exchange still running would refuse the next connect's first request.
+    if (state_ == EngineState::Busy) protocol_.abort();
+    releaseTarget();
+    state_ = EngineState::Idle;
+    step_ = EngineStep::Unconnected;
+    plID_ = 0;
+    preparing_ = false;
+    progress_ = 255;
+    infoText_.clear();
+    errorText_.clear();
+}
+
+std::string ProgrammingEngine::deviceName() const {
+    if (step_ < EngineStep::Ready) return "NO DEVICE";
+    return platforms_.nameOf(plID_);
+}
+
+// --- stepping --------------------------------------------------------------------------------
+
+void ProgrammingEngine::step() {
+    static constexpr Handler kHandlers[] = {
+        nullptr,                                // Unconnected
+        &ProgrammingEngine::onSwitchForL1,      // SwitchChannelForL1
+        &ProgrammingEngine::onL1Connect,        // L1Connect
+        &ProgrammingEngine::onSwitchForUpload,  // SwitchChannelForUpload
+        &ProgrammingEngine::onUploadDaemon,     // UploadDaemon
+        &ProgrammingEngine::onExecDaemon,       // ExecDaemon
+        &ProgrammingEngine::onL2Connect,        // L2Connect
+        nullptr,                                // Ready
+        &ProgrammingEngine::onSwitchForOp,      // SwitchChannelForOp
+        nullptr,                                // (9: no step)
+        &ProgrammingEngine::onBurn,             // Burn
+    };
+    const auto index = static_cast<std::size_t>(step_);
+    if (index < std::size(kHandlers) && kHandlers[index] != nullptr) (this->*kHandlers[index])();
+    if (state_ < EngineState::Succeeded) refreshTexts();
+    if (state_ == EngineState::Failed) preparing_ = false;
+}
+
+void ProgrammingEngine::connectFailed(std::string text) {
+    step_ = EngineStep::Unconnected;
+    state_ = EngineState::Failed;
+    errorText_ = std::move(text);
+    memOp_ = nullptr;
+    progress_ = 255;
+}
+
+void ProgrammingEngine::unexpectedProtocolState() {
+    require(false, "protocol state");
+}
+
+void ProgrammingEngine::onSwitchForL1() {
+    switch (protocol_.state()) {
+        case TxnState::Waiting:
+            return;
+        case TxnState::Done:
+            step_ = EngineStep::L1Connect;
+            protocol_.connect(1);
+            return;
+        case TxnState::NoReply:
+            return connectFailed(kNoSwitch);
+        default:
+            return unexpectedProtocolState();
+    }
+}
+
+void ProgrammingEngine::onL1Connect() {
+    switch (protocol_.state()) {
+        case TxnState::Idle:
+        case TxnState::Waiting:
+            return;
+        case TxnState::Done:
+            return takeL1Reply();
+        case TxnState::NoReply:
+            return connectFailed(kL1Error);
+        default:
+            return unexpectedProtocolState();
+    }
+}
+
+void ProgrammingEngine::onSwitchForUpload() {
+    switch (protocol_.state()) {
+        case TxnState::Waiting:
+            return;
+        case TxnState::Done:
+            return startDaemonUpload();
+        case TxnState::NoReply:
+            return connectFailed(kNoSwitch);
+        default:
+            return unexpectedProtocolState();
+    }
+}
+
+void ProgrammingEngine::onUploadDaemon() {
+    if (!require(burnOp_ != nullptr, "expected state")) return connectFailed(kBadDaemon);
+    burnOp_->poll();
+    switch (burnOp_->state()) {
+        case MemOpState::Idle:
+        case MemOpState::Running:
+            return;
+        case MemOpState::Done:
+            step_ = EngineStep::ExecDaemon;
+            protocol_.exec(reader_->entryAddress());
+            return;
+        case MemOpState::Failed:
+        case MemOpState::Aborted:
+            return connectFailed(burnOp_->errorText());
+    }
+}
+
+void ProgrammingEngine::onExecDaemon() {
+    switch (protocol_.state()) {
+        case TxnState::Idle:
+        case TxnState::Waiting:
+        case TxnState::InProgress:
+            return;
+        case TxnState::Done:
+            step_ = EngineStep::L2Connect;
+            protocol_.connect(2);
+            return;
+        case TxnState::NoReply:
+        case TxnState::ErrorReply:
+            return connectFailed(kExecError);
+    }
+}
+
+void ProgrammingEngine::onL2Connect() {
+    switch (protocol_.state()) {
+        case TxnState::Waiting:
+            return;
+        case TxnState::Done:
+            return takeL2Reply();
+        case TxnState::NoReply:
+            return connectFailed(kL2Error);
+        default:
+            return unexpectedProtocolState();
+    }
+}
+
+void ProgrammingEngine::onSwitchForOp() {
+    switch (protocol_.state()) {
+        case TxnState::Waiting:
+            return;
+        case TxnState::Done:
+            state_ = EngineState::Connected;
+            step_ = EngineStep::Ready;
+            memOp_ = nullptr;
+            return startBurn();
+        case TxnState::NoReply:
+            return connectFailed(kNoSwitch);
+        default:
+            return unexpectedProtocolState();
+    }
+}
+
+void ProgrammingEngine::onBurn() {
+    if (!require(memOp_ != nullptr, "memOp set")) return;
+    memOp_->poll();
+    const MemOpState result = memOp_->state();
+    if (result == MemOpState::Idle || result == MemOpState::Running) return;
+    progress_ = 255;
+    if (result == MemOpState::Done && doubleProcessor_ && channel_ == 0) {
+        // A is done; B is prepared exactly as A was. No success is shown until B is done too.
+        fileIn_ = fileInB_;
+        memOp_ = nullptr;
+        step_ = EngineStep::SwitchChannelForOp;
+        preparing_ = true;
+        switchChannel(1);
+        return;
+    }
+    if (result == MemOpState::Done) {
+        state_ = EngineState::Succeeded;
+        infoText_ = "Burn operation successful";
+    } else {
+        state_ = EngineState::Failed;
+        errorText_ = memOp_->errorText();
+    }
+    step_ = EngineStep::Ready;
+    memOp_ = nullptr;
+}
+
+// --- connect ---------------------------------------------------------------------------------
+
+bool ProgrammingEngine::replyPlId(PlId& plId) {
+    MemPtr reply;
+    protocol_.reply(reply);
+    if (reply.size() < 4) return false;
+    plId = reply.getU32(0, kLittleEndian);
+    return true;
+}
+
+void ProgrammingEngine::takeL1Reply() {
+    PlId id = 0;
+    if (!replyPlId(id)) return connectFailed(kL1Error);
+    if (doubleProcessor_ && channel_ == 0) {
+        // The first L1 CONNECT of a double unit only learns A's identifier.
+        plID_ = id;
+        step_ = EngineStep::SwitchChannelForL1;
+        return switchChannel(1);
+    }
+    if (doubleProcessor_ && id != plID_)
+        return connectFailed(formatText("Different platforms (0x%08X != 0x%08X)", id, plID_));
+    plID_ = id;
+    releaseTarget();
+    reader_ = createImageReader(id);
+    const bool known = platforms_.select(id);
+    if (!reader_ || !known) {
+        reader_.reset();
+        return connectFailed(formatText(kUnsupported, id));
+    }
+    burnOp_ = std::make_unique<BurnOp>(protocol_, *reader_, platforms_.current());
+    if (doubleProcessor_) {
+        step_ = EngineStep::SwitchChannelForUpload;
+        return switchChannel(0);
+    }
+    startDaemonUpload();
+}
+
+void ProgrammingEngine::startDaemonUpload() {
+    step_ = EngineStep::UploadDaemon;
+    // B's daemon follows what A's daemon reported, which may be a variant that no daemon
+    // serves: then there is nothing to upload.
+    ByteSource* daemon = daemonFor(plID_);
+    if (daemon == nullptr) return connectFailed(formatText(kUnsupported, plID_));
+    daemon->seekFromStart(0);
+    burnOp_->reset();
+    if (!reader_->load(*daemon, true)) {
+        failExplicit(kBadDaemon);
+        return connectFailed(kBadDaemon);
+    }
+    burnOp_->start(false);
+    // A refused upload sent no command, so no protocol event would ever step the engine on.
+    if (burnOp_->state() == MemOpState::Failed) connectFailed(burnOp_->errorText());
+}
+
+void ProgrammingEngine::takeL2Reply() {
+    PlId id = 0;
+    if (!replyPlId(id)) return connectFailed(kL2Error);
+    if (familyOf(id) != familyOf(plID_))
+        return connectFailed(
+            formatText("L2 plID (0x%08X) doesn't match L1 plID (0x%08X)", id, plID_));
+    // The memory map chosen at L1 stays; the device name follows the daemon's word.
+    plID_ = id;
+    if (doubleProcessor_ && channel_ == 0) {
+        step_ = EngineStep::SwitchChannelForUpload;
+        return switchChannel(1);
+    }
+    step_ = EngineStep::Ready;
+    state_ = EngineState::Succeeded;
+    infoText_ = formatText("Connect successful (plID=0x%08X)", plID_);
+}
+
+// --- burn ------------------------------------------------------------------------------------
+
+void ProgrammingEngine::startBurn() {
+    if (!require(memOp_ == nullptr, "memOp not set")) return;
+    if (!require(fileIn_ != nullptr && reader_ != nullptr, "expected state")) return;
+    fileIn_->seekFromStart(0);
+    if (!reader_->load(*fileIn_, false)) {
+        errorText_ = reader_->errorText();
+        state_ = EngineState::Failed;
+        preparing_ = false;
+        return;
+    }
+    memOp_ = burnOp_.get();
+    runOperation();
+}
+
+void ProgrammingEngine::runOperation() {
+    if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready, "expected state"))
+        return;
+    if (!require(memOp_ != nullptr, "memOp set")) return;
+    preparing_ = false;
+    memOp_->reset();
+    memOp_->start(true);
+    if (memOp_->state() == MemOpState::Failed) {
+        errorText_ = memOp_->errorText();
+        state_ = EngineState::Failed;
+        memOp_ = nullptr;
+        return;
+    }
+    step_ = EngineStep::Burn;
+    state_ = EngineState::Busy;
+    refreshTexts();
+}
+
+void ProgrammingEngine::refreshTexts() {
+    infoText_.clear();
+    if (doubleProcessor_) infoText_ = channel_ == 0 ? "A: " : "B: ";
+    switch (step_) {
+        case EngineStep::L1Connect:
+            infoText_ += "Sending L1 CONNECT command";
+            progress_ = 255;
+            break;
+        case EngineStep::UploadDaemon:
+            if (burnOp_) {
+                infoText_ += burnOp_->infoText();
+                progress_ = burnOp_->progress();
+            }
+            break;
+        case EngineStep::ExecDaemon:
+            infoText_ += "Executing L2 daemon";
+            progress_ = 255;
+            break;
+        case EngineStep::L2Connect:
+            infoText_ += "Sending L2 CONNECT command";
+            progress_ = 255;
+            break;
+        case EngineStep::SwitchChannelForOp:
+            infoText_ += "Reading file ...";
+            break;
+        case EngineStep::Burn:
+            if (memOp_ != nullptr) {
+                infoText_ += memOp_->infoText();
+                progress_ = memOp_->progress();
+            }
+            break;
+        default:
+            break;
+    }
+}
+
+}  // namespace zq

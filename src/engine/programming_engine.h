@@ -1,0 +1,136 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "engine/burn_op.h"
+#include "engine/platform_list.h"
+#include "image/image_reader.h"
+#include "support/byte_source.h"
+#include "support/mem_source.h"
+
+namespace zq {
+
+class CommandProtocol;
+
+// What the main dialog reads of the engine.
+enum class EngineState : std::uint32_t {
+    Idle = 0,       // no target connected
+    Connected = 1,  // both connect levels done; ready for a request
+    Busy = 2,       // a connect or a request is running
+    Succeeded = 3,  // the last connect or request finished; infoText() says so
+    Failed = 4,     // the last connect or request failed; errorText() says why
+};
+
+// Where a run stands: what the engine waits for.
+enum class EngineStep : std::uint32_t {
+    Unconnected = 0,
+    SwitchChannelForL1 = 1,
+    L1Connect = 2,
+    SwitchChannelForUpload = 3,
+    UploadDaemon = 4,
+    ExecDaemon = 5,
+    L2Connect = 6,
+    Ready = 7,
+    SwitchChannelForOp = 8,
+    Burn = 10,
+};
+
+const char* engineStateName(EngineState state);
+const char* engineStepName(EngineStep step);
+
+// A programming run with one target module for one open serial port: first connect (channel
+// switch, boot loader CONNECT, the platform's memory map and image reader, upload and EXEC of
+// the built-in L2 daemon, daemon CONNECT), then burn requests. Units with two processors behind
+// one connector are reached on adapter channel 0 ("A: ") and 1 ("B: "), each half of a run for
+// A and then for B; a single processor is always on channel 1.
+//
+// No thread of its own and never blocking: a request starts the first command and returns; the
+// dialog calls step() after it has passed a serial event or a time-out to the protocol, then
+// reads state(), the texts and progress(). Everything runs on the dialog's thread.
+class ProgrammingEngine {
+public:
+    ProgrammingEngine(CommandProtocol& protocol, PlatformList& platforms);
+    ~ProgrammingEngine();
+    ProgrammingEngine(const ProgrammingEngine&) = delete;
+    ProgrammingEngine& operator=(const ProgrammingEngine&) = delete;
+
+    // Requires Idle ("expected state").
+    void startConnect(bool doubleProcessor);
+    // Single-processor units ("single proc. operation"); connected ("expected state"). The
+    // source must stay valid until the request has ended.
+    void burn(ByteSource& fileIn);
+    // Double-processor units ("double proc. operation"): A's image, then B's.
+    void burnDouble(ByteSource& fileInA, ByteSource& fileInB);
+    void step();
+    // Requires Busy in a step other than Unconnected and Ready ("expected state").
+    void abort();
+    // Requires Succeeded or Failed ("expected state"): back to Connected or Idle.
+    void acknowledge();
+    // Requires a connected engine that is not Idle ("expected state").
+    void disconnect();
+
+    EngineState state() const { return state_; }
+    EngineStep currentStep() const { return step_; }
+    const std::string& infoText() const { return infoText_; }
+    const std::string& errorText() const { return errorText_; }
+    // 0..100 percent, 255 for no progress bar.
+    std::uint8_t progress() const { return progress_; }
+    // The dialog shows the wait cursor while an image file is being read.
+    bool isPreparing() const { return preparing_; }
+    // "NO DEVICE" below step Ready, else the catalogue's name of plID().
+    std::string deviceName() const;
+    PlId plID() const { return plID_; }
+    std::uint32_t channel() const { return channel_; }
+
+    // The built-in daemon for a platform (nullptr, and a REQUIRE failure, for an identifier
+    // that no daemon serves).
+    ByteSource* daemonFor(PlId plId);
+
+private:
+    using Handler = void (ProgrammingEngine::*)();
+
+    void switchChannel(std::uint32_t channel);
+    void onSwitchForL1();
+    void onL1Connect();
+    void onSwitchForUpload();
+    void onUploadDaemon();
+    void onExecDaemon();
+    void onL2Connect();
+    void onSwitchForOp();
+    void onBurn();
+
+    void takeL1Reply();
+    void takeL2Reply();
+    bool replyPlId(PlId& plId);
+    void startDaemonUpload();
+    void startBurn();
+    void runOperation();
+    void connectFailed(std::string text);
+    void releaseTarget();
+    void refreshTexts();
+    // A protocol state that the current step's row does not name.
+    void unexpectedProtocolState();
+
+    CommandProtocol& protocol_;
+    PlatformList& platforms_;
+    std::unique_ptr<ImageReader> reader_;
+    std::unique_ptr<BurnOp> burnOp_;
+    MemOp* memOp_ = nullptr;
+    ByteSource* fileIn_ = nullptr;
+    ByteSource* fileInB_ = nullptr;
+    std::array<std::unique_ptr<MemSource>, 4> daemonImages_;
+    std::string infoText_;
+    std::string errorText_;
+    std::uint8_t progress_ = 255;
+    bool preparing_ = false;
+    EngineState state_ = EngineState::Idle;
+    EngineStep step_ = EngineStep::Unconnected;
+    PlId plID_ = 0;
+    bool doubleProcessor_ = false;
+    std::uint32_t channel_ = 1;
+};
+
+}  // namespace zq

@@ -1,0 +1,252 @@
+#include "engine/burn_op.h"
+
+#include <gtest/gtest.h>
+
+#include "engine_fixture.h"
+#include "image/elf_image_reader.h"
+#include "image/elf_writer.h"
+#include "image/omf_image_reader.h"
+#include "image/reader_harness.h"
+#include "tools/omf_writer.h"
+
+namespace zq::testing {
+namespace {
+
+constexpr std::uint8_t kErase = 0x02, kUploadInit = 0x03, kWrite = 0x04;
+
+// A reader that lies in one way, over a real one: a faulty reader is what the operation's last
+// guards are for.
+class LyingReader : public ImageReader {
+public:
+    enum class Lie { ShortRead, ExtraBytes };
+    LyingReader(ImageReader& real, Lie lie) : real_(real), lie_(lie) {}
+
+    bool load(ByteSource& source, bool requireEntry) override {
+        return real_.load(source, requireEntry);
+    }
+    const std::string& errorText() const override { return real_.errorText(); }
+    void findRegion(std::uint32_t address, std::uint32_t length, std::uint32_t& start,
+                    std::uint32_t& size, std::uint32_t* dataSize) const override {
+        real_.findRegion(address, length, start, size, dataSize);
+        // Claims bytes that no range would ever deliver, but only when asked about the whole
+        // lower half of the address space.
+        if (lie_ == Lie::ExtraBytes && address == 0 && length == 0x80000000u && dataSize)
+            *dataSize += 7;
+    }
+    std::uint32_t entryAddress() const override { return real_.entryAddress(); }
+    void beginRead(std::uint32_t address, std::uint32_t length) override {
+        real_.beginRead(address, length);
+    }
+    void readNext(std::uint8_t* dst, std::uint32_t maxLength, std::uint32_t& address,
+                  std::uint32_t& length) override {
+        real_.readNext(dst, maxLength, address, length);
+        // The first piece only, then nothing.
+        if (lie_ == Lie::ShortRead && pieces_++ > 0) address = length = 0;
+    }
+    bool hasEntry() const override { return real_.hasEntry(); }
+    bool findBlockAcross(std::uint32_t boundary, std::uint32_t& start,
+                         std::uint32_t& size) const override {
+        return real_.findBlockAcross(boundary, start, size);
+    }
+
+private:
+    ImageReader& real_;
+    Lie lie_;
+    int pieces_ = 0;
+};
+
+class BurnOpTest : public EngineTest {
+protected:
+    // A burn (or upload) of an OMF-166 image on a QB5 carrier board (0x10000001).
+    MemOpState burnOmf(const std::string& file, bool flashRanges = true) {
+        EXPECT_TRUE(omf.load(file)) << omf.errorText();
+        return burnWith(omf.reader(), *platforms.find(0x10000001), flashRanges);
+    }
+    // A burn of an ELF image on the 8 MB MPC8270 board (0x20000003).
+    MemOpState burnElf(const ElfWriter& w, bool flashRanges = true) {
+        EXPECT_TRUE(elf.load(w.build())) << elf.errorText();
+        return burnWith(elf.reader(), *platforms.find(0x20000003), flashRanges);
+    }
+    MemOpState burnWith(ImageReader& reader, const PlatformEntry& platform, bool flashRanges) {
+        op = std::make_unique<BurnOp>(protocol, reader, platform);
+        op->start(flashRanges);
+        runOp(*op);
+        return op->state();
+    }
+
+    ReaderHarness omf{std::make_unique<OmfImageReader>()};
+    ReaderHarness elf{std::make_unique<ElfImageReader>()};
+    std::unique_ptr<BurnOp> op;
+};
+
+TEST_F(BurnOpTest, A64KiBFlashBlockIsErasedPreparedAndWrittenIn496ByteChunks) {
+    // Two contiguous records: the reader delivers them as one run.
+    const std::string data = pattern(0x10000);
+    ASSERT_EQ(burnOmf(omfPedata(0x10000, data.substr(0, 0x8000)) +
+                      omfPedata(0x18000, data.substr(0x8000))),
+              MemOpState::Done)
+        << op->errorText();
+    EXPECT_EQ(op->progress(), 100);
+    EXPECT_EQ(op->infoText(), "");
+
+    const std::vector<SeenCommand>& all = target.commands();
+    ASSERT_EQ(all.size(), 135u);
+    EXPECT_EQ(all[0].opcode, kErase);
+    EXPECT_EQ(all[0].address, 0x10000u);
+    EXPECT_EQ(all[0].length, 0x10000u);
+    EXPECT_EQ(all[0].armedMs, 20000u) << "the range's erase time-out";
+    EXPECT_EQ(all[1].opcode, kUploadInit);
+    EXPECT_EQ(all[1].address, 0x10000u);
+    EXPECT_EQ(all[1].length, 0x10000u);
+    std::vector<SeenCommand> writes = seen(kWrite);
+    ASSERT_EQ(writes.size(), 133u);
+    for (std::size_t i = 0; i < writes.size(); ++i) {
+        EXPECT_EQ(writes[i].address, 0x10000u + 496 * i);
+        EXPECT_EQ(writes[i].length, i < 132 ? 496u : 64u);
+        EXPECT_EQ(writes[i].armedMs, 1000u) << "the range's write time-out";
+    }
+    EXPECT_EQ(target.bytesAt(1, 0x10000, 0x10000), data);
+    EXPECT_EQ(op->bytesWritten(), 0x10000u);
+
+    // The bar follows the erase's percent, is gone while UPLOADINIT runs, then counts bytes.
+    ASSERT_GE(shown.size(), 5u);
+    EXPECT_EQ(shown[0], (Shown{"Erasing memory range 0x00010000 - 0x0001FFFF", 40}));
+    EXPECT_EQ(shown[1], (Shown{"Preparing for writing memory range 0x00010000 - 0x0001FFFF", 255}));
+    EXPECT_EQ(shown[2], (Shown{"Writing memory range 0x00010000 - 0x0001FFFF (65536 B)", 0}));
+    EXPECT_EQ(shown[3], (Shown{"Writing memory range 0x00010000 - 0x0001FFFF (65040 B)", 0}));
+    EXPECT_EQ(shown[4], (Shown{"Writing memory range 0x00010000 - 0x0001FFFF (64544 B)", 1}));
+    EXPECT_EQ(shown.back(), (Shown{"", 100}));
+}
+
+TEST_F(BurnOpTest, AuxBlocksAreNotErasedAndBlocksGoInMapOrder) {
+    ElfWriter w;
+    // Listed out of address order; a 1000-byte block goes as 496, 496 and 8 bytes.
+    w.text(".flash", 0xFFF40000, pattern(16)).text(".aux", 0x80540010, pattern(1000, 7));
+    ASSERT_EQ(burnElf(w), MemOpState::Done) << op->errorText();
+    std::vector<std::pair<std::uint8_t, std::uint32_t>> order;
+    for (const SeenCommand& c : target.commands()) order.emplace_back(c.opcode, c.length);
+    EXPECT_EQ(order, (std::vector<std::pair<std::uint8_t, std::uint32_t>>{{kUploadInit, 1000},
+                                                                          {kWrite, 496},
+                                                                          {kWrite, 496},
+                                                                          {kWrite, 8},
+                                                                          {kErase, 16},
+                                                                          {kUploadInit, 16},
+                                                                          {kWrite, 16}}));
+    EXPECT_EQ(target.commands()[4].armedMs, 10000u);
+    EXPECT_EQ(target.bytesAt(1, 0x80540010, 1000), pattern(1000, 7));
+}
+
+TEST_F(BurnOpTest, ImagesThatWouldNotBeWrittenWhollyAreRefusedBeforeAnyCommand) {
+    struct Case {
+        std::string file;
+        bool flashRanges;
+        const char* error;
+    } cases[] = {
+        {omfPedata(0x10000, "ab") + omfPedata(0x300010, "xyz"), true,
+         "Block 0x00300010-0x00300012 doesn't fit into device's memory map"},
+        {omfPedata(0x10000, "ab") + omfPedata(0x400100, "r"), true,
+         "Unexpected use of memory range 0x00400000 - 0x0067FFFF"},
+        {omfPedata(0xE00000, "code") + omfPedata(0xD40000, "aux"), false,
+         "Unexpected use of memory range 0x00D40000 - 0x00D4FFFF"},
+        {omfPedata(0x0FFFF0, pattern(0x20)), true,
+         "Block 0x000FFFF0-0x0010000F crosses a memory range boundary"},
+        {omfOther(0x02, "EMPTY"), true, "Image holds no data for the device's memory map"},
+        {omfOther(0x02, "EMPTY"), false, "Image holds no data for the device's memory map"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        EXPECT_EQ(burnOmf(c.file, c.flashRanges), MemOpState::Failed);
+        EXPECT_EQ(op->errorText(), c.error);
+        EXPECT_EQ(op->progress(), 255);
+        EXPECT_TRUE(target.commands().empty());
+    }
+}
+
+TEST_F(BurnOpTest, DataAtTheTopOfTheAddressSpaceFitsWhenTheLastRangeReachesIt) {
+    ElfWriter top;
+    top.text(".reset", 0xFFFFFFFC, pattern(4));
+    EXPECT_EQ(burnElf(top), MemOpState::Done) << op->errorText();
+    EXPECT_EQ(target.bytesAt(1, 0xFFFFFFFC, 4), pattern(4));
+
+    ElfWriter hole;
+    hole.text(".boot", 0xFFF00000, pattern(4));
+    EXPECT_EQ(burnElf(hole), MemOpState::Failed);
+    EXPECT_EQ(op->errorText(), "Block 0xFFF00000-0xFFF00003 doesn't fit into device's memory map");
+}
+
+TEST_F(BurnOpTest, AFailedCommandNamesWhatTheOperationWasDoing) {
+    const std::string image = omfPedata(0x10000, pattern(0x100));
+    using Fault = ScriptedTarget::Fault;
+    struct Case {
+        std::uint8_t opcode;
+        Fault fault;
+        const char* error;
+    } cases[] = {
+        {kErase, Fault::ErrorStatus, "Error while erasing memory range 0x00010000 - 0x000100FF"},
+        {kUploadInit, Fault::ErrorStatus, "Error while performing UPLOADINIT command"},
+        {kWrite, Fault::ErrorStatus, "Error while writing 256 bytes to 0x00010000"},
+        {kErase, Fault::Silent,
+         "Communication error (no reply) while erasing memory range 0x00010000 - 0x000100FF"},
+        {kUploadInit, Fault::Silent,
+         "Communication error (no reply) while performing UPLOADINIT command"},
+        {kWrite, Fault::NoAnswerAtAll,
+         "Communication error (no reply) while writing 256 bytes to 0x00010000"},
+    };
+    shortTimeouts();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        target.clearFaults();
+        target.setFault(c.opcode, static_cast<int>(target.count(c.opcode)) + 1, c.fault);
+        EXPECT_EQ(burnOmf(image), MemOpState::Failed);
+        EXPECT_EQ(op->errorText(), c.error);
+        EXPECT_EQ(op->infoText(), "");
+        EXPECT_EQ(op->progress(), 255);
+    }
+}
+
+TEST_F(BurnOpTest, AReaderThatDeliversLessOrClaimsMoreNeverEndsInDone) {
+    ASSERT_TRUE(omf.load(omfPedata(0x10000, pattern(0x400)) + omfPedata(0x100000, "z")));
+    const PlatformEntry& qb5 = *platforms.find(0x10000001);
+    {
+        LyingReader shortRead(omf.reader(), LyingReader::Lie::ShortRead);
+        EXPECT_EQ(burnWith(shortRead, qb5, true), MemOpState::Failed);
+        EXPECT_EQ(takeFailures(), std::vector{require("all bytes loaded")});
+        EXPECT_EQ(op->errorText(), "Image data not fully written (496 B of 1025 B)");
+        EXPECT_EQ(seen(kErase).size(), 1u) << "nothing after the short block";
+    }
+    {
+        LyingReader extra(omf.reader(), LyingReader::Lie::ExtraBytes);
+        EXPECT_EQ(burnWith(extra, qb5, true), MemOpState::Failed);
+        EXPECT_EQ(op->errorText(), "Image data not fully written (1025 B of 1032 B)");
+    }
+}
+
+TEST_F(BurnOpTest, AbortResetAndRestartFollowTheStates) {
+    ASSERT_TRUE(omf.load(omfPedata(0x10000, pattern(0x400))));
+    BurnOp burn(protocol, omf.reader(), *platforms.find(0x10000001));
+    burn.start(true);
+    EXPECT_EQ(burn.state(), MemOpState::Running);
+    burn.start(true);
+    EXPECT_EQ(takeFailures(), std::vector{require("expected state")});
+    burn.reset();
+    EXPECT_EQ(takeFailures(), std::vector{require("expected state")});
+    EXPECT_EQ(burn.state(), MemOpState::Running);
+
+    protocol.abort();
+    burn.abort();
+    EXPECT_EQ(burn.state(), MemOpState::Aborted);
+    burn.poll();
+    EXPECT_EQ(burn.state(), MemOpState::Aborted) << "polls change nothing once it has ended";
+    burn.abort();
+    EXPECT_EQ(burn.state(), MemOpState::Aborted);
+
+    burn.reset();
+    EXPECT_EQ(burn.state(), MemOpState::Idle);
+    burn.start(true);
+    runOp(burn);
+    EXPECT_EQ(burn.state(), MemOpState::Done);
+    EXPECT_EQ(target.bytesAt(1, 0x10000, 0x400), pattern(0x400));
+}
+
+}  // namespace
+}  // namespace zq::testing

@@ -1,0 +1,101 @@
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "common/recording_failure_handler.h"
+#include "df1/command_protocol.h"
+#include "df1/scripted_line.h"
+#include "engine/programming_engine.h"
+#include "os/notifications.h"
+#include "scripted_target.h"
+#include "support/mem_source.h"
+
+namespace zq {
+
+void PrintTo(EngineState state, std::ostream* os);
+void PrintTo(EngineStep step, std::ostream* os);
+void PrintTo(MemOpState state, std::ostream* os);
+
+}  // namespace zq
+
+namespace zq::testing {
+
+// The protocol with the time-out it armed last within reach.
+class ArmedProtocol : public CommandProtocol {
+public:
+    using CommandProtocol::CommandProtocol;
+    std::uint32_t armedPeriod() {
+        std::lock_guard<TimedMutex> guard(lock_);
+        return armedPeriodMs_;
+    }
+};
+
+// An image file in memory, readable as the engine reads a file.
+class ImageSource {
+public:
+    explicit ImageSource(std::string bytes)
+        : bytes_(std::move(bytes)),
+          source_(MemPtr(reinterpret_cast<std::uint8_t*>(bytes_.data()),
+                         static_cast<std::uint32_t>(bytes_.size()))) {}
+    ImageSource(const ImageSource&) = delete;
+    ImageSource& operator=(const ImageSource&) = delete;
+    ByteSource& source() { return source_; }
+
+private:
+    std::string bytes_;
+    MemSource source_;
+};
+
+// What the dialog would have shown after one step().
+struct Shown {
+    std::string infoText;
+    std::uint8_t progress;
+
+    bool operator==(const Shown&) const = default;
+};
+
+// The engine on the real protocol and frame layers over a scripted line, with a scripted
+// adapter and modules on the far side. The test thread plays the dialog: run() hands the
+// far side's answers and the protocol's time-outs to the protocol, then calls step().
+class EngineTest : public ContractTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+
+    // Steps the engine until it is no longer Busy, or until `limit` answers were delivered.
+    void run(std::size_t limit = 100000);
+    // Polls an operation until it is no longer Running (or `limit` answers were delivered).
+    void runOp(MemOp& op, std::size_t limit = 100000);
+    // Time-outs of milliseconds instead of seconds, for the far side's silences.
+    void shortTimeouts() { protocol.setTimeScale(1, 1000); }
+
+    // Connects and checks that it worked (then acknowledged: Connected).
+    void connect(bool doubleProcessor = false);
+    // The commands of a kind that the far side saw.
+    std::vector<SeenCommand> seen(std::uint8_t opcode, int channel = -1) const;
+
+    // Delivers the far side's answers and time-outs while `busy` holds, calling `advance` after
+    // each as the dialog calls step().
+    void pump(const std::function<bool()>& busy, const std::function<void()>& advance,
+              std::size_t limit);
+
+    NotificationQueue queue;
+    ScopedNotificationPoster poster{queue};
+    ScriptedLine line;
+    Df1FrameTx tx{line};
+    Df1FrameRx rx{line};
+    ArmedProtocol protocol{tx, rx};
+    ScriptedTarget target{line};
+    PlatformList platforms;
+    ProgrammingEngine engine{protocol, platforms};
+    std::vector<Shown> shown;
+};
+
+}  // namespace zq::testing

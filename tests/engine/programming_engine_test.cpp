@@ -1,0 +1,355 @@
+#include "engine/programming_engine.h"
+
+#include <gtest/gtest.h>
+
+#include "engine/daemon_images.h"
+#include "engine_fixture.h"
+#include "image/elf_writer.h"
+#include "image/reader_harness.h"
+#include "tools/omf_writer.h"
+
+namespace zq::testing {
+namespace {
+
+constexpr std::uint8_t kSwitch = 0x00, kConnect = 0x01, kErase = 0x02, kUploadInit = 0x03,
+                       kWrite = 0x04, kExec = 0x06;
+using Fault = ScriptedTarget::Fault;
+
+std::string daemonBytes(std::size_t index) {
+    const EmbeddedFile& f = daemonImages()[index].file;
+    return std::string(reinterpret_cast<const char*>(f.data), f.size);
+}
+
+// (channel, opcode, level) of every request the far side saw, from `from` on.
+std::vector<std::tuple<int, int, int>> trail(const ScriptedTarget& target, std::size_t from = 0) {
+    std::vector<std::tuple<int, int, int>> out;
+    const auto& all = target.commands();
+    for (std::size_t i = from; i < all.size(); ++i)
+        out.emplace_back(all[i].channel, all[i].opcode, all[i].level);
+    return out;
+}
+
+using ProgrammingEngineTest = EngineTest;
+
+TEST_F(ProgrammingEngineTest, ASingleUnitConnectsThroughTheDaemonAndBurns) {
+    EXPECT_EQ(engine.deviceName(), "NO DEVICE");
+    engine.startConnect(false);
+    EXPECT_EQ(engine.state(), EngineState::Busy);
+    EXPECT_EQ(engine.deviceName(), "NO DEVICE");
+    run();
+    ASSERT_EQ(engine.state(), EngineState::Succeeded) << engine.errorText();
+    EXPECT_EQ(engine.infoText(), "Connect successful (plID=0x10000001)");
+    EXPECT_EQ(engine.deviceName(), "XC167 @ QB5 + dualBridge (AMD)");
+
+    // Channel 1, the boot loader, the carrier boards' daemon into both RAM ranges in map
+    // order, EXEC at its ?C_STARTUP, then the daemon.
+    const std::vector<SeenCommand>& c = target.commands();
+    EXPECT_EQ(trail(target), (std::vector<std::tuple<int, int, int>>{{1, kSwitch, 0},
+                                                                     {1, kConnect, 1},
+                                                                     {1, kUploadInit, 1},
+                                                                     {1, kWrite, 1},
+                                                                     {1, kWrite, 1},
+                                                                     {1, kUploadInit, 1},
+                                                                     {1, kWrite, 1},
+                                                                     {1, kExec, 1},
+                                                                     {1, kConnect, 2}}));
+    EXPECT_EQ(c[2].address, 0x00400000u);
+    EXPECT_EQ(c[5].address, 0x00E00000u);
+    EXPECT_EQ(c[7].address, 0x00E00000u);
+    EXPECT_EQ(c[8].armedMs, 15000u) << "the daemon's CONNECT";
+    EXPECT_EQ(target.bytesAt(1, 0x00E00000, 6), std::string("\xCC\x00\xCC\x00\x0D\xFF", 6));
+
+    for (const char* text : {"Sending L1 CONNECT command",
+                             "Preparing for writing memory range 0x00400000 - 0x004001FF",
+                             "Writing memory range 0x00E00000 - 0x00E00005 (6 B)",
+                             "Executing L2 daemon", "Sending L2 CONNECT command"}) {
+        bool found = false;
+        for (const Shown& s : shown) found = found || s.infoText == text;
+        EXPECT_TRUE(found) << text;
+    }
+    engine.acknowledge();
+    EXPECT_EQ(engine.state(), EngineState::Connected);
+    EXPECT_EQ(engine.infoText(), "");
+
+    const std::string data = pattern(600);
+    ImageSource image(omfPedata(0x00D00000, data) + omfPedata(0x00010000, "boot"));
+    engine.burn(image.source());
+    EXPECT_EQ(engine.state(), EngineState::Busy);
+    EXPECT_FALSE(engine.isPreparing());
+    run();
+    ASSERT_EQ(engine.state(), EngineState::Succeeded) << engine.errorText();
+    EXPECT_EQ(engine.infoText(), "Burn operation successful");
+    EXPECT_EQ(engine.progress(), 255);
+    EXPECT_EQ(target.bytesAt(1, 0x00D00000, 600), data);
+    EXPECT_EQ(target.bytesAt(1, 0x00010000, 4), "boot");
+    engine.acknowledge();
+    EXPECT_EQ(engine.state(), EngineState::Connected);
+
+    engine.disconnect();
+    EXPECT_EQ(engine.state(), EngineState::Idle);
+    EXPECT_EQ(engine.deviceName(), "NO DEVICE");
+    EXPECT_EQ(engine.plID(), 0u);
+}
+
+TEST_F(ProgrammingEngineTest, EveryPlatformGetsItsGroupsDaemonAndStartsAtItsEntry) {
+    const std::uint32_t entries[] = {0x00E00000, 0x00E00000, 0x00010000, 0x40000000};
+    for (const PlatformEntry& platform : platforms.entries()) {
+        SCOPED_TRACE(platform.name);
+        target.setPlId(1, platform.plId);
+        const std::size_t before = target.commands().size();
+        connect();
+        EXPECT_EQ(engine.deviceName(), platform.name);
+        const std::size_t daemon = daemonIndexFor(platform.plId);
+        const std::vector<SeenCommand> execs = seen(kExec);
+        ASSERT_FALSE(execs.empty());
+        EXPECT_EQ(execs.back().address, entries[daemon]);
+        // Every written byte of this connect is the daemon's.
+        std::size_t written = 0;
+        for (std::size_t i = before; i < target.commands().size(); ++i)
+            if (target.commands()[i].opcode == kWrite) written += target.commands()[i].length;
+        ReaderHarness daemonImage(createImageReader(platform.plId));
+        ASSERT_TRUE(daemonImage.load(daemonBytes(daemon), true));
+        EXPECT_EQ(written, imageDataBytes(daemonImage.reader()));
+        engine.disconnect();
+    }
+    EXPECT_NE(daemonBytes(0), daemonBytes(1));
+}
+
+TEST_F(ProgrammingEngineTest, ADoubleUnitConnectsAThenBAndBurnsAThenB) {
+    target.setPlId(0, 0x20000001);
+    target.setPlId(1, 0x20000001);
+    engine.startConnect(true);
+    run();
+    ASSERT_EQ(engine.state(), EngineState::Succeeded) << engine.errorText();
+    std::vector<std::tuple<int, int>> order;
+    for (const SeenCommand& c : target.commands())
+        if (c.opcode != kWrite && c.opcode != kUploadInit) order.emplace_back(c.channel, c.opcode);
+    EXPECT_EQ(order, (std::vector<std::tuple<int, int>>{{0, kSwitch},
+                                                        {0, kConnect},
+                                                        {1, kSwitch},
+                                                        {1, kConnect},
+                                                        {0, kSwitch},
+                                                        {0, kExec},
+                                                        {0, kConnect},
+                                                        {1, kSwitch},
+                                                        {1, kExec},
+                                                        {1, kConnect}}));
+    EXPECT_EQ(seen(kUploadInit, 0).size(), 1u);
+    EXPECT_EQ(seen(kUploadInit, 1).size(), 1u);
+    bool prefixA = false, prefixB = false;
+    for (const Shown& s : shown) {
+        prefixA = prefixA || s.infoText == "A: Executing L2 daemon";
+        prefixB = prefixB || s.infoText == "B: Sending L2 CONNECT command";
+    }
+    EXPECT_TRUE(prefixA && prefixB);
+    engine.acknowledge();
+
+    ElfWriter a, b;
+    a.text(".text", 0xFF000000, pattern(700, 1));
+    b.text(".text", 0xFF000000, pattern(300, 2)).text(".cfg", 0x80500000, "cfg");
+    ImageSource imageA(a.build()), imageB(b.build());
+    const std::size_t before = target.commands().size();
+    shown.clear();
+    engine.burnDouble(imageA.source(), imageB.source());
+    EXPECT_EQ(engine.infoText(), "A: Reading file ...");
+    EXPECT_TRUE(engine.isPreparing());
+    run();
+    ASSERT_EQ(engine.state(), EngineState::Succeeded) << engine.errorText();
+    EXPECT_EQ(engine.infoText(), "Burn operation successful");
+    for (std::size_t i = 0; i + 1 < shown.size(); ++i)
+        EXPECT_NE(shown[i].infoText, "Burn operation successful") << "before B was done";
+    EXPECT_EQ(shown.at(shown.size() - 2).infoText.substr(0, 3), "B: ");
+    EXPECT_EQ(target.bytesAt(0, 0xFF000000, 700), pattern(700, 1));
+    EXPECT_EQ(target.bytesAt(1, 0xFF000000, 300), pattern(300, 2));
+    EXPECT_EQ(target.bytesAt(1, 0x80500000, 3), "cfg");
+    EXPECT_EQ(target.bytesAt(0, 0x80500000, 1), "\xEE") << "B's image went to B only";
+    EXPECT_EQ(trail(target, before).front(), std::make_tuple(0, 0, 0));
+}
+
+TEST_F(ProgrammingEngineTest, AFailedBurnOfANeverSwitchesToB) {
+    target.setPlId(0, 0x30000001);
+    target.setPlId(1, 0x30000001);
+    connect(true);
+    target.setFault(kWrite, static_cast<int>(target.count(kWrite, 0)) + 1, Fault::ErrorStatus, 0);
+    ElfWriter w;
+    w.text(".text", 0x00004000, pattern(64));
+    ImageSource image(w.build());
+    const std::size_t switches = target.count(kSwitch);
+    engine.burnDouble(image.source(), image.source());
+    run();
+    EXPECT_EQ(engine.state(), EngineState::Failed);
+    EXPECT_EQ(engine.errorText(), "Error while writing 64 bytes to 0x00004000");
+    EXPECT_FALSE(engine.isPreparing());
+    EXPECT_EQ(target.count(kSwitch), switches + 1) << "only the switch to A";
+    EXPECT_EQ(target.count(kErase, 1), 0u);
+    engine.acknowledge();
+    EXPECT_EQ(engine.state(), EngineState::Connected);
+}
+
+TEST_F(ProgrammingEngineTest, ConnectsToTheWrongTargetsFailWithTheirReasons) {
+    struct Case {
+        std::uint32_t a, b;
+        std::optional<std::uint32_t> l2;
+        bool doubleProcessor;
+        const char* error;
+        std::uint8_t lastOpcode;
+    } cases[] = {
+        {0x10000001,
+         0x10000002,
+         {},
+         true,
+         "Different platforms (0x10000002 != 0x10000001)",
+         kConnect},
+        {0, 0x10000003, {}, false, "Unsupported platform (0x10000003)", kConnect},
+        {0, 0x40000001, {}, false, "Unsupported platform (0x40000001)", kConnect},
+        {0, 0x10000001, 0x20000001, false,
+         "L2 plID (0x20000001) doesn't match L1 plID (0x10000001)", kConnect},
+        // A's daemon names the module boards, whose daemon has bytes in the carrier boards'
+        // flash: B's upload is refused at once, before any command.
+        {0x10000001, 0x10000001, 0x10000100, true,
+         "Unexpected use of memory range 0x00100000 - 0x001FFFFF", kSwitch},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        target.setPlId(0, c.a, c.l2);
+        target.setPlId(1, c.b, c.l2);
+        engine.startConnect(c.doubleProcessor);
+        run();
+        EXPECT_EQ(engine.state(), EngineState::Failed);
+        EXPECT_EQ(engine.errorText(), c.error);
+        EXPECT_EQ(engine.deviceName(), "NO DEVICE");
+        EXPECT_EQ(target.commands().back().opcode, c.lastOpcode);
+        engine.acknowledge();
+        EXPECT_EQ(engine.state(), EngineState::Idle);
+    }
+}
+
+TEST_F(ProgrammingEngineTest, ADaemonOfAnotherVariantNamesTheDeviceButTheMapStays) {
+    target.setPlId(1, 0x20000003, 0x20000002);
+    connect();
+    EXPECT_EQ(engine.plID(), 0x20000002u);
+    EXPECT_EQ(engine.deviceName(), "MPC8270 @ CM61/CM62 (32MB FLASH)");
+    // 0xFF000000 is flash of the 32 MB board but a gap in the 8 MB board's map.
+    ElfWriter w;
+    w.text(".text", 0xFF000000, pattern(16));
+    ImageSource image(w.build());
+    const std::size_t before = target.commands().size();
+    engine.burn(image.source());
+    EXPECT_EQ(engine.state(), EngineState::Failed);
+    EXPECT_EQ(engine.errorText(),
+              "Block 0xFF000000-0xFF00000F doesn't fit into device's memory map");
+    EXPECT_EQ(target.commands().size(), before) << "refused before any command";
+    EXPECT_EQ(engine.currentStep(), EngineStep::Ready);
+    engine.acknowledge();
+    EXPECT_EQ(engine.state(), EngineState::Connected);
+}
+
+TEST_F(ProgrammingEngineTest, ConnectsThatTheLineLetsDownFailAtTheirStep) {
+    shortTimeouts();
+    struct Case {
+        std::uint8_t opcode;
+        int n;
+        Fault fault;
+        const char* error;
+    } cases[] = {
+        {kSwitch, 1, Fault::NoAnswerAtAll, "Unable to switch convertor channel"},
+        {kConnect, 1, Fault::NoAnswerAtAll, "L1-connect communication error"},
+        {kWrite, 2, Fault::ErrorStatus, "Error while writing 16 bytes to 0x004001F0"},
+        {kUploadInit, 1, Fault::Silent,
+         "Communication error (no reply) while performing UPLOADINIT command"},
+        {kExec, 1, Fault::ErrorStatus, "EXEC command not successful"},
+        {kExec, 1, Fault::NoAnswerAtAll, "EXEC command not successful"},
+        {kConnect, 2, Fault::Silent, "L2-connect communication error"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.error);
+        target.clearFaults();
+        // Counted from the start of this connect.
+        target.setFault(c.opcode, static_cast<int>(target.count(c.opcode)) + c.n, c.fault);
+        engine.startConnect(false);
+        run();
+        EXPECT_EQ(engine.state(), EngineState::Failed);
+        EXPECT_EQ(engine.errorText(), c.error);
+        EXPECT_EQ(engine.currentStep(), EngineStep::Unconnected);
+        engine.acknowledge();
+        EXPECT_EQ(engine.state(), EngineState::Idle);
+    }
+}
+
+TEST_F(ProgrammingEngineTest, ABurnThatCannotStartLeavesTheTargetConnected) {
+    connect();
+    ImageSource broken(omfPedata(0x10000, "ab").substr(0, 6));
+    engine.burn(broken.source());
+    EXPECT_EQ(engine.state(), EngineState::Failed);
+    EXPECT_EQ(engine.errorText(), "Chyba kontrolniho souctu zaznamu c.0");
+    EXPECT_FALSE(engine.isPreparing());
+    engine.acknowledge();
+    EXPECT_EQ(engine.state(), EngineState::Connected);
+
+    ImageSource ram(omfPedata(0x10000, "ab") + omfPedata(0xE00010, "r"));
+    engine.burn(ram.source());
+    EXPECT_EQ(engine.errorText(), "Unexpected use of memory range 0x00E00000 - 0x00E017FF");
+    engine.acknowledge();
+    EXPECT_EQ(engine.state(), EngineState::Connected);
+}
+
+TEST_F(ProgrammingEngineTest, AbortKeepsABurnConnectedAndDropsAConnect) {
+    connect();
+    ImageSource image(omfPedata(0x10000, pattern(4000)));
+    engine.burn(image.source());
+    run(5);
+    ASSERT_EQ(engine.state(), EngineState::Busy);
+    ASSERT_EQ(engine.currentStep(), EngineStep::Burn);
+    engine.abort();
+    EXPECT_EQ(engine.state(), EngineState::Failed);
+    EXPECT_EQ(engine.errorText(), "User abort");
+    EXPECT_EQ(engine.deviceName(), "XC167 @ QB5 + dualBridge (AMD)");
+    engine.acknowledge();
+    EXPECT_EQ(engine.state(), EngineState::Connected);
+    // The connection still works.
+    engine.burn(image.source());
+    run();
+    EXPECT_EQ(engine.state(), EngineState::Succeeded) << engine.errorText();
+    engine.acknowledge();
+    engine.disconnect();
+
+    engine.startConnect(false);
+    run(4);
+    ASSERT_EQ(engine.currentStep(), EngineStep::UploadDaemon);
+    engine.abort();
+    EXPECT_EQ(engine.errorText(), "User abort");
+    EXPECT_EQ(engine.deviceName(), "NO DEVICE");
+    engine.acknowledge();
+    EXPECT_EQ(engine.state(), EngineState::Idle);
+    connect();
+}
+
+TEST_F(ProgrammingEngineTest, CallsOutOfTurnAreContractFailures) {
+    ImageSource image(omfPedata(0x10000, "ab"));
+    engine.burn(image.source());
+    engine.acknowledge();
+    engine.disconnect();
+    EXPECT_EQ(takeFailures(), (std::vector{require("expected state"), require("expected state"),
+                                           require("expected state")}));
+    EXPECT_EQ(engine.state(), EngineState::Idle);
+
+    engine.startConnect(false);
+    engine.startConnect(false);
+    EXPECT_EQ(takeFailures(), std::vector{require("expected state")});
+    run();
+    engine.acknowledge();
+    engine.burnDouble(image.source(), image.source());
+    EXPECT_EQ(takeFailures(), std::vector{require("double proc. operation")});
+    engine.abort();
+    EXPECT_EQ(takeFailures(), std::vector{require("expected state")});
+    EXPECT_EQ(engine.state(), EngineState::Connected);
+    engine.disconnect();
+
+    connect(true);
+    engine.burn(image.source());
+    EXPECT_EQ(takeFailures(), std::vector{require("single proc. operation")});
+    EXPECT_EQ(engine.state(), EngineState::Connected);
+}
+
+}  // namespace
+}  // namespace zq::testing
