@@ -12,9 +12,9 @@
 #include "common/recording_failure_handler.h"
 #include "common/temp_dir.h"
 #include "image/elf_writer.h"
-#include "tools/omf_writer.h"
 #include "image/ppc_images.h"
 #include "support/text.h"
+#include "tools/omf_writer.h"
 
 namespace zq::testing {
 namespace {

@@ -88,13 +88,6 @@ TEST_F(Df1FrameTxTest, BuildingTheNextFrameLeavesTheBlockInFlightAlone) {
     EXPECT_EQ(line.lastBlockNow(), line.sent().back());
 }
 
-TEST_F(Df1FrameTxTest, AnEmptyFrameCarriesOnlyTheAddress) {
-    tx.build(0, nullptr, 0);
-    auto decoded = testing::decodePcFrame(frameOf(tx));
-    ASSERT_TRUE(decoded.has_value());
-    EXPECT_EQ(*decoded, (testing::PcFrame{0, {}}));
-}
-
 // --- receiving -------------------------------------------------------------------------------
 
 class Df1FrameRxTest : public testing::ContractTest {
@@ -193,15 +186,6 @@ TEST_F(Df1FrameRxTest, IgnoresAFrameBeforeTheAcknowledgement) {
     EXPECT_EQ(message(), late);
 }
 
-TEST_F(Df1FrameRxTest, WithoutAcknowledgementTheFirstFrameCounts) {
-    const Bytes answer = Bytes{'S', 'T', 'A', 'R', 'T', '\r', '\n', 'G'};
-    rx.restart(true, false);
-    EXPECT_EQ(rx.ackState(), Df1FrameRx::kAcknowledged);
-    receive(replyFrame(answer, 7));
-    EXPECT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
-    EXPECT_EQ(message(), answer);
-}
-
 TEST_F(Df1FrameRxTest, DropsShortFramesAndSkippedAdapterPacketsAndTakesTheNextInTheChunk) {
     const Bytes reply = withCrc({0xFA, 0x01, 0, 0, 1, 0});
     // Five content bytes: a header and the XOR byte, no message.
@@ -214,25 +198,6 @@ TEST_F(Df1FrameRxTest, DropsShortFramesAndSkippedAdapterPacketsAndTakesTheNextIn
     expected.shortFrames = 1;
     expected.skippedType7 = 1;
     EXPECT_EQ(rx.counters(), expected);
-}
-
-TEST_F(Df1FrameRxTest, AcceptsAdapterPacketsWhenNotIgnoringThem) {
-    const Bytes m = withCrc({0xF9, 0x01});
-    rx.restart(false, false);
-    receive(kAckBytes + replyFrame(m, 7));
-    EXPECT_EQ(message(), m);
-}
-
-TEST_F(Df1FrameRxTest, TakesOnlyTheFirstOfTwoFramesInOneChunk) {
-    const Bytes first = withCrc({0xFD, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 10});
-    const Bytes second = withCrc({0xFD, 0x01, 0, 0, 0, 0, 0, 0, 0, 0, 50});
-    rx.restart(false, true);
-    const Bytes wire = kAckBytes + replyFrame(first) + replyFrame(second);
-    receive(Bytes(wire.begin(), wire.end() - 5));
-    EXPECT_EQ(message(), first);
-    receive(Bytes(wire.end() - 5, wire.end()));
-    EXPECT_EQ(message(), first);
-    EXPECT_EQ(rx.receiveState(), 5u);
 }
 
 TEST_F(Df1FrameRxTest, AwaitingTheNextFrameKeepsWhatCameBehindTheLast) {
@@ -250,17 +215,6 @@ TEST_F(Df1FrameRxTest, AwaitingTheNextFrameKeepsWhatCameBehindTheLast) {
     EXPECT_EQ(line.receivedCount(), replyFrame(third).size() - 3);
     receive(Bytes(wire.end() - 3, wire.end()));
     EXPECT_EQ(message(), third);
-}
-
-TEST_F(Df1FrameRxTest, AnnouncementsFromBeforeARestartScanNothingOld) {
-    rx.restart(false, true);
-    const Bytes stale = kAckBytes + replyFrame(withCrc({0xF9, 0x01}));
-    line.deliver(stale);
-    rx.restart(false, true);
-    // The old announcement is handled only now; it must not feed the old ACK and reply.
-    rx.onBytes(static_cast<std::uint32_t>(stale.size()));
-    EXPECT_EQ(rx.ackState(), Df1FrameRx::kAwaitingAck);
-    EXPECT_EQ(rx.result(), Df1FrameRx::kNoFrame);
 }
 
 TEST_F(Df1FrameRxTest, NakStopsTheReceiverUntilTheNextRestart) {
@@ -346,18 +300,6 @@ TEST_F(Df1FrameRxTest, NoSingleCorruptedByteYieldsAGoodFrame) {
             EXPECT_NE(fresh.result(), Df1FrameRx::kGoodFrame) << "byte " << i << " ^ " << int{flip};
         }
     }
-}
-
-TEST_F(Df1FrameRxTest, CountsLineErrorsAndKeepsCountersAcrossRestarts) {
-    rx.onLineError();
-    rx.restart(false, true);
-    receive(kAckBytes + replyFrame(withCrc({0xF9, 0x01}), 7));
-    rx.restart(false, true);
-    rx.onLineError();
-    Counters expected;
-    expected.lineErrors = 2;
-    expected.skippedType7 = 1;
-    EXPECT_EQ(rx.counters(), expected);
 }
 
 TEST_F(Df1FrameRxTest, TakingAMessageWithoutAGoodFrameIsRefused) {

@@ -287,17 +287,13 @@ TEST_F(ProtocolPtyTest, UnansweredRequestsEndInNoReply) {
     EXPECT_EQ(finish(), TxnState::NoReply);
     EXPECT_EQ(target->frameCount(), 4u);
 
-    protocol->exec(0x40000000);
-    EXPECT_EQ(finish(), TxnState::NoReply);
-    EXPECT_EQ(target->frameCount(), 5u);
-
     // An erase that reports progress and then falls silent is not sent again.
     target->setFilter([](const PcFrame& frame, std::size_t) -> std::optional<Bytes> {
         return kAckBytes + replyFrame(eraseReply(u32At(frame.data, 2), u32At(frame.data, 6), 20));
     });
     protocol->erase(0x00010000, 0x100, 5000);
     EXPECT_EQ(finish(), TxnState::NoReply);
-    EXPECT_EQ(target->frameCount(), 6u);
+    EXPECT_EQ(target->frameCount(), 5u);
 }
 
 }  // namespace

@@ -224,6 +224,20 @@ TEST_F(ProgrammingEngineTest, ConnectsToTheWrongTargetsFailWithTheirReasons) {
     }
 }
 
+TEST_F(ProgrammingEngineTest, ADaemonThatNamesAVariantWithoutADaemonEndsTheConnect) {
+    // B's daemon is chosen by what A's daemon reported; no daemon serves 0x10000003.
+    target.setPlId(0, 0x10000001, 0x10000003);
+    target.setPlId(1, 0x10000001, 0x10000003);
+    engine.startConnect(true);
+    run();
+    EXPECT_EQ(takeFailures(), std::vector{require("daemon for plID")});
+    EXPECT_EQ(engine.state(), EngineState::Failed);
+    EXPECT_EQ(engine.errorText(), "Unsupported platform (0x10000003)");
+    EXPECT_EQ(target.commands().back().opcode, kSwitch);
+    engine.acknowledge();
+    EXPECT_EQ(engine.state(), EngineState::Idle);
+}
+
 TEST_F(ProgrammingEngineTest, ADaemonOfAnotherVariantNamesTheDeviceButTheMapStays) {
     target.setPlId(1, 0x20000003, 0x20000002);
     connect();

@@ -4,8 +4,8 @@
 
 #include "common/recording_failure_handler.h"
 #include "image/elf_writer.h"
-#include "tools/omf_writer.h"
 #include "image/reader_harness.h"
+#include "tools/omf_writer.h"
 
 namespace zq::testing {
 namespace {

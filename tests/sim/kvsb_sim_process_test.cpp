@@ -3,8 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,81 +16,15 @@
 
 #include "common/temp_dir.h"
 #include "script_client.h"
-
-extern char** environ;
+#include "sim_process.h"
 
 namespace zq::sim {
 namespace {
 
+using testing::SimProcess;
+
 using testing::Bytes;
 using testing::Incoming;
-
-// kvsb-sim itself, started with its standard output on a pipe: the first line names the pty.
-class SimProcess {
-public:
-    explicit SimProcess(const std::vector<std::string>& args) {
-        int out[2];
-        if (pipe(out) != 0) return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        std::vector<std::string> all{KVSB_SIM_PATH};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (std::string& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, KVSB_SIM_PATH, &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        close(out[1]);
-        out_ = out[0];
-        path_ = readLine();
-    }
-    ~SimProcess() {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        if (out_ >= 0) close(out_);
-    }
-
-    const std::string& path() const { return path_; }
-    void signal(int sig) { kill(pid_, sig); }
-
-    // Waits at most 10 s for the exit; gives the exit code, or -1.
-    int wait() {
-        for (int i = 0; i < 1000; ++i) {
-            int status = 0;
-            if (waitpid(pid_, &status, WNOHANG) == pid_) {
-                pid_ = -1;
-                return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return -1;
-    }
-
-    std::string rest() {
-        std::string text;
-        char buffer[512];
-        for (ssize_t n; (n = read(out_, buffer, sizeof buffer)) > 0;)
-            text.append(buffer, static_cast<std::size_t>(n));
-        return text;
-    }
-
-private:
-    std::string readLine() {
-        std::string line;
-        char c;
-        while (read(out_, &c, 1) == 1 && c != '\n') line += c;
-        return line;
-    }
-
-    pid_t pid_ = -1;
-    int out_ = -1;
-    std::string path_;
-};
 
 // The program's end of the line, opened the way a serial port is.
 class Port {
