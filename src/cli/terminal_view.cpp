@@ -25,6 +25,16 @@ void jsonLine(std::ostream& out, const std::function<void(JsonWriter&)>& fill) {
     out.flush();
 }
 
+std::string stemOf(const std::string& text) {
+    const std::size_t paren = text.find(" (");
+    return paren == std::string::npos ? text : text.substr(0, paren);
+}
+
+bool isBareLabel(const std::string& text) {
+    const std::size_t last = text.find_last_not_of(' ');
+    return last != std::string::npos && text[last] == ':' && text.find(':') == last;
+}
+
 }  // namespace
 
 void TerminalView::setText(unsigned control, const std::string& text) {
@@ -36,9 +46,12 @@ void TerminalView::setText(unsigned control, const std::string& text) {
         prompt_ = text;
         if (!text.empty()) event("prompt", text);
     } else if (control == kInfoText) {
-        if (text == info_) return;
-        info_ = text;
-        if (!text.empty()) event("info", text);
+        // A two-processor unit's texts start with "A: " or "B: ", which a step without a text
+        // of its own (a channel switch) shows alone: nothing to say on a terminal.
+        const std::string shown = isBareLabel(text) ? std::string() : text;
+        if (shown == info_) return;
+        info_ = shown;
+        infoChanged();
     }
 }
 
@@ -61,56 +74,88 @@ void TerminalView::showProgress(bool shown) {
     if (shown == progressShown_) return;
     progressShown_ = shown;
     if (shown) {
-        drawProgress();
+        progressChanged();
     } else {
-        endProgressLine();
         shownProgress_ = -1;
+        // A text that came with the end of the bar was drawn with it; the bar goes.
+        if (style_ == Style::Terminal && statusDrawn_) drawStatus();
     }
 }
 
 void TerminalView::setProgress(unsigned position) {
-    progress_ = position > 100 ? 100 : position;
-    if (progressShown_) drawProgress();
+    const unsigned clipped = position > 100 ? 100 : position;
+    if (clipped == progress_ && shownProgress_ >= 0) return;
+    progress_ = clipped;
+    if (progressShown_) progressChanged();
 }
 
-void TerminalView::drawProgress() {
+void TerminalView::infoChanged() {
+    if (style_ == Style::Json) {
+        if (!info_.empty()) event("info", info_);
+        return;
+    }
+    // A text that only updates the count in its parentheses (the bytes still to write)
+    // continues the step of the one before; any other text is a step of its own.
+    const std::string stem = stemOf(info_);
+    const bool newStep = stem != stem_;
+    stem_ = stem;
+    if (style_ == Style::Terminal) {
+        if (newStep) commitStatus();
+        if (!info_.empty()) drawStatus();
+    } else if (newStep && !info_.empty()) {
+        line(info_);
+    }
+}
+
+void TerminalView::progressChanged() {
     const int now = static_cast<int>(progress_);
-    if (now == shownProgress_) return;
     switch (style_) {
         case Style::Json:
+            if (now == shownProgress_) return;
             jsonLine(out_, [this](JsonWriter& json) {
                 json.field("event", "progress");
                 json.field("percent", progress_);
             });
             break;
-        case Style::Terminal: {
-            const unsigned filled = progress_ * kBarWidth / 100;
-            out_ << "\r[" << std::string(filled, '#') << std::string(kBarWidth - filled, '.')
-                 << "] "
-                 << (progress_ < 10    ? "  "
-                     : progress_ < 100 ? " "
-                                       : "")
-                 << progress_ << " %" << std::flush;
-            onProgressLine_ = true;
+        case Style::Terminal:
+            drawStatus();
             break;
-        }
         case Style::Plain:
-            // A line per ten percent: a log file needs the trend, not every step.
-            if (shownProgress_ >= 0 && now / kPlainStep == shownProgress_ / kPlainStep) return;
+            // A line per ten percent: a log needs the trend, not every step.
+            if (shownProgress_ >= 0 && static_cast<unsigned>(now) / kPlainStep ==
+                                           static_cast<unsigned>(shownProgress_) / kPlainStep)
+                return;
             out_ << "  " << progress_ << " %\n" << std::flush;
             break;
     }
     shownProgress_ = now;
 }
 
-void TerminalView::endProgressLine() {
-    if (!onProgressLine_) return;
+void TerminalView::drawStatus() {
+    std::string status = info_;
+    if (progressShown_) {
+        const unsigned filled = progress_ * kBarWidth / 100;
+        status += (status.empty() ? "[" : "  [") + std::string(filled, '#') +
+                  std::string(kBarWidth - filled, '.') + "] " + std::to_string(progress_) + " %";
+    }
+    // Blanks over what the last drawing left beyond this one: no terminal escapes needed.
+    const std::size_t width = status.size();
+    if (width < drawnWidth_) status += std::string(drawnWidth_ - width, ' ');
+    out_ << '\r' << status << std::flush;
+    drawnWidth_ = width;
+    statusDrawn_ = true;
+}
+
+void TerminalView::commitStatus() {
+    if (!statusDrawn_) return;
     out_ << '\n';
-    onProgressLine_ = false;
+    statusDrawn_ = false;
+    drawnWidth_ = 0;
 }
 
 void TerminalView::showMessage(unsigned stringId, const std::string& text) {
     if (stringId == kDone || stringId == kError) ending_ = stringId;
+    if (stringId == kError) reason_ = info_;
     if (style_ == Style::Json) {
         jsonLine(out_, [&](JsonWriter& json) {
             json.field("event", "message");
@@ -133,12 +178,12 @@ void TerminalView::result(bool ok, const std::string& reason) {
         json.field("ok", ok);
         json.field("exitCode", ok ? 0 : 1);
         json.field("text", ok ? "Hotovo" : "Chyba");
-        if (!ok) json.field("error", reason);
+        if (!ok) json.field("error", reason.empty() ? reason_ : reason);
     });
 }
 
 void TerminalView::line(const std::string& text) {
-    endProgressLine();
+    commitStatus();
     out_ << text << '\n' << std::flush;
 }
 

@@ -10,9 +10,10 @@
 namespace zq::cli {
 
 // The main window on a terminal, for `burn`: what the operator would read in the window comes
-// out as lines (the operator field, the info text, every message box), the progress bar redraws
-// in place on a terminal and becomes a line per ten percent elsewhere; with JSON, one object a
-// line per event. The controls' enabled states are the window's business and show nothing.
+// out as lines (the operator field, the info text, every message box). On a terminal the info
+// text and the progress bar share a status line that is redrawn in place while the bar shows;
+// elsewhere (a log file) a step with a bar gives a line per ten percent. With JSON, one object
+// a line per event. The controls' enabled states are the window's business and show nothing.
 class TerminalView : public DialogView {
 public:
     enum class Style { Plain, Terminal, Json };
@@ -41,13 +42,17 @@ public:
 
     // The last line: the result of the command. Text output has already shown "Hotovo" or
     // "Chyba" with its reason when the run ended so; otherwise it says "Chyba" and why here.
+    // An empty reason after "Chyba" stands for the reason shown with it.
     void result(bool ok, const std::string& reason);
 
 private:
     void line(const std::string& text);
     void event(const char* kind, const std::string& text);
-    void endProgressLine();
-    void drawProgress();
+    void infoChanged();
+    void progressChanged();
+    // Terminal: the status line, drawn over the last one; committed, it stays as it is.
+    void drawStatus();
+    void commitStatus();
 
     std::ostream& out_;
     Style style_;
@@ -55,11 +60,14 @@ private:
     std::map<unsigned, std::vector<std::string>> items_;
     std::string prompt_;
     std::string info_;
+    std::string stem_;  // the info text without its count in parentheses
     bool progressShown_ = false;
     unsigned progress_ = 0;
-    int shownProgress_ = -1;  // what was last drawn or printed
-    bool onProgressLine_ = false;
+    int shownProgress_ = -1;  // what was last printed or sent
+    bool statusDrawn_ = false;
+    std::size_t drawnWidth_ = 0;
     unsigned ending_ = 0;
+    std::string reason_;  // the info text while "Chyba" was shown: the engine's reason
     bool closePosted_ = false;
     bool destroyed_ = false;
 };
