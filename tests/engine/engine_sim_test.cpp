@@ -3,13 +3,13 @@
 // succeeds the simulator's memory dump must equal the image byte for byte.
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
 #include <memory>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -43,6 +43,19 @@ struct Request {
 std::string fileText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// The value of "key": in a JSON text from `from` on, a string without its quotes or a number;
+// empty when absent.
+std::string field(const std::string& text, const std::string& key, std::size_t from = 0) {
+    const std::string tag = "\"" + key + "\":";
+    std::size_t at = text.find(tag, from);
+    if (at == std::string::npos) return {};
+    at += tag.size();
+    if (text[at] == '"') return text.substr(at + 1, text.find('"', at + 1) - at - 1);
+    std::size_t end = at;
+    while (end < text.size() && std::isdigit(static_cast<unsigned char>(text[end]))) ++end;
+    return text.substr(at, end - at);
 }
 
 // An image with these blocks in the format of the platform's family.
@@ -174,12 +187,11 @@ protected:
         Blocks blocks;
         const std::filesystem::path folder = dumpDir() / module;
         const std::string index = fileText(folder / "index.json");
-        const std::regex entry(
-            R"re("file"\s*:\s*"([0-9A-F]+\.bin)"\s*,\s*"addr"\s*:\s*"0x([0-9A-F]+)"\s*,\s*"len"\s*:\s*\d+\s*,\s*"kind"\s*:\s*"(\w+)")re");
-        for (std::sregex_iterator it(index.begin(), index.end(), entry), end; it != end; ++it) {
-            if ((*it)[3] == "Ram") continue;
-            blocks[static_cast<std::uint32_t>(std::stoul((*it)[2], nullptr, 16))] =
-                fileText(folder / (*it)[1].str());
+        for (std::size_t at = index.find("\"file\":"); at != std::string::npos;
+             at = index.find("\"file\":", at + 1)) {
+            if (field(index, "kind", at) == "Ram") continue;
+            blocks[static_cast<std::uint32_t>(std::stoul(field(index, "addr", at), nullptr, 16))] =
+                fileText(folder / field(index, "file", at));
         }
         return blocks;
     }
@@ -187,19 +199,14 @@ protected:
     std::vector<Request> requests() {
         std::vector<Request> out;
         std::ifstream in(tracePath());
-        const std::regex head(R"re("dir":"pc","op":"(\w+)","ch":(\d))re");
-        const std::regex level(R"re("level":(\d))re");
-        const std::regex addr(R"re("addr":"0x([0-9A-F]+)")re");
-        const std::regex len(R"re("len":(\d+))re");
         for (std::string line; std::getline(in, line);) {
-            std::smatch m;
-            if (!std::regex_search(line, m, head)) continue;
-            Request r{m[1], std::stoi(m[2]), 0, 0, 0};
-            if (std::regex_search(line, m, level)) r.level = std::stoi(m[1]);
-            if (std::regex_search(line, m, addr))
-                r.address = static_cast<std::uint32_t>(std::stoul(m[1], nullptr, 16));
-            if (std::regex_search(line, m, len))
-                r.length = static_cast<std::uint32_t>(std::stoul(m[1]));
+            if (line.find("\"dir\":\"pc\"") == std::string::npos) continue;
+            Request r{field(line, "op"), std::stoi("0" + field(line, "ch")),
+                      std::stoi("0" + field(line, "level")), 0, 0};
+            if (!field(line, "addr").empty())
+                r.address =
+                    static_cast<std::uint32_t>(std::stoul(field(line, "addr"), nullptr, 16));
+            r.length = static_cast<std::uint32_t>(std::stoul("0" + field(line, "len")));
             out.push_back(r);
         }
         return out;
