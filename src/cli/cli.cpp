@@ -15,6 +15,7 @@ namespace zq::cli {
 void registerVersionsCommand(CLI::App& app, CliContext& context);
 void registerPlatformsCommand(CLI::App& app, CliContext& context);
 void registerInfoCommand(CLI::App& app, CliContext& context);
+void registerBurnCommand(CLI::App& app, CliContext& context);
 
 namespace {
 
@@ -24,6 +25,7 @@ constexpr CommandRegistrar kCommands[] = {
     registerPlatformsCommand,
     registerPortsCommand,
     registerInfoCommand,
+    registerBurnCommand,
 };
 
 bool enterDirectory(const std::string& directory, std::ostream& err) {

@@ -1,0 +1,189 @@
+#include <CLI/CLI.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <iostream>
+#include <memory>
+#include <optional>
+#include <string>
+#include <system_error>
+
+#include "cli/cli_context.h"
+#include "cli/console.h"
+#include "cli/terminal_view.h"
+#include "engine/platform_list.h"
+#include "engine/programming_engine.h"
+#include "gui/app_startup.h"
+#include "gui/sw_catalogue.h"
+#include "gui/unit_procedure.h"
+#include "gui/wokno.h"
+#include "os/notifications.h"
+#include "support/string_table.h"
+#include "support/text.h"
+
+namespace zq::cli {
+
+namespace {
+
+constexpr unsigned kNoVersion = 134;
+// How often the loop looks for Ctrl-C while no notification comes.
+constexpr std::chrono::milliseconds kPollInterval{100};
+
+struct BurnOptions {
+    std::string port;
+    std::string unit;
+    std::string sw;
+    bool yes = false;
+};
+
+bool equalsIgnoringCase(const std::string& a, const std::string& b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+std::optional<std::uint32_t> findUnit(const std::string& name) {
+    for (std::uint32_t kind = 0; kind < kUnitKindCount; ++kind)
+        if (equalsIgnoringCase(name, unitName(kind))) return kind;
+    return std::nullopt;
+}
+
+// The start-up enters RT19_bin: a port named by a path relative to where the program was
+// started must still lead to the same device.
+std::string portPath(const std::string& port) {
+    std::error_code error;
+    const std::filesystem::path path(fromUtf8(port));
+    if (path.is_absolute() || !std::filesystem::exists(path, error)) return port;
+    return toUtf8(std::filesystem::absolute(path, error).wstring());
+}
+
+// The operator's press of "Naprogramovat": Enter on standard input. False when the input has
+// ended or Ctrl-C came instead.
+bool waitForPress(const TerminalView::Style style, std::ostream& out) {
+    if (style != TerminalView::Style::Json) out << "[Enter] Naprogramovat" << std::endl;
+    std::string line;
+    return static_cast<bool>(std::getline(std::cin, line)) && !InterruptCatcher::interrupted();
+}
+
+class BurnRun {
+public:
+    BurnRun(CliContext& context, const BurnOptions& options)
+        : context_(context), options_(options) {}
+
+    int run();
+
+private:
+    TerminalView::Style style() const;
+    int fail(const std::string& reason);
+    // Hands the workers' notifications to the dialog until the engine has nothing more to do,
+    // the window closes, or Ctrl-C comes. False when the window must close.
+    bool pump(MainDialog& dialog, TerminalView& view, NotificationQueue& queue);
+
+    CliContext& context_;
+    const BurnOptions& options_;
+};
+
+TerminalView::Style BurnRun::style() const {
+    if (context_.json) return TerminalView::Style::Json;
+    return &context_.out == &std::cout && stdoutIsTerminal() ? TerminalView::Style::Terminal
+                                                             : TerminalView::Style::Plain;
+}
+
+int BurnRun::fail(const std::string& reason) {
+    context_.err << reason << '\n';
+    return kExitUsage;
+}
+
+int BurnRun::run() {
+    const std::string port = portPath(options_.port);
+    SwCatalogue catalogue;
+    std::string message;
+    if (!readStartupCatalogue(catalogue, message)) return fail(message);
+    const std::optional<std::uint32_t> unit = findUnit(options_.unit);
+    if (!unit) return fail("zidavuvorud-cli: unknown unit '" + options_.unit + "'");
+    std::int32_t version = catalogue.defaultIndex();
+    if (!options_.sw.empty()) {
+        version = catalogue.findVersion(options_.sw);
+        if (version < 0) return fail(formatString(kNoVersion, options_.sw.c_str()));
+    }
+
+    Utf8Console console;
+    PlatformList platforms;
+    NotificationQueue queue;
+    ScopedNotificationPoster poster(queue);
+    TerminalView view(context_.out, style());
+    DialogSetup setup;
+    setup.portNames = {port};
+    MainDialog dialog(catalogue, platforms, view, setup);
+    dialog.initDialog();
+    view.setSelection(kVersionCombo, version);
+    view.setSelection(kUnitCombo, static_cast<int>(*unit));
+    dialog.onUnitChanged();
+
+    dialog.onOpenPort();
+    if (!dialog.portOpen()) {
+        view.result(false, "");
+        return kExitFailed;
+    }
+    bool closing = false;
+    do {
+        if (!options_.yes && !waitForPress(style(), context_.out)) {
+            closing = true;
+            break;
+        }
+        InterruptCatcher interrupts;
+        dialog.onProgram();
+        closing = !pump(dialog, view, queue);
+    } while (!closing && dialog.awaitingOperator());
+
+    if (closing) {
+        // As the window's close box: the engine aborts a run, then the port's threads stop.
+        dialog.onCloseWindow();
+        const ProgrammingEngine* engine = dialog.engine();
+        view.result(false, engine != nullptr ? engine->errorText() : "");
+        return kExitFailed;
+    }
+    const bool ok = view.ending() == 104;
+    dialog.onClosePort();
+    view.result(ok, "");
+    return ok ? kExitDone : kExitFailed;
+}
+
+bool BurnRun::pump(MainDialog& dialog, TerminalView& view, NotificationQueue& queue) {
+    for (;;) {
+        if (view.closePosted() || InterruptCatcher::interrupted()) return false;
+        const ProgrammingEngine* engine = dialog.engine();
+        if (engine == nullptr || engine->state() != EngineState::Busy) return true;
+        if (std::optional<Notification> n = queue.waitFor(kPollInterval)) dialog.onNotification(*n);
+    }
+}
+
+}  // namespace
+
+void registerBurnCommand(CLI::App& app, CliContext& context) {
+    auto options = std::make_shared<BurnOptions>();
+    CLI::App* command = addCommand(
+        app, context, "burn",
+        "Burn a unit's images of RT19_bin into its modules, as the operator does at the window",
+        [&context, options] { return BurnRun(context, *options).run(); });
+    command->add_option("--port", options->port, "Serial port of the KVSB adapter (COM3, /dev/...)")
+        ->required()
+        ->option_text("PORT");
+    command
+        ->add_option("--unit", options->unit,
+                     "Unit type: KRAB101, KRCD101, KREF10x, KRGH101 or KRIJ11x")
+        ->required()
+        ->option_text("NAME");
+    command
+        ->add_option("--sw", options->sw,
+                     "Software version: a section of config.ini (default: the catalogue's)")
+        ->option_text("ID");
+    command->add_flag("--yes", options->yes,
+                      "Go on by itself where the operator would press Naprogramovat");
+}
+
+}  // namespace zq::cli

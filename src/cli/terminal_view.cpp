@@ -1,0 +1,201 @@
+#include "cli/terminal_view.h"
+
+#include <functional>
+
+#include "cli/json_writer.h"
+
+namespace zq::cli {
+
+namespace {
+
+constexpr unsigned kDone = 104;
+constexpr unsigned kError = 106;
+constexpr unsigned kBarWidth = 40;
+constexpr unsigned kPlainStep = 10;
+
+// One event: a JSON object on a line of its own, flushed, so that a script reading the output
+// through a pipe sees each event when it happens.
+void jsonLine(std::ostream& out, const std::function<void(JsonWriter&)>& fill) {
+    {
+        JsonWriter json(out);
+        json.beginObject();
+        fill(json);
+        json.endObject();
+    }
+    out.flush();
+}
+
+std::string stemOf(const std::string& text) {
+    const std::size_t paren = text.find(" (");
+    return paren == std::string::npos ? text : text.substr(0, paren);
+}
+
+bool isBareLabel(const std::string& text) {
+    const std::size_t last = text.find_last_not_of(' ');
+    return last != std::string::npos && text[last] == ':' && text.find(':') == last;
+}
+
+}  // namespace
+
+void TerminalView::setText(unsigned control, const std::string& text) {
+    // After "Hotovo" or "Chyba" the window returns to the first prompt and an empty info text;
+    // the run is over for the terminal.
+    if (ending_ != 0) return;
+    if (control == kOperatorText) {
+        if (text == prompt_) return;
+        prompt_ = text;
+        if (!text.empty()) event("prompt", text);
+    } else if (control == kInfoText) {
+        // A two-processor unit's texts start with "A: " or "B: ", which a step without a text
+        // of its own (a channel switch) shows alone: nothing to say on a terminal.
+        const std::string shown = isBareLabel(text) ? std::string() : text;
+        if (shown == info_) return;
+        info_ = shown;
+        infoChanged();
+    }
+}
+
+void TerminalView::setItems(unsigned control, const std::vector<std::string>& items) {
+    items_[control] = items;
+}
+
+const std::vector<std::string>& TerminalView::items(unsigned control) const {
+    static const std::vector<std::string> none;
+    auto it = items_.find(control);
+    return it == items_.end() ? none : it->second;
+}
+
+int TerminalView::selection(unsigned control) const {
+    auto it = selection_.find(control);
+    return it == selection_.end() ? -1 : it->second;
+}
+
+void TerminalView::showProgress(bool shown) {
+    if (shown == progressShown_) return;
+    progressShown_ = shown;
+    if (shown) {
+        progressChanged();
+    } else {
+        shownProgress_ = -1;
+        // A text that came with the end of the bar was drawn with it; the bar goes.
+        if (style_ == Style::Terminal && statusDrawn_) drawStatus();
+    }
+}
+
+void TerminalView::setProgress(unsigned position) {
+    const unsigned clipped = position > 100 ? 100 : position;
+    if (clipped == progress_ && shownProgress_ >= 0) return;
+    progress_ = clipped;
+    if (progressShown_) progressChanged();
+}
+
+void TerminalView::infoChanged() {
+    if (style_ == Style::Json) {
+        if (!info_.empty()) event("info", info_);
+        return;
+    }
+    // A text that only updates the count in its parentheses (the bytes still to write)
+    // continues the step of the one before; any other text is a step of its own.
+    const std::string stem = stemOf(info_);
+    const bool newStep = stem != stem_;
+    stem_ = stem;
+    if (style_ == Style::Terminal) {
+        if (newStep) commitStatus();
+        if (!info_.empty()) drawStatus();
+    } else if (newStep && !info_.empty()) {
+        line(info_);
+    }
+}
+
+void TerminalView::progressChanged() {
+    const int now = static_cast<int>(progress_);
+    switch (style_) {
+        case Style::Json:
+            if (now == shownProgress_) return;
+            jsonLine(out_, [this](JsonWriter& json) {
+                json.field("event", "progress");
+                json.field("percent", progress_);
+            });
+            break;
+        case Style::Terminal:
+            drawStatus();
+            break;
+        case Style::Plain:
+            // A line per ten percent: a log needs the trend, not every step.
+            if (shownProgress_ >= 0 && static_cast<unsigned>(now) / kPlainStep ==
+                                           static_cast<unsigned>(shownProgress_) / kPlainStep)
+                return;
+            out_ << "  " << progress_ << " %\n" << std::flush;
+            break;
+    }
+    shownProgress_ = now;
+}
+
+void TerminalView::drawStatus() {
+    std::string status = info_;
+    if (progressShown_) {
+        const unsigned filled = progress_ * kBarWidth / 100;
+        status += (status.empty() ? "[" : "  [") + std::string(filled, '#') +
+                  std::string(kBarWidth - filled, '.') + "] " + std::to_string(progress_) + " %";
+    }
+    // Blanks over what the last drawing left beyond this one: no terminal escapes needed.
+    const std::size_t width = status.size();
+    if (width < drawnWidth_) status += std::string(drawnWidth_ - width, ' ');
+    out_ << '\r' << status << std::flush;
+    drawnWidth_ = width;
+    statusDrawn_ = true;
+}
+
+void TerminalView::commitStatus() {
+    if (!statusDrawn_) return;
+    out_ << '\n';
+    statusDrawn_ = false;
+    drawnWidth_ = 0;
+}
+
+void TerminalView::showMessage(unsigned stringId, const std::string& text) {
+    if (stringId == kDone || stringId == kError) ending_ = stringId;
+    if (stringId == kError) reason_ = info_;
+    if (style_ == Style::Json) {
+        jsonLine(out_, [&](JsonWriter& json) {
+            json.field("event", "message");
+            json.field("id", stringId);
+            json.field("text", text);
+        });
+        return;
+    }
+    // The info field holds the engine's reason while "Chyba" is shown.
+    line(stringId == kError && !info_.empty() ? text + ": " + info_ : text);
+}
+
+void TerminalView::result(bool ok, const std::string& reason) {
+    if (style_ != Style::Json) {
+        if (ending_ == 0) line(reason.empty() ? "Chyba" : "Chyba: " + reason);
+        return;
+    }
+    jsonLine(out_, [&](JsonWriter& json) {
+        json.field("event", "result");
+        json.field("ok", ok);
+        json.field("exitCode", ok ? 0 : 1);
+        json.field("text", ok ? "Hotovo" : "Chyba");
+        if (!ok) json.field("error", reason.empty() ? reason_ : reason);
+    });
+}
+
+void TerminalView::line(const std::string& text) {
+    commitStatus();
+    out_ << text << '\n' << std::flush;
+}
+
+void TerminalView::event(const char* kind, const std::string& text) {
+    if (style_ != Style::Json) {
+        line(std::string(kind) == "prompt" ? "Obsluha: " + text : text);
+        return;
+    }
+    jsonLine(out_, [&](JsonWriter& json) {
+        json.field("event", kind);
+        json.field("text", text);
+    });
+}
+
+}  // namespace zq::cli

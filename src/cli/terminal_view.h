@@ -1,0 +1,75 @@
+#pragma once
+
+#include <map>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "gui/dialog_view.h"
+
+namespace zq::cli {
+
+// The main window on a terminal, for `burn`: what the operator would read in the window comes
+// out as lines (the operator field, the info text, every message box). On a terminal the info
+// text and the progress bar share a status line that is redrawn in place while the bar shows;
+// elsewhere (a log file) a step with a bar gives a line per ten percent. With JSON, one object
+// a line per event. The controls' enabled states are the window's business and show nothing.
+class TerminalView : public DialogView {
+public:
+    enum class Style { Plain, Terminal, Json };
+
+    TerminalView(std::ostream& out, Style style) : out_(out), style_(style) {}
+
+    void setTitle(const std::string&) override {}
+    void setText(unsigned control, const std::string& text) override;
+    void setEnabled(unsigned, bool) override {}
+    void setItems(unsigned control, const std::vector<std::string>& items) override;
+    void setSelection(unsigned control, int index) override { selection_[control] = index; }
+    int selection(unsigned control) const override;
+    void showProgress(bool shown) override;
+    void setProgress(unsigned position) override;
+    void showMessage(unsigned stringId, const std::string& text) override;
+    void beginWaitCursor() override {}
+    void endWaitCursor() override {}
+    void postClose() override { closePosted_ = true; }
+    void destroyWindow() override { destroyed_ = true; }
+
+    const std::vector<std::string>& items(unsigned control) const;
+    bool closePosted() const { return closePosted_; }
+    bool destroyed() const { return destroyed_; }
+    // How the procedure ended: 104 "Hotovo", 106 "Chyba", 0 not (yet).
+    unsigned ending() const { return ending_; }
+
+    // The last line: the result of the command. Text output has already shown "Hotovo" or
+    // "Chyba" with its reason when the run ended so; otherwise it says "Chyba" and why here.
+    // An empty reason after "Chyba" stands for the reason shown with it.
+    void result(bool ok, const std::string& reason);
+
+private:
+    void line(const std::string& text);
+    void event(const char* kind, const std::string& text);
+    void infoChanged();
+    void progressChanged();
+    // Terminal: the status line, drawn over the last one; committed, it stays as it is.
+    void drawStatus();
+    void commitStatus();
+
+    std::ostream& out_;
+    Style style_;
+    std::map<unsigned, int> selection_;
+    std::map<unsigned, std::vector<std::string>> items_;
+    std::string prompt_;
+    std::string info_;
+    std::string stem_;  // the info text without its count in parentheses
+    bool progressShown_ = false;
+    unsigned progress_ = 0;
+    int shownProgress_ = -1;  // what was last printed or sent
+    bool statusDrawn_ = false;
+    std::size_t drawnWidth_ = 0;
+    unsigned ending_ = 0;
+    std::string reason_;  // the info text while "Chyba" was shown: the engine's reason
+    bool closePosted_ = false;
+    bool destroyed_ = false;
+};
+
+}  // namespace zq::cli

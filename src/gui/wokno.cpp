@@ -1,0 +1,437 @@
+#include "gui/wokno.h"
+
+#include <optional>
+#include <utility>
+
+#include "df1/command_protocol.h"
+#include "df1/df1_frame.h"
+#include "engine/programming_engine.h"
+#include "gui/app_version.h"
+#include "gui/settings.h"
+#include "gui/sw_catalogue.h"
+#include "os/comport.h"
+#include "os/file_sys.h"
+#include "os/serial_ports.h"
+#include "support/fail.h"
+#include "support/string_table.h"
+#include "support/vyjimka.h"
+
+namespace zq {
+
+namespace {
+
+constexpr unsigned kDone = 104;
+constexpr unsigned kReceiveError = 105;
+constexpr unsigned kError = 106;
+constexpr unsigned kAppName = 107;
+constexpr unsigned kOpenText = 117;
+constexpr unsigned kCloseText = 118;
+
+constexpr unsigned kPortCount = 16;
+constexpr std::uint8_t kNoProgressBar = 255;
+
+bool hasEnded(EngineState state) {
+    return state == EngineState::Succeeded || state == EngineState::Failed;
+}
+
+}  // namespace
+
+std::vector<std::string> defaultPortNames() {
+    std::vector<std::string> names;
+    for (unsigned n = 1; n <= kPortCount; ++n) names.push_back(comPortName(n));
+    return names;
+}
+
+MainDialog::MainDialog(const SwCatalogue& catalogue, PlatformList& platforms, DialogView& view,
+                       DialogSetup setup)
+    : catalogue_(&catalogue), platforms_(platforms), view_(view), setup_(std::move(setup)) {
+    if (setup_.portNames.empty()) setup_.portNames = defaultPortNames();
+    if (!setup_.openLine) {
+        setup_.openLine = [](const std::string& name) -> std::unique_ptr<SerialLine> {
+            return std::make_unique<ComPort>(name, kComPortBaudRate);
+        };
+    }
+}
+
+MainDialog::~MainDialog() {
+    destroyStack();
+}
+
+void MainDialog::initDialog() {
+    const std::string appName = loadString(kAppName);
+    view_.setTitle(appName);
+    view_.setText(kStatusText,
+                  appName + " " + programVersion() + ", verze dat " + catalogue_->dataVersion());
+
+    view_.setItems(kPortCombo, setup_.portNames);
+    int port = setup_.settings != nullptr ? setup_.settings->loadPortIndex() : 0;
+    // A stored index beyond the list leaves the combo box without a selection, as the window's
+    // combo box does when asked to select an entry it does not have.
+    if (port >= static_cast<int>(setup_.portNames.size())) port = -1;
+    view_.setSelection(kPortCombo, port);
+
+    std::vector<std::string> versions;
+    for (std::uint32_t i = 0; i < catalogue_->versionCount(); ++i)
+        versions.push_back(catalogue_->versionName(i));
+    view_.setItems(kVersionCombo, versions);
+    view_.setSelection(kVersionCombo, catalogue_->defaultIndex());
+
+    std::vector<std::string> units;
+    for (std::uint32_t kind = 0; kind < kUnitKindCount; ++kind) units.push_back(unitName(kind));
+    view_.setItems(kUnitCombo, units);
+    view_.setSelection(kUnitCombo, 0);
+
+    view_.setText(kOpenButton, loadString(kOpenText));
+    view_.setText(kCloseButton, loadString(kCloseText));
+    updateControls();
+}
+
+// The port and its stack.
+
+void MainDialog::onOpenPort() {
+    if (!require(port_ == nullptr, "expected state")) return;
+    const int selected = view_.selection(kPortCombo);
+    const bool listed = selected >= 0 && selected < static_cast<int>(setup_.portNames.size());
+    // No selection asks for port number 0, which the port layer refuses with its open error.
+    const std::string name =
+        listed ? setup_.portNames[static_cast<std::size_t>(selected)] : comPortName(0);
+    const unsigned number = comPortNumber(name);
+    portNumber_ = number != 0 ? number : static_cast<unsigned>(selected + 1);
+
+    std::unique_ptr<SerialLine> line;
+    try {
+        line = setup_.openLine(name);
+        line->open();
+    } catch (CVyjimka* e) {
+        reportException(e);
+        e->release();
+        showPendingMessage();
+        line.reset();
+    }
+    if (line != nullptr) {
+        port_ = std::move(line);
+        frameTx_ = std::make_unique<Df1FrameTx>(*port_);
+        frameRx_ = std::make_unique<Df1FrameRx>(*port_);
+        protocol_ = std::make_unique<CommandProtocol>(*frameTx_, *frameRx_);
+        engine_ = std::make_unique<ProgrammingEngine>(*protocol_, platforms_);
+        for (std::uint32_t kind = 0; kind < kUnitKindCount; ++kind)
+            units_[kind] = createUnitProcedure(kind);
+    }
+    updatePrompt();
+    updateInfo();
+    updateControls();
+}
+
+void MainDialog::onClosePort() {
+    if (!require(port_ != nullptr, "expected state")) return;
+    stopPort();
+    showPendingMessage();
+    destroyStack();
+    updatePrompt();
+    updateInfo();
+    updateControls();
+}
+
+void MainDialog::stopPort() {
+    // Both are tried: a receive thread that would not stop must not leave the transmitter on.
+    try {
+        port_->stopRx();
+    } catch (CVyjimka* e) {
+        reportException(e);
+        e->release();
+    }
+    try {
+        port_->stopTx();
+    } catch (CVyjimka* e) {
+        reportException(e);
+        e->release();
+    }
+}
+
+void MainDialog::destroyStack() {
+    for (auto& unit : units_) unit.reset();
+    engine_.reset();
+    protocol_.reset();
+    frameRx_.reset();
+    frameTx_.reset();
+    port_.reset();
+    awaitingOperator_ = false;
+}
+
+// The run.
+
+void MainDialog::onProgram() {
+    if (!require(engine_ != nullptr, "expected state")) return;
+    const std::uint32_t unit = selectedUnit();
+    UnitProcedure& procedure = *units_[unit];
+    bool failed = false;
+    if (!awaitingOperator_) {
+        procedure.reset();
+        const int version = view_.selection(kVersionCombo);
+        failed = !require(version >= 0, "correct index") ||
+                 !procedure.openImages(
+                     *catalogue_, static_cast<std::uint32_t>(version),
+                     [this](unsigned id, const std::string& text) { view_.showMessage(id, text); });
+    }
+    awaitingOperator_ = false;
+    // Each file that did not open has had its own message; the procedure has not started.
+    if (failed) return;
+
+    procedure.confirm();
+    const ProcedureRequest request = procedure.nextRequest();
+    if (require(request.kind != ProcedureRequest::None, "request")) {
+        dispatchRequest(request);
+        if (hasEnded(engine_->state())) {
+            updateInfo();
+            settleRequest(unit);
+        }
+    }
+    updatePrompt();
+    updateInfo();
+    updateControls();
+}
+
+void MainDialog::onUnitChanged() {
+    updatePrompt();
+}
+
+void MainDialog::dispatchRequest(const ProcedureRequest& request) {
+    switch (request.kind) {
+        case ProcedureRequest::ConnectSingle:
+            engine_->startConnect(false);
+            return;
+        case ProcedureRequest::ConnectDouble:
+            engine_->startConnect(true);
+            return;
+        case ProcedureRequest::BurnSingle:
+            if (require(request.fileA != nullptr, "image open")) engine_->burn(*request.fileA);
+            return;
+        case ProcedureRequest::BurnDouble:
+            if (require(request.fileA != nullptr && request.fileB != nullptr, "image open"))
+                engine_->burnDouble(*request.fileA, *request.fileB);
+            return;
+        default:
+            failExplicit("request kind");
+            return;
+    }
+}
+
+void MainDialog::settleRequest(std::uint32_t unit) {
+    const EngineState state = engine_->state();
+    if (!hasEnded(state)) return;
+    UnitProcedure& procedure = *units_[unit];
+    engine_->acknowledge();
+    if (state == EngineState::Failed) {
+        showStringMessage(kError);
+        resetProcedure();
+    } else {
+        procedure.stepDone();
+    }
+    if (procedure.inProgress()) {
+        const ProcedureRequest request = procedure.nextRequest();
+        if (request.kind != ProcedureRequest::None) {
+            dispatchRequest(request);
+            updateInfo();
+            // A burn whose image is refused before any command ends inside the request: no
+            // event would ever follow it, so it is settled here.
+            if (hasEnded(engine_->state())) settleRequest(unit);
+        } else {
+            awaitingOperator_ = true;
+            engine_->disconnect();
+        }
+    } else if (state == EngineState::Succeeded) {
+        showStringMessage(kDone);
+        resetProcedure();
+    }
+}
+
+void MainDialog::resetProcedure() {
+    if (!require(engine_ != nullptr, "expected state")) return;
+    units_[selectedUnit()]->reset();
+    if (engine_->state() != EngineState::Idle) engine_->disconnect();
+    updatePrompt();
+    updateInfo();
+    updateControls();
+}
+
+// The workers' notifications.
+
+void MainDialog::onNotification(const Notification& notification) {
+    switch (notification.message) {
+        case WM_COM_RXDATA:
+            onRxData(notification.wParam);
+            break;
+        case WM_COM_ERROR:
+            onComError(notification.wParam);
+            break;
+        case WM_COM_TIMEOUT:
+            onTimeout();
+            break;
+        default:
+            break;
+    }
+}
+
+void MainDialog::onRxData(std::intptr_t count) {
+    // A notification that the receive thread posted just before "Zavřít" stopped it comes
+    // after the stack is gone; it belongs to nothing any more.
+    if (engine_ == nullptr) return;
+    const std::uint32_t unit = selectedUnit();
+    if (engine_->state() != EngineState::Busy) return;
+    protocol_->onSerialEvent(CommandProtocol::kBytesArrived, static_cast<std::uint32_t>(count));
+    engine_->step();
+    updateInfo();
+    updateCursor();
+    settleRequest(unit);
+    updatePrompt();
+    updateControls();
+}
+
+void MainDialog::onComError(std::intptr_t code) {
+    if (code == kComErrorRxThread || code == kComErrorTxThread) {
+        view_.postClose();
+        return;
+    }
+    if (!engineIsBusy()) return;
+    view_.showMessage(kReceiveError, formatString(kReceiveError, static_cast<int>(portNumber_),
+                                                  static_cast<unsigned>(code)));
+    protocol_->onSerialEvent(CommandProtocol::kLineError, 0);
+    engine_->step();
+    updateInfo();
+    updateCursor();
+    const EngineState state = engine_->state();
+    if (hasEnded(state)) {
+        engine_->acknowledge();
+        require(state == EngineState::Failed, "expected state");
+        showStringMessage(kError);
+        resetProcedure();
+    }
+    updatePrompt();
+    updateControls();
+}
+
+void MainDialog::onTimeout() {
+    // The protocol posts a time-out once it has settled its exchange. If bytes of the same
+    // exchange were handled before this notification, the engine has already ended the request
+    // and the time-out has nothing left to say.
+    if (!engineIsBusy()) return;
+    engine_->step();
+    updateInfo();
+    updateCursor();
+    const EngineState state = engine_->state();
+    if (hasEnded(state)) {
+        require(state == EngineState::Failed, "expected state");
+        engine_->acknowledge();
+        showStringMessage(kError);
+        resetProcedure();
+        updatePrompt();
+    }
+    updateControls();
+}
+
+// Closing the window.
+
+void MainDialog::onCloseWindow() {
+    if (setup_.settings != nullptr)
+        setup_.settings->storePortIndex(static_cast<std::uint8_t>(view_.selection(kPortCombo)));
+    if (engineIsBusy()) {
+        engine_->abort();
+        updateInfo();
+    }
+    if (port_ != nullptr) stopPort();
+    showPendingMessage();
+    view_.destroyWindow();
+}
+
+// What the window shows.
+
+void MainDialog::updateInfo() {
+    if (engine_ == nullptr) {
+        view_.setText(kInfoText, "");
+        view_.showProgress(false);
+        return;
+    }
+    const EngineState state = engine_->state();
+    switch (state) {
+        case EngineState::Idle:
+        case EngineState::Busy:
+        case EngineState::Succeeded:
+            view_.setText(kInfoText, engine_->infoText());
+            break;
+        case EngineState::Connected:
+            view_.setText(kInfoText, "");
+            break;
+        case EngineState::Failed:
+            view_.setText(kInfoText, engine_->errorText());
+            break;
+        default:
+            failExplicit("engine state");
+            break;
+    }
+    const std::uint8_t progress = engine_->progress();
+    if (state == EngineState::Busy && progress < kNoProgressBar) {
+        view_.setProgress(progress);
+        view_.showProgress(true);
+    } else {
+        view_.showProgress(false);
+    }
+}
+
+void MainDialog::updatePrompt() {
+    view_.setText(kOperatorText, engine_ != nullptr ? units_[selectedUnit()]->prompt() : "");
+}
+
+void MainDialog::updateCursor() {
+    if (engine_ != nullptr && engine_->isPreparing()) {
+        if (!waitCursorShown_) {
+            view_.beginWaitCursor();
+            waitCursorShown_ = true;
+        }
+    } else if (waitCursorShown_) {
+        view_.endWaitCursor();
+        waitCursorShown_ = false;
+    }
+}
+
+void MainDialog::updateControls() {
+    const bool open = port_ != nullptr;
+    const bool running = open && unitInProgress();
+    view_.setEnabled(kPortCombo, !open);
+    view_.setEnabled(kOpenButton, !open);
+    view_.setEnabled(kCloseButton, open && !running);
+    view_.setEnabled(kVersionCombo, open && !running);
+    view_.setEnabled(kUnitCombo, open && !running);
+    view_.setEnabled(kProgramButton, open && (!running || awaitingOperator_));
+}
+
+void MainDialog::showStringMessage(unsigned id) {
+    view_.showMessage(id, loadString(id));
+}
+
+void MainDialog::showPendingMessage() {
+    if (std::optional<std::string> text = takePendingMessage()) view_.showMessage(kOwnText, *text);
+}
+
+// Queries.
+
+const UnitProcedure* MainDialog::unit(std::uint32_t kind) const {
+    return kind < units_.size() ? units_[kind].get() : nullptr;
+}
+
+std::uint32_t MainDialog::selectedUnit() const {
+    const int selected = view_.selection(kUnitCombo);
+    if (!require(selected >= 0 && selected < static_cast<int>(kUnitKindCount), "unit selected"))
+        return 0;
+    return static_cast<std::uint32_t>(selected);
+}
+
+bool MainDialog::unitInProgress() const {
+    const UnitProcedure* procedure = units_[selectedUnit()].get();
+    return procedure != nullptr && procedure->inProgress();
+}
+
+bool MainDialog::engineIsBusy() const {
+    return engine_ != nullptr && engine_->state() == EngineState::Busy;
+}
+
+}  // namespace zq

@@ -1,0 +1,122 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "gui/dialog_view.h"
+#include "gui/unit_procedure.h"
+#include "os/notifications.h"
+
+namespace zq {
+
+class CommandProtocol;
+class Df1FrameRx;
+class Df1FrameTx;
+class PlatformList;
+class ProgrammingEngine;
+class SerialLine;
+class Settings;
+class SwCatalogue;
+
+// Creates the (not yet opened) serial line for a port name of the port combo box.
+using LineFactory = std::function<std::unique_ptr<SerialLine>(const std::string& portName)>;
+
+// What a front-end may set of the dialog's surroundings.
+struct DialogSetup {
+    // Entries of the port combo box; empty: "COM1" to "COM16".
+    std::vector<std::string> portNames;
+    // The line of an entry; empty: a ComPort at 921600 Bd.
+    LineFactory openLine;
+    // Where the port selection is kept between runs: loaded at initialisation and stored at
+    // closing. nullptr: not kept (a program that must not change the window's choice).
+    const Settings* settings = nullptr;
+};
+
+// The main window's logic ("wokno" is the window's module): the port and the whole
+// communication stack on it, the five unit procedures, and every handler of the window: the
+// buttons "Otevřít", "Zavřít" and "Naprogramovat", the unit selection, the three notifications
+// of the worker threads, and closing. It reaches the window only through a DialogView.
+//
+// Everything runs on one thread, the one that drains the notifications. Nothing here blocks:
+// a press starts one exchange on the line, and each notification advances the engine a step.
+class MainDialog {
+public:
+    MainDialog(const SwCatalogue& catalogue, PlatformList& platforms, DialogView& view,
+               DialogSetup setup = {});
+    // Releases whatever of the stack still exists, in the order of "Zavřít".
+    ~MainDialog();
+    MainDialog(const MainDialog&) = delete;
+    MainDialog& operator=(const MainDialog&) = delete;
+
+    // WM_INITDIALOG: title, status text, the three combo boxes and the buttons' texts.
+    void initDialog();
+
+    void onOpenPort();     // 201 "Otevřít"
+    void onClosePort();    // 202 "Zavřít"
+    void onProgram();      // 205 "Naprogramovat"
+    void onUnitChanged();  // 204, selection changed
+    void onRxData(std::intptr_t count);
+    void onComError(std::intptr_t code);
+    void onTimeout();
+    // One of the three notifications, by its message number.
+    void onNotification(const Notification& notification);
+    // WM_CLOSE: keeps the port selection, winds down a run and the port, shows a pending
+    // serial-port message and destroys the window.
+    void onCloseWindow();
+
+    // The command-UI pass: enables and disables the controls 200 to 205.
+    void updateControls();
+
+    bool portOpen() const { return port_ != nullptr; }
+    bool awaitingOperator() const { return awaitingOperator_; }
+    const ProgrammingEngine* engine() const { return engine_.get(); }
+    // The protocol, for a front-end's trace and for tests' time scale; nullptr without a port.
+    CommandProtocol* protocol() const { return protocol_.get(); }
+    // The procedure of a unit kind; nullptr without a port.
+    const UnitProcedure* unit(std::uint32_t kind) const;
+    bool waitCursorShown() const { return waitCursorShown_; }
+    // The number that messages about the open port name it by (COMn).
+    unsigned portNumber() const { return portNumber_; }
+
+private:
+    void updateInfo();
+    void updatePrompt();
+    void updateCursor();
+    void resetProcedure();
+    void dispatchRequest(const ProcedureRequest& request);
+    // After the engine moved: an ended request ends the procedure or starts its next request.
+    void settleRequest(std::uint32_t unit);
+    void showStringMessage(unsigned id);
+    void showPendingMessage();
+    // Stops the port's threads; a serial-port error on the way becomes the pending message.
+    void stopPort();
+    void destroyStack();
+    std::uint32_t selectedUnit() const;
+    bool unitInProgress() const;
+    bool engineIsBusy() const;
+
+    const SwCatalogue* catalogue_;
+    PlatformList& platforms_;
+    DialogView& view_;
+    DialogSetup setup_;
+
+    std::unique_ptr<SerialLine> port_;
+    std::unique_ptr<Df1FrameTx> frameTx_;
+    std::unique_ptr<Df1FrameRx> frameRx_;
+    std::unique_ptr<CommandProtocol> protocol_;
+    std::unique_ptr<ProgrammingEngine> engine_;
+    std::array<std::unique_ptr<UnitProcedure>, 5> units_;
+    bool awaitingOperator_ = false;
+
+    unsigned portNumber_ = 0;
+    bool waitCursorShown_ = false;
+};
+
+// The 16 entries of the window's port combo box, "COM1" to "COM16".
+std::vector<std::string> defaultPortNames();
+
+}  // namespace zq

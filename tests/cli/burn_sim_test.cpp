@@ -1,0 +1,269 @@
+// zidavuvorud-cli burn against kvsb-sim on a pseudo-terminal, with the example RT19_bin: each
+// unit type end to end, and after every run that says "Hotovo" the simulator's memory equals
+// the images byte for byte.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/cli_context.h"
+#include "cli/cli_run.h"
+#include "common/recording_failure_handler.h"
+#include "common/temp_dir.h"
+#include "engine/platform_list.h"
+#include "image/image_reader.h"
+#include "sim/sim_process.h"
+#include "support/mem_source.h"
+#include "support/string_table.h"
+#include "support/vyjimka.h"
+
+namespace zq::testing {
+namespace {
+
+using sim::testing::SimProcess;
+using Blocks = std::map<std::uint32_t, std::string>;  // bytes by address
+
+std::string fileText(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+// What an image holds in the Flash and Aux ranges of a platform, read with the program's reader.
+Blocks imageBlocks(const std::string& file, PlId plId) {
+    std::string bytes = fileText(std::filesystem::path(ZQ_EXAMPLES_DIR) / "RT19_bin" / file);
+    std::unique_ptr<ImageReader> reader = createImageReader(plId);
+    MemSource source(MemPtr(reinterpret_cast<std::uint8_t*>(bytes.data()),
+                            static_cast<std::uint32_t>(bytes.size())));
+    EXPECT_TRUE(reader->load(source, false)) << file << ": " << reader->errorText();
+    Blocks blocks;
+    PlatformList platforms;
+    for (const MemRange& range : platforms.find(plId)->ranges) {
+        if (range.kind == RangeKind::Ram) continue;
+        std::uint32_t start = 0;
+        std::uint32_t size = 0;
+        reader->findRegion(range.start, range.size, start, size, nullptr);
+        if (size == 0) continue;
+        std::string block;
+        reader->beginRead(start, size);
+        std::uint8_t buffer[496];
+        for (;;) {
+            std::uint32_t address = 0;
+            std::uint32_t length = 0;
+            reader->readNext(buffer, sizeof buffer, address, length);
+            if (length == 0) break;
+            block.append(reinterpret_cast<const char*>(buffer), length);
+        }
+        blocks[start] = block;
+    }
+    return blocks;
+}
+
+// What a module's dump holds outside its Ram ranges: per range, its first written address and
+// the bytes from there to the last one written.
+Blocks dumpBlocks(const std::filesystem::path& folder, PlId plId) {
+    Blocks blocks;
+    PlatformList platforms;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        const std::string name = entry.path().filename().string();
+        if (entry.path().extension() != ".bin") continue;
+        const auto address = static_cast<std::uint32_t>(std::stoul(name, nullptr, 16));
+        bool ram = false;
+        for (const MemRange& range : platforms.find(plId)->ranges)
+            ram = ram || (range.kind == RangeKind::Ram && range.contains(address));
+        if (!ram) blocks[address] = fileText(entry.path());
+    }
+    return blocks;
+}
+
+struct Module {
+    const char* folder;  // in the dump
+    const char* file;    // in RT19_bin
+};
+
+struct UnitCase {
+    const char* unit;
+    PlId plId;
+    std::vector<std::string> simArgs;
+    std::vector<Module> modules;
+};
+
+void PrintTo(const UnitCase& c, std::ostream* os) {
+    *os << c.unit;
+}
+
+class BurnSimTest : public ContractTest {
+protected:
+    void SetUp() override {
+        ContractTest::SetUp();
+        takePendingMessage();
+    }
+    void TearDown() override {
+        EXPECT_FALSE(hasPendingMessage());
+        ContractTest::TearDown();
+    }
+
+    // kvsb-sim with quick erases and modules that power up at once.
+    void startSim(std::vector<std::string> extra = {}, const std::string& eraseMs = "20") {
+        std::vector<std::string> args{
+            "--once", "--power-on-ms", "0",       "--erase-ms",    eraseMs, "--erase-steps", "4",
+            "--dump", dump().string(), "--trace", trace().string()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        sim = std::make_unique<SimProcess>(args);
+        ASSERT_FALSE(sim->path().empty());
+    }
+
+    cli::CliResult burn(const std::string& unit, std::vector<std::string> extra = {}) {
+        const std::string examples = ZQ_EXAMPLES_DIR;
+        std::vector<std::string> args{"-C",        examples, "burn", "--port",
+                                      sim->path(), "--unit", unit,   "--yes"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        std::vector<const char*> argv{"zidavuvorud-cli"};
+        for (const std::string& a : args) argv.push_back(a.c_str());
+        std::ostringstream out, err;
+        const std::filesystem::path cwd = std::filesystem::current_path();
+        const int code = cli::run(static_cast<int>(argv.size()), argv.data(), out, err);
+        std::filesystem::current_path(cwd);
+        // The program has let go of the line: the simulator writes its dump and ends.
+        EXPECT_EQ(sim->wait(), 0);
+        return {code, out.str(), err.str()};
+    }
+
+    void expectBurned(const Module& module, PlId plId) {
+        SCOPED_TRACE(module.folder);
+        EXPECT_EQ(dumpBlocks(dump() / module.folder, plId), imageBlocks(module.file, plId));
+    }
+
+    std::filesystem::path dump() const { return files.path() / "dump"; }
+    std::filesystem::path trace() const { return files.path() / "trace.jsonl"; }
+
+    TempDir files;
+    std::unique_ptr<SimProcess> sim;
+};
+
+class BurnEachUnitTest : public BurnSimTest, public ::testing::WithParamInterface<UnitCase> {};
+
+TEST_P(BurnEachUnitTest, BurnsTheUnitAndTheSimulatedMemoryEqualsTheImages) {
+    const UnitCase& c = GetParam();
+    startSim(c.simArgs);
+    cli::CliResult r = burn(c.unit);
+    EXPECT_EQ(r.code, cli::kExitDone) << r.out << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string firstPrompt =
+        formatString(std::string(c.unit) == "KRCD101" ? 125 : 123, c.unit);
+    EXPECT_EQ(r.out.rfind("Obsluha: " + firstPrompt + "\n", 0), 0u) << r.out;
+    EXPECT_NE(r.out.find("Burn operation successful\nHotovo\n"), std::string::npos) << r.out;
+    ASSERT_GE(r.out.size(), 7u);
+    EXPECT_EQ(r.out.substr(r.out.size() - 7), "Hotovo\n");
+    for (const Module& module : c.modules) expectBurned(module, c.plId);
+    // Nothing was written to a module the unit does not have.
+    for (const char* folder : {"ch0", "ch1", "ch1-second"}) {
+        bool used = false;
+        for (const Module& module : c.modules) used = used || std::string(module.folder) == folder;
+        if (!used) {
+            EXPECT_TRUE(dumpBlocks(dump() / folder, c.plId).empty()) << folder;
+        }
+    }
+    if (std::string(c.unit) == "KRCD101") {
+        // The pause between the modules, and the right module's own prompt.
+        EXPECT_NE(r.out.find("Obsluha: " + formatString(127, "KRCD101")), std::string::npos);
+        EXPECT_NE(r.out.find("Obsluha: Zasuňte pravý modul KRCD101"), std::string::npos);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    ExampleUnits, BurnEachUnitTest,
+    ::testing::Values(
+        UnitCase{"KRAB101", 0x10000001, {}, {{"ch1", "krab101_31.omf"}}},
+        UnitCase{"KRIJ11x", 0x20000003, {"--plid", "0x20000003"}, {{"ch1", "krij11x_31.elf"}}},
+        UnitCase{"KREF10x",
+                 0x20000001,
+                 {"--plid", "0x20000001"},
+                 {{"ch0", "kref10x_a_31.elf"}, {"ch1", "kref10x_b_31.elf"}}},
+        UnitCase{"KRGH101",
+                 0x30000001,
+                 {"--plid", "0x30000001"},
+                 {{"ch0", "krgh101_a_31.elf"}, {"ch1", "krgh101_b_31.elf"}}},
+        UnitCase{"KRCD101",
+                 0x10000100,
+                 {"--plid", "0x10000100", "--second-module", "--plid-second", "0x10000100"},
+                 {{"ch1", "krcd101_l_31.omf"}, {"ch1-second", "krcd101_r_31.omf"}}}),
+    [](const ::testing::TestParamInfo<UnitCase>& param) { return std::string(param.param.unit); });
+
+TEST_F(BurnSimTest, TheVersionIsChosenByItsSectionIgnoringCase) {
+    startSim({"--plid", "0x20000003"});
+    cli::CliResult r = burn("krij11x", {"--sw", "sw30"});
+    EXPECT_EQ(r.code, cli::kExitDone) << r.out;
+    expectBurned({"ch1", "krij11x_30.elf"}, 0x20000003);
+}
+
+TEST_F(BurnSimTest, ATargetThatFailsBeyondTheRetriesEndsWithTheEnginesTextAndCode1) {
+    // Every WRITE to the flash is refused by the adapter; the retries cannot help.
+    startSim({"--fault", "nak,on=write,level=2,every=1"});
+    cli::CliResult r = burn("KRAB101");
+    EXPECT_EQ(r.code, cli::kExitFailed);
+    const std::string last = r.out.substr(r.out.rfind('\n', r.out.size() - 2) + 1);
+    EXPECT_EQ(last, "Chyba: Communication error (no reply) while writing 496 bytes to 0x00010000\n")
+        << r.out;
+}
+
+TEST_F(BurnSimTest, JsonGivesOneObjectPerEvent) {
+    startSim({"--fault", "status,on=write,level=2,n=2,value=3"});
+    cli::CliResult r = burn("KRAB101", {"--json"});
+    EXPECT_EQ(r.code, cli::kExitFailed);
+    std::istringstream lines(r.out);
+    std::vector<std::string> kinds;
+    for (std::string line; std::getline(lines, line);) {
+        ASSERT_EQ(line.rfind("{\"event\":\"", 0), 0u) << line;
+        ASSERT_EQ(line.back(), '}') << line;
+        kinds.push_back(line.substr(10, line.find('"', 10) - 10));
+    }
+    ASSERT_FALSE(kinds.empty());
+    EXPECT_EQ(kinds.front(), "prompt");
+    EXPECT_EQ(kinds.back(), "result");
+    EXPECT_NE(std::find(kinds.begin(), kinds.end(), "progress"), kinds.end());
+    EXPECT_NE(r.out.find("{\"event\":\"message\",\"id\":106,\"text\":\"Chyba\"}"),
+              std::string::npos);
+    EXPECT_NE(r.out.find("{\"event\":\"result\",\"ok\":false,\"exitCode\":1,\"text\":\"Chyba\","
+                         "\"error\":\"Error while writing 496 bytes to 0x000101F0\"}"),
+              std::string::npos)
+        << r.out;
+}
+
+TEST_F(BurnSimTest, CtrlCDuringABurnAbortsTheEngineBeforeThePortCloses) {
+    // A long erase, and Ctrl-C once the simulator has seen it begin.
+    startSim({}, "2000");
+    std::thread operatorHand([this] {
+        for (int i = 0; i < 1000; ++i) {
+            if (fileText(trace()).find("\"dir\":\"pc\",\"op\":\"ERASE\"") != std::string::npos) {
+                ::raise(SIGINT);
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        ADD_FAILURE() << "no erase came";
+    });
+    cli::CliResult r = burn("KRAB101");
+    operatorHand.join();
+    EXPECT_EQ(r.code, cli::kExitFailed);
+    ASSERT_NE(r.out.find("User abort"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.find("User abort")), "User abort\nChyba: User abort\n") << r.out;
+    EXPECT_EQ(fileText(trace()).find("\"dir\":\"pc\",\"op\":\"WRITE\",\"ch\":1,\"level\":2"),
+              std::string::npos)
+        << "a WRITE went out after the abort";
+}
+
+}  // namespace
+}  // namespace zq::testing

@@ -1,0 +1,88 @@
+// zidavuvorud-cli burn where no line is needed: the start-up and the arguments, and a port that
+// does not open. The runs on a line are in burn_sim_test.cpp.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "cli/cli.h"
+#include "cli/cli_context.h"
+#include "common/recording_failure_handler.h"
+#include "common/temp_dir.h"
+#include "support/text.h"
+#include "support/vyjimka.h"
+
+namespace zq::testing {
+namespace {
+
+struct Result {
+    int code;
+    std::string out;
+    std::string err;
+};
+
+class BurnTest : public ContractTest {
+protected:
+    void SetUp() override {
+        ContractTest::SetUp();
+        takePendingMessage();
+    }
+    void TearDown() override {
+        EXPECT_FALSE(hasPendingMessage());
+        ContractTest::TearDown();
+    }
+
+    // Runs `burn` in `dir` (-C), the folder that holds RT19_bin.
+    static Result burn(const std::string& dir, std::vector<std::string> args) {
+        std::vector<const char*> argv = {"zidavuvorud-cli", "-C", dir.c_str(), "burn"};
+        for (const std::string& a : args) argv.push_back(a.c_str());
+        std::ostringstream out, err;
+        const std::filesystem::path cwd = std::filesystem::current_path();
+        const int code = cli::run(static_cast<int>(argv.size()), argv.data(), out, err);
+        std::filesystem::current_path(cwd);
+        return {code, out.str(), err.str()};
+    }
+
+    static std::string examples() { return ZQ_EXAMPLES_DIR; }
+};
+
+TEST_F(BurnTest, StartUpAndArgumentErrorsEndWithCode2) {
+    TempDir empty;
+    Result r = burn(toUtf8(toWide(empty.path())), {"--port", "COM1", "--unit", "KRAB101"});
+    EXPECT_EQ(r.code, cli::kExitUsage);
+    EXPECT_EQ(r.err, "Nenalezen adresář RT19_bin\n");
+    EXPECT_EQ(r.out, "");
+
+    r = burn(examples(), {"--port", "COM1", "--unit", "KRXY999", "--yes"});
+    EXPECT_EQ(r.code, cli::kExitUsage);
+    EXPECT_EQ(r.err, "zidavuvorud-cli: unknown unit 'KRXY999'\n");
+
+    r = burn(examples(), {"--port", "COM1", "--unit", "KRAB101", "--sw", "SW99", "--yes"});
+    EXPECT_EQ(r.code, cli::kExitUsage);
+    EXPECT_EQ(r.err, "Nenalezena verze sw \"SW99\"\n");
+
+    r = burn(examples(), {"--unit", "KRAB101"});
+    EXPECT_EQ(r.code, cli::kExitUsage);
+    EXPECT_NE(r.err.find("--port"), std::string::npos) << r.err;
+}
+
+TEST_F(BurnTest, APortThatDoesNotOpenEndsWithItsMessageAndCode1) {
+    // No such port on any machine: Windows refuses number 0, POSIX finds no such device.
+    Result r = burn(examples(), {"--port", "COM0", "--unit", "krab101", "--yes"});
+    EXPECT_EQ(r.code, cli::kExitFailed);
+    EXPECT_EQ(r.out.rfind("Chyba při otevírání s", 0), 0u) << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - 6), "Chyba\n") << r.out;
+
+    r = burn(examples(), {"--port", "COM0", "--unit", "KRAB101", "--yes", "--json"});
+    EXPECT_EQ(r.code, cli::kExitFailed);
+    EXPECT_EQ(r.out.rfind("{\"event\":\"message\",\"id\":0,\"text\":\"Chyba při otevírání s", 0),
+              0u)
+        << r.out;
+    EXPECT_NE(r.out.find("{\"event\":\"result\",\"ok\":false,\"exitCode\":1,\"text\":\"Chyba\""),
+              std::string::npos)
+        << r.out;
+}
+
+}  // namespace
+}  // namespace zq::testing

@@ -1,0 +1,547 @@
+#include "gui/wokno.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/catalogue_writer.h"
+#include "df1/command_protocol.h"
+#include "engine/programming_engine.h"
+#include "engine/scripted_target.h"
+#include "gui/settings_fixture.h"
+#include "gui/sw_catalogue.h"
+#include "os/comport.h"
+#include "os/notifications.h"
+#include "recording_view.h"
+#include "support/mem_source.h"
+#include "support/string_table.h"
+#include "support/vyjimka.h"
+#include "tools/omf_writer.h"
+
+namespace zq {
+namespace {
+
+using testing::Bytes;
+using testing::RecordingView;
+using testing::ScriptedTarget;
+using testing::ShownMessage;
+using testing::takeFailures;
+
+constexpr std::uint32_t kLowFlash = 0x00010000;
+constexpr std::uint32_t kHighFlash = 0x00100000;
+constexpr std::uint8_t kOpErase = 0x02;
+constexpr std::uint8_t kOpWrite = 0x04;
+const std::string kReady = "202 203 204 205";
+const std::string kNoPort = "200 201";
+
+std::string pattern(std::size_t length, int seed) {
+    std::string bytes(length, '\0');
+    for (std::size_t i = 0; i < length; ++i)
+        bytes[i] = static_cast<char>((seed * 31 + static_cast<int>(i) * 7) & 0xFF);
+    return bytes;
+}
+
+std::string omfImage(std::uint32_t address, const std::string& data) {
+    return omfOther(0x02, "APP") + omfPedata(address, data) +
+           omfObject(0x0001, "?C_STARTUP", 0, false, 1);
+}
+
+// The line that the dialog opens: in memory, with the far side played by a ScriptedTarget. It
+// notes in the view's log when the dialog stops it, and counts the receiver's scans.
+class TestLine : public testing::ScriptedLine {
+public:
+    explicit TestLine(RecordingView& view) : view_(view) {}
+    void stopRx() override {
+        view_.log("stopRx");
+        ScriptedLine::stopRx();
+    }
+    void stopTx() override { view_.log("stopTx"); }
+    std::uint32_t receivedCount() override {
+        ++scans;
+        return ScriptedLine::receivedCount();
+    }
+
+    std::atomic<int> scans{0};
+
+private:
+    RecordingView& view_;
+};
+
+class MainDialogTest : public SettingsTest {
+protected:
+    void SetUp() override {
+        SettingsTest::SetUp();
+        takePendingMessage();
+        saved_ = std::filesystem::current_path();
+        std::filesystem::current_path(files.path());
+        writeImages("a", 1);
+        writeImages("b", 2);
+        std::string text = testing::catalogueText({
+            testing::catalogueSection("SW31", "Verze 3.1", "a"),
+            testing::catalogueSection("SW30", "Verze 3.0", "b"),
+        });
+        MemSource source(MemPtr(reinterpret_cast<std::uint8_t*>(text.data()),
+                                static_cast<std::uint32_t>(text.size())));
+        ASSERT_TRUE(catalogue.read(source)) << catalogue.errorText();
+    }
+
+    void TearDown() override {
+        dialog.reset();
+        std::filesystem::current_path(saved_);
+        EXPECT_FALSE(hasPendingMessage());
+        SettingsTest::TearDown();
+    }
+
+    // The image of each file: XC167 images with one block in the low flash (the right module
+    // of the left/right unit in the high one), different bytes in each.
+    std::string imageData(const std::string& name) const { return images_.at(name).second; }
+    std::uint32_t imageAddress(const std::string& name) const { return images_.at(name).first; }
+
+    void writeImages(const std::string& prefix, int seed) {
+        for (const std::string& name : testing::catalogueFiles(prefix)) {
+            const std::uint32_t address =
+                name.find("mub_b") != std::string::npos ? kHighFlash : kLowFlash;
+            // Over one 496-byte WRITE, so that a block takes more than one.
+            const std::string data = pattern(600 + static_cast<std::size_t>(seed), seed * 13);
+            ++seed;
+            images_[name] = {address, data};
+            files.write(name, omfImage(address, data));
+        }
+    }
+
+    void start() {
+        DialogSetup setup;
+        setup.settings = &settings();
+        setup.openLine = [this](const std::string& name) -> std::unique_ptr<SerialLine> {
+            openedNames.push_back(name);
+            if (name == "COM0") return std::make_unique<ComPort>(name, kComPortBaudRate);
+            auto created = std::make_unique<TestLine>(view);
+            line = created.get();
+            target = std::make_unique<ScriptedTarget>(*line);
+            return created;
+        };
+        dialog = std::make_unique<MainDialog>(catalogue, platforms, view, std::move(setup));
+        dialog->initDialog();
+    }
+
+    void open() {
+        start();
+        ASSERT_TRUE(view.click(*dialog, kOpenButton));
+        ASSERT_TRUE(dialog->portOpen());
+    }
+
+    EngineState engineState() const { return dialog->engine()->state(); }
+
+    // Plays the far side and the main loop: delivers the target's answers and the protocol's
+    // time-outs to the dialog, as the window's message loop does, while the engine is busy and
+    // `more` holds.
+    void pump(const std::function<bool()>& more = [] { return true; }) {
+        for (int rounds = 0; rounds < 100000; ++rounds) {
+            if (dialog->engine() == nullptr || engineState() != EngineState::Busy || !more())
+                return;
+            if (std::optional<Bytes> piece = target->takeAnswer()) {
+                dialog->onNotification({WM_COM_RXDATA, line->deliver(*piece), 0});
+                continue;
+            }
+            std::optional<Notification> n = queue.waitFor(std::chrono::seconds(10));
+            if (!n) {
+                ADD_FAILURE() << "the run hangs in "
+                              << engineStepName(dialog->engine()->currentStep());
+                return;
+            }
+            dialog->onNotification(*n);
+        }
+        ADD_FAILURE() << "the run does not end";
+    }
+
+    // The bytes the target holds where an image file's block lies.
+    std::string written(int channel, const std::string& file) const {
+        return target->bytesAt(channel, imageAddress(file),
+                               static_cast<std::uint32_t>(imageData(file).size()));
+    }
+
+    std::vector<unsigned> messageIds() const {
+        std::vector<unsigned> ids;
+        for (const ShownMessage& m : view.messages) ids.push_back(m.id);
+        return ids;
+    }
+
+    bool infoShown(const std::string& text) const {
+        for (const std::string& t : view.infoTexts)
+            if (t == text) return true;
+        return false;
+    }
+
+    testing::TempDir files;
+    NotificationQueue queue;
+    ScopedNotificationPoster poster{queue};
+    RecordingView view;
+    SwCatalogue catalogue;
+    PlatformList platforms;
+    std::vector<std::string> openedNames;
+    std::unique_ptr<ScriptedTarget> target;
+    TestLine* line = nullptr;
+    std::unique_ptr<MainDialog> dialog;
+
+private:
+    std::map<std::string, std::pair<std::uint32_t, std::string>> images_;
+    std::filesystem::path saved_;
+};
+
+TEST_F(MainDialogTest, InitialisesTheWindow) {
+    settings().storePortIndex(3);
+    start();
+    EXPECT_EQ(view.title, "Zidavuvorud QS");
+    EXPECT_EQ(view.text(kStatusText), "Zidavuvorud QS 1.02, verze dat 3.1");
+    ASSERT_EQ(view.items(kPortCombo).size(), 16u);
+    EXPECT_EQ(view.items(kPortCombo).front(), "COM1");
+    EXPECT_EQ(view.items(kPortCombo).back(), "COM16");
+    EXPECT_EQ(view.selection(kPortCombo), 3);
+    EXPECT_EQ(view.items(kVersionCombo), (std::vector<std::string>{"Verze 3.1", "Verze 3.0"}));
+    EXPECT_EQ(view.selection(kVersionCombo), 0);
+    EXPECT_EQ(view.items(kUnitCombo),
+              (std::vector<std::string>{"KRAB101", "KRCD101", "KREF10x", "KRGH101", "KRIJ11x"}));
+    EXPECT_EQ(view.selection(kUnitCombo), 0);
+    EXPECT_EQ(view.text(kOpenButton), "Otevřít");
+    EXPECT_EQ(view.text(kCloseButton), "Zavřít");
+    EXPECT_EQ(view.enabledControls(), kNoPort);
+    EXPECT_EQ(view.text(kOperatorText), "");
+    EXPECT_EQ(view.text(kInfoText), "");
+    // The bar stays as the window made it until the first update after "Otevřít".
+    EXPECT_TRUE(view.progressShown);
+    EXPECT_FALSE(dialog->portOpen());
+}
+
+TEST_F(MainDialogTest, ClosingKeepsThePortSelectionEvenWithoutAnOpenPort) {
+    start();
+    ASSERT_TRUE(view.select(*dialog, kPortCombo, 5));
+    dialog->onCloseWindow();
+    EXPECT_EQ(settings().loadPortIndex(), 5);
+    EXPECT_EQ(view.takeLog(), (std::vector<std::string>{"destroy"}));
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(MainDialogTest, APortThatDoesNotOpenLeavesTheDialogWithoutOne) {
+    // A stored index beyond the list selects nothing; opening then asks for port number 0.
+    settings().storePortIndex(16);
+    start();
+    EXPECT_EQ(view.selection(kPortCombo), -1);
+    ASSERT_TRUE(view.click(*dialog, kOpenButton));
+    EXPECT_EQ(openedNames, (std::vector<std::string>{"COM0"}));
+    ASSERT_EQ(view.messages.size(), 1u);
+    EXPECT_EQ(view.messages[0].id, kOwnText);
+    EXPECT_EQ(view.messages[0].text.rfind("Chyba při otevírání s", 0), 0u) << view.messages[0].text;
+    EXPECT_FALSE(dialog->portOpen());
+    EXPECT_EQ(view.enabledControls(), kNoPort);
+    EXPECT_EQ(dialog->engine(), nullptr);
+}
+
+TEST_F(MainDialogTest, OpensAndClosesThePortWithItsStack) {
+    open();
+    EXPECT_EQ(openedNames, (std::vector<std::string>{"COM1"}));
+    EXPECT_EQ(view.enabledControls(), kReady);
+    EXPECT_EQ(view.text(kOperatorText), formatString(123, "KRAB101"));
+    EXPECT_EQ(view.text(kInfoText), "");
+    EXPECT_FALSE(view.progressShown);
+    EXPECT_EQ(engineState(), EngineState::Idle);
+    for (std::uint32_t kind = 0; kind < kUnitKindCount; ++kind)
+        EXPECT_NE(dialog->unit(kind), nullptr);
+
+    // Each unit shows its own procedure's prompt.
+    ASSERT_TRUE(view.select(*dialog, kUnitCombo, 1));
+    EXPECT_EQ(view.text(kOperatorText), formatString(125, "KRCD101"));
+
+    view.takeLog();
+    ASSERT_TRUE(view.click(*dialog, kCloseButton));
+    EXPECT_FALSE(dialog->portOpen());
+    EXPECT_EQ(dialog->engine(), nullptr);
+    EXPECT_EQ(dialog->unit(0), nullptr);
+    std::vector<std::string> log = view.takeLog();
+    ASSERT_GE(log.size(), 2u);
+    EXPECT_EQ(log[0], "stopRx");
+    EXPECT_EQ(log[1], "stopTx");
+    EXPECT_EQ(view.enabledControls(), kNoPort);
+    EXPECT_EQ(view.text(kOperatorText), "");
+}
+
+TEST_F(MainDialogTest, BurnsASingleProcessorUnit) {
+    for (int unit : {0, 4}) {
+        SCOPED_TRACE(unit);
+        view = RecordingView();
+        open();
+        const std::string file = unit == 0 ? "a_qel.bin" : "a_kaj.bin";
+        ASSERT_TRUE(view.select(*dialog, kUnitCombo, unit));
+        ASSERT_TRUE(view.click(*dialog, kProgramButton));
+        EXPECT_EQ(view.text(kOperatorText), "Zapněte napájení");
+        EXPECT_EQ(view.enabledControls(), "");
+        EXPECT_EQ(engineState(), EngineState::Busy);
+
+        pump();
+        EXPECT_EQ(view.messages,
+                  (std::vector<ShownMessage>{{104, "Hotovo", "Burn operation successful"}}));
+        EXPECT_EQ(written(1, file), imageData(file));
+        EXPECT_EQ(target->count(0, 0), 0u) << "a single processor is reached on channel 1 only";
+        EXPECT_TRUE(infoShown("Connect successful (plID=0x10000001)"));
+        EXPECT_GT(view.maxProgress, 0u);
+
+        // Ready for the next unit: the first prompt again, the engine disconnected.
+        EXPECT_EQ(view.text(kOperatorText), formatString(123, unitName(unit)));
+        EXPECT_EQ(view.text(kInfoText), "");
+        EXPECT_FALSE(view.progressShown);
+        EXPECT_EQ(view.enabledControls(), kReady);
+        EXPECT_EQ(engineState(), EngineState::Idle);
+        dialog.reset();
+    }
+}
+
+TEST_F(MainDialogTest, BurnsBothProcessorsOfADualUnitAThenB) {
+    for (int unit : {2, 3}) {
+        SCOPED_TRACE(unit);
+        view = RecordingView();
+        open();
+        const std::string a = unit == 2 ? "a_vog_a.bin" : "a_fut_a.bin";
+        const std::string b = unit == 2 ? "a_vog_b.bin" : "a_fut_b.bin";
+        ASSERT_TRUE(view.select(*dialog, kUnitCombo, unit));
+        ASSERT_TRUE(view.click(*dialog, kProgramButton));
+        pump();
+        EXPECT_EQ(messageIds(), (std::vector<unsigned>{104}));
+        EXPECT_EQ(written(0, a), imageData(a));
+        EXPECT_EQ(written(1, b), imageData(b));
+        EXPECT_TRUE(infoShown("Burn operation successful"));
+        bool sawA = false;
+        bool sawB = false;
+        for (const std::string& t : view.infoTexts) {
+            sawA = sawA || t.rfind("A: Writing memory range", 0) == 0;
+            sawB = sawB || t.rfind("B: Writing memory range", 0) == 0;
+        }
+        EXPECT_TRUE(sawA && sawB);
+        EXPECT_EQ(view.enabledControls(), kReady);
+        dialog.reset();
+    }
+}
+
+TEST_F(MainDialogTest, LeftRightUnitPausesWithOnlyProgramEnabled) {
+    open();
+    ASSERT_TRUE(view.select(*dialog, kUnitCombo, 1));
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    pump();
+
+    // The left module is done; the operator moves the adapter.
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_TRUE(dialog->awaitingOperator());
+    EXPECT_EQ(view.enabledControls(), "205");
+    EXPECT_EQ(view.text(kOperatorText), formatString(127, "KRCD101"));
+    EXPECT_EQ(engineState(), EngineState::Idle);
+    EXPECT_EQ(written(1, "a_mub_a.bin"), imageData("a_mub_a.bin"));
+    const FileSource* right = dialog->unit(1)->image(1);
+
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    EXPECT_FALSE(dialog->awaitingOperator());
+    EXPECT_EQ(view.text(kOperatorText), "Zasuňte pravý modul KRCD101");
+    EXPECT_EQ(view.enabledControls(), "");
+    pump();
+    EXPECT_EQ(messageIds(), (std::vector<unsigned>{104}));
+    EXPECT_EQ(written(1, "a_mub_b.bin"), imageData("a_mub_b.bin"));
+    EXPECT_EQ(dialog->unit(1)->image(1), right) << "the files were opened again";
+    EXPECT_EQ(target->count(0x01, 1), 4u) << "two L1 and two L2 CONNECTs";
+    EXPECT_EQ(view.text(kOperatorText), formatString(125, "KRCD101"));
+    EXPECT_EQ(view.enabledControls(), kReady);
+}
+
+TEST_F(MainDialogTest, AFailedRunShowsChybaAndTheNextRunSucceeds) {
+    open();
+    target->setFault(kOpWrite, 1, ScriptedTarget::Fault::ErrorStatus, 1);
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    pump();
+    ASSERT_EQ(messageIds(), (std::vector<unsigned>{106}));
+    EXPECT_EQ(view.messages[0].text, "Chyba");
+    // While "Chyba" is shown, the info field holds the engine's reason.
+    EXPECT_FALSE(view.messages[0].infoText.empty());
+    EXPECT_EQ(view.messages[0].infoText, view.infoTexts.back());
+    EXPECT_EQ(view.text(kInfoText), "");
+    EXPECT_EQ(dialog->unit(0)->state(), 0u);
+    EXPECT_EQ(engineState(), EngineState::Idle);
+    EXPECT_TRUE(dialog->portOpen());
+    EXPECT_EQ(view.enabledControls(), kReady);
+
+    target->clearFaults();
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    pump();
+    EXPECT_EQ(messageIds(), (std::vector<unsigned>{106, 104}));
+    EXPECT_EQ(written(1, "a_qel.bin"), imageData("a_qel.bin"));
+}
+
+TEST_F(MainDialogTest, TheVersionIsReadWhenAProcedureStarts) {
+    open();
+    ASSERT_TRUE(view.select(*dialog, kVersionCombo, 1));
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    pump();
+    EXPECT_EQ(messageIds(), (std::vector<unsigned>{104}));
+    EXPECT_EQ(written(1, "b_qel.bin"), imageData("b_qel.bin"));
+}
+
+TEST_F(MainDialogTest, AMissingImageOfADualUnitStartsNothing) {
+    open();
+    ASSERT_TRUE(view.select(*dialog, kUnitCombo, 2));
+    std::filesystem::remove(files.path() / "a_vog_b.bin");
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    EXPECT_EQ(view.messages,
+              (std::vector<ShownMessage>{{122, "Nepodařilo se otevřít soubor a_vog_b.bin", ""}}));
+    EXPECT_EQ(line->sentCount(), 0u);
+    EXPECT_EQ(dialog->unit(2)->state(), 0u);
+    EXPECT_EQ(view.enabledControls(), kReady);
+    EXPECT_EQ(view.text(kOperatorText), formatString(123, "KREF10x"));
+
+    // Both missing: one message for each. (Files of another unit: a procedure holds the
+    // files that did open, and Windows does not let an open file go.)
+    view.messages.clear();
+    std::filesystem::remove(files.path() / "a_fut_a.bin");
+    std::filesystem::remove(files.path() / "a_fut_b.bin");
+    ASSERT_TRUE(view.select(*dialog, kUnitCombo, 3));
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    EXPECT_EQ(view.messages,
+              (std::vector<ShownMessage>{{122, "Nepodařilo se otevřít soubor a_fut_a.bin", ""},
+                                         {122, "Nepodařilo se otevřít soubor a_fut_b.bin", ""}}));
+    EXPECT_EQ(line->sentCount(), 0u);
+}
+
+TEST_F(MainDialogTest, AnImageRefusedBeforeAnyCommandEndsTheRunAtOnce) {
+    // One that does not parse, and one whose block lies in the board's RAM: either ends the
+    // burn request inside the request itself, so no event would ever come to end it later.
+    const std::string cases[] = {"not an image", omfImage(0x00400000, pattern(100, 3))};
+    for (const std::string& bytes : cases) {
+        view = RecordingView();
+        files.write("a_qel.bin", bytes);
+        open();
+        ASSERT_TRUE(view.click(*dialog, kProgramButton));
+        pump();
+        ASSERT_EQ(messageIds(), (std::vector<unsigned>{106}));
+        EXPECT_FALSE(view.messages[0].infoText.empty());
+        EXPECT_EQ(target->count(kOpErase), 0u);
+        EXPECT_EQ(engineState(), EngineState::Idle);
+        EXPECT_EQ(dialog->unit(0)->state(), 0u);
+        EXPECT_EQ(view.enabledControls(), kReady);
+        dialog.reset();
+    }
+}
+
+TEST_F(MainDialogTest, DataWhileNotBusyIsNotPassedOn) {
+    open();
+    const int scans = line->scans;
+    dialog->onNotification({WM_COM_RXDATA, line->deliver({0x10, 0x06}), 0});
+    EXPECT_EQ(line->scans, scans);
+
+    // Nor while a left/right unit waits for the operator.
+    ASSERT_TRUE(view.select(*dialog, kUnitCombo, 1));
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    pump();
+    ASSERT_TRUE(dialog->awaitingOperator());
+    const int pausedScans = line->scans;
+    const std::size_t sent = line->sentCount();
+    dialog->onNotification({WM_COM_RXDATA, line->deliver({0x10, 0x06}), 0});
+    EXPECT_EQ(line->scans, pausedScans);
+    EXPECT_EQ(line->sentCount(), sent);
+    EXPECT_TRUE(view.messages.empty());
+}
+
+TEST_F(MainDialogTest, ALineErrorIsReportedOnlyWhileBusy) {
+    open();
+    dialog->onComError(kLineErrorFrame);
+    EXPECT_TRUE(view.messages.empty());
+
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    dialog->onComError(kLineErrorFrame | kLineErrorOverrun);
+    ASSERT_FALSE(view.messages.empty());
+    EXPECT_EQ(view.messages[0], (ShownMessage{105, "COM1: chyba příjmu (0x0000000A)", ""}));
+    pump();
+    // However the protocol took it, the run has ended with one of its two messages.
+    ASSERT_EQ(view.messages.size(), 2u);
+    EXPECT_TRUE(view.messages[1].id == 104 || view.messages[1].id == 106);
+    EXPECT_EQ(engineState(), EngineState::Idle);
+}
+
+TEST_F(MainDialogTest, AFailedWorkerThreadClosesTheWindowWithItsMessage) {
+    for (std::intptr_t code : {kComErrorRxThread, kComErrorTxThread}) {
+        view = RecordingView();
+        open();
+        reportException(new CVyjimkaN(0, "ComPort::rxThreadFnc() 1"));
+        dialog->onComError(code);
+        EXPECT_EQ(view.closePosts, 1);
+        EXPECT_TRUE(view.messages.empty());
+        view.takeLog();
+        dialog->onCloseWindow();
+        EXPECT_EQ(
+            view.takeLog(),
+            (std::vector<std::string>{
+                "stopRx", "stopTx", "message 0 Deadlock! (ComPort::rxThreadFnc() 1)", "destroy"}));
+        dialog.reset();
+    }
+}
+
+TEST_F(MainDialogTest, ClosingDuringABurnAbortsTheEngineBeforeThePortStops) {
+    open();
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    pump([this] { return dialog->engine()->currentStep() != EngineStep::Burn; });
+    ASSERT_EQ(dialog->engine()->currentStep(), EngineStep::Burn);
+    view.takeLog();
+    dialog->onCloseWindow();
+    EXPECT_EQ(view.takeLog(),
+              (std::vector<std::string>{"info User abort", "stopRx", "stopTx", "destroy"}));
+    EXPECT_EQ(dialog->engine()->errorText(), "User abort");
+    EXPECT_EQ(settings().loadPortIndex(), 0);
+}
+
+TEST_F(MainDialogTest, TheWaitCursorHoldsTheMouseWhileAnImageIsPrepared) {
+    open();
+    ASSERT_TRUE(view.select(*dialog, kUnitCombo, 2));
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    // Processor A is done and B's image is being prepared behind the channel switch.
+    pump([this] { return !view.captured; });
+    ASSERT_TRUE(view.captured);
+    EXPECT_TRUE(dialog->engine()->isPreparing());
+    EXPECT_TRUE(dialog->waitCursorShown());
+    EXPECT_FALSE(view.select(*dialog, kUnitCombo, 0)) << "a click reached a control";
+
+    pump();
+    EXPECT_FALSE(view.captured);
+    std::vector<std::string> cursor;
+    for (const std::string& entry : view.takeLog())
+        if (entry.rfind("cursor", 0) == 0) cursor.push_back(entry);
+    EXPECT_EQ(cursor, (std::vector<std::string>{"cursor wait", "cursor arrow"}));
+    EXPECT_EQ(messageIds(), (std::vector<unsigned>{104}));
+}
+
+TEST_F(MainDialogTest, ATimeOutEndsTheRunWithChyba) {
+    open();
+    dialog->protocol()->setTimeScale(1, 1000);
+    target->setFault(0, 1, ScriptedTarget::Fault::NoAnswerAtAll);
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    pump();
+    EXPECT_EQ(view.messages,
+              (std::vector<ShownMessage>{{106, "Chyba", "Unable to switch convertor channel"}}));
+    EXPECT_EQ(engineState(), EngineState::Idle);
+    EXPECT_EQ(view.enabledControls(), kReady);
+}
+
+TEST_F(MainDialogTest, NotificationsLeftOverFromAClosedPortAreDropped) {
+    open();
+    ASSERT_TRUE(view.click(*dialog, kCloseButton));
+    dialog->onNotification({WM_COM_RXDATA, 12, 0});
+    dialog->onNotification({WM_COM_TIMEOUT, 0, 0});
+    dialog->onNotification({WM_COM_ERROR, kLineErrorBreak, 0});
+    EXPECT_TRUE(view.messages.empty());
+    EXPECT_EQ(view.enabledControls(), kNoPort);
+}
+
+}  // namespace
+}  // namespace zq

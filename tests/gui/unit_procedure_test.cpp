@@ -1,0 +1,268 @@
+#include "gui/unit_procedure.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "common/catalogue_writer.h"
+#include "gui/sw_catalogue.h"
+#include "os/file_sys.h"
+#include "support/mem_ptr.h"
+#include "support/mem_source.h"
+#include "support/string_table.h"
+
+namespace zq {
+namespace {
+
+using testing::explicitFailure;
+using testing::require;
+using testing::takeFailures;
+
+const std::string kPowerOn = "Zapněte napájení";
+
+struct Message {
+    unsigned id;
+    std::string text;
+    bool operator==(const Message&) const = default;
+};
+
+class UnitProcedureTest : public testing::InTempDirTest {
+protected:
+    void SetUp() override {
+        InTempDirTest::SetUp();
+        writeImages("a");
+        // Each file holds its own name, so a test can tell which one a request carries.
+        for (const std::string& name : testing::catalogueFiles("a")) dir.write(name, name);
+        std::string text = testing::catalogueText({catalogueSection("SW31", "Verze 3.1", "a")});
+        MemSource source(MemPtr(reinterpret_cast<std::uint8_t*>(text.data()),
+                                static_cast<std::uint32_t>(text.size())));
+        ASSERT_TRUE(catalogue.read(source)) << catalogue.errorText();
+    }
+
+    static std::string catalogueSection(const std::string& id, const std::string& name,
+                                        const std::string& prefix) {
+        return testing::catalogueSection(id, name, prefix);
+    }
+
+    std::unique_ptr<UnitProcedure> opened(UnitKind kind) {
+        auto procedure = createUnitProcedure(static_cast<std::uint32_t>(kind));
+        EXPECT_TRUE(procedure->openImages(catalogue, 0, record()));
+        return procedure;
+    }
+
+    ShowMessage record() {
+        return [this](unsigned id, const std::string& text) { messages.push_back({id, text}); };
+    }
+
+    static std::string contents(FileSource* source) {
+        if (source == nullptr) return "<none>";
+        source->seekFromStart(0);
+        std::string text(source->size(), '\0');
+        source->read(text.data(), static_cast<std::uint32_t>(text.size()));
+        return text;
+    }
+
+    SwCatalogue catalogue;
+    std::vector<Message> messages;
+};
+
+TEST_F(UnitProcedureTest, CreatesTheProcedureOfEachKindInItsFirstState) {
+    const struct {
+        std::uint32_t kind;
+        const char* name;
+        std::string prompt;
+    } cases[] = {
+        {0, "KRAB101",
+         "Připojte KVSB k KRV konektoru KRAB101, vypněte napájeni a klikněte na tlačítko "
+         "'Naprogramovat'"},
+        {1, "KRCD101",
+         "Připojte KVSB k KRV konektoru levého KRCD101, vypněte napájení a klikněte na tlačítko "
+         "'Naprogramovat'"},
+        {2, "KREF10x", formatString(123, "KREF10x")},
+        {3, "KRGH101", formatString(123, "KRGH101")},
+        {4, "KRIJ11x", formatString(123, "KRIJ11x")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        auto procedure = createUnitProcedure(c.kind);
+        ASSERT_NE(procedure, nullptr);
+        EXPECT_EQ(procedure->name(), std::string(c.name));
+        EXPECT_EQ(static_cast<std::uint32_t>(procedure->unit()), c.kind);
+        EXPECT_EQ(procedure->prompt(), c.prompt);
+        EXPECT_FALSE(procedure->inProgress());
+    }
+    EXPECT_NE(dynamic_cast<SingleUnitProcedure*>(createUnitProcedure(0).get()), nullptr);
+    EXPECT_NE(dynamic_cast<SingleUnitProcedure*>(createUnitProcedure(4).get()), nullptr);
+    EXPECT_NE(dynamic_cast<LeftRightUnitProcedure*>(createUnitProcedure(1).get()), nullptr);
+    EXPECT_NE(dynamic_cast<DualUnitProcedure*>(createUnitProcedure(2).get()), nullptr);
+    EXPECT_NE(dynamic_cast<DualUnitProcedure*>(createUnitProcedure(3).get()), nullptr);
+
+    EXPECT_EQ(createUnitProcedure(5), nullptr);
+    EXPECT_EQ(takeFailures(), (std::vector{explicitFailure("unit kind")}));
+}
+
+TEST_F(UnitProcedureTest, SingleUnitConnectsBurnsAndReturnsToTheStart) {
+    for (UnitKind kind : {UnitKind::Krab101, UnitKind::Krij11x}) {
+        auto procedure = opened(kind);
+        const std::string first = procedure->prompt();
+
+        procedure->confirm();
+        EXPECT_EQ(procedure->state(), 1u);
+        EXPECT_EQ(procedure->prompt(), kPowerOn);
+        EXPECT_TRUE(procedure->inProgress());
+        EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::ConnectSingle);
+
+        procedure->stepDone();
+        EXPECT_EQ(procedure->prompt(), "");
+        ProcedureRequest burn = procedure->nextRequest();
+        EXPECT_EQ(burn.kind, ProcedureRequest::BurnSingle);
+        EXPECT_EQ(contents(burn.fileA), kind == UnitKind::Krab101 ? "a_qel.bin" : "a_kaj.bin");
+        EXPECT_EQ(burn.fileB, nullptr);
+
+        procedure->stepDone();
+        EXPECT_FALSE(procedure->inProgress());
+        EXPECT_EQ(procedure->prompt(), first);
+    }
+}
+
+TEST_F(UnitProcedureTest, DualUnitConnectsBothProcessorsAndBurnsAThenB) {
+    auto procedure = opened(UnitKind::Kref10x);
+    procedure->confirm();
+    EXPECT_EQ(procedure->prompt(), kPowerOn);
+    EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::ConnectDouble);
+    procedure->stepDone();
+    ProcedureRequest burn = procedure->nextRequest();
+    EXPECT_EQ(burn.kind, ProcedureRequest::BurnDouble);
+    EXPECT_EQ(contents(burn.fileA), "a_vog_a.bin");
+    EXPECT_EQ(contents(burn.fileB), "a_vog_b.bin");
+    procedure->stepDone();
+    EXPECT_EQ(procedure->state(), 0u);
+    EXPECT_EQ(procedure->prompt(), formatString(123, "KREF10x"));
+}
+
+TEST_F(UnitProcedureTest, ConfirmRestartsAOneConnectorProcedureFromAnyState) {
+    auto procedure = opened(UnitKind::Krgh101);
+    procedure->confirm();
+    procedure->stepDone();
+    procedure->confirm();
+    EXPECT_EQ(procedure->state(), 1u);
+    EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::ConnectDouble);
+    procedure->reset();
+    EXPECT_EQ(procedure->state(), 0u);
+    EXPECT_EQ(procedure->prompt(), formatString(123, "KRGH101"));
+}
+
+TEST_F(UnitProcedureTest, LeftRightUnitPausesBetweenTheModules) {
+    auto procedure = opened(UnitKind::Krcd101);
+    procedure->confirm();
+    EXPECT_EQ(procedure->prompt(), kPowerOn);
+    EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::ConnectSingle);
+    procedure->stepDone();
+    EXPECT_EQ(procedure->prompt(), "");
+    ProcedureRequest left = procedure->nextRequest();
+    EXPECT_EQ(left.kind, ProcedureRequest::BurnSingle);
+    EXPECT_EQ(contents(left.fileA), "a_mub_a.bin");
+
+    procedure->stepDone();
+    EXPECT_EQ(procedure->state(), 3u);
+    EXPECT_TRUE(procedure->inProgress());
+    EXPECT_EQ(procedure->prompt(),
+              "Vysuňte pravý modul KRCD101, připojte KVSB k jeho KRV konektoru a klikněte na "
+              "tlačítko 'Naprogramovat'");
+    EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::None);
+
+    procedure->confirm();
+    EXPECT_EQ(procedure->prompt(), "Zasuňte pravý modul KRCD101");
+    EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::ConnectSingle);
+    procedure->stepDone();
+    ProcedureRequest right = procedure->nextRequest();
+    EXPECT_EQ(right.kind, ProcedureRequest::BurnSingle);
+    EXPECT_EQ(contents(right.fileA), "a_mub_b.bin");
+    procedure->stepDone();
+    EXPECT_FALSE(procedure->inProgress());
+    EXPECT_EQ(procedure->prompt(), formatString(125, "KRCD101"));
+}
+
+TEST_F(UnitProcedureTest, CallsThatDoNotFitTheStateAreExplicitFailures) {
+    for (UnitKind kind : {UnitKind::Krab101, UnitKind::Kref10x, UnitKind::Krcd101}) {
+        auto procedure = opened(kind);
+        EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::None);
+        procedure->stepDone();
+        EXPECT_EQ(procedure->state(), 0u);
+        EXPECT_EQ(takeFailures(), (std::vector{explicitFailure("expected state"),
+                                               explicitFailure("expected state")}));
+    }
+
+    // The left/right procedure takes the operator's press only where it waits for one.
+    auto procedure = opened(UnitKind::Krcd101);
+    procedure->confirm();
+    for (std::uint32_t state : {1u, 2u}) {
+        procedure->confirm();
+        EXPECT_EQ(procedure->state(), state);
+        EXPECT_EQ(takeFailures(), (std::vector{explicitFailure("expected state")}));
+        procedure->stepDone();
+    }
+    procedure->stepDone();  // in the pause nothing of the engine's can be done
+    EXPECT_EQ(procedure->state(), 3u);
+    EXPECT_EQ(takeFailures(), (std::vector{explicitFailure("expected state")}));
+    procedure->confirm();
+    for (std::uint32_t state : {4u, 5u}) {
+        procedure->confirm();
+        EXPECT_EQ(procedure->state(), state);
+        EXPECT_EQ(takeFailures(), (std::vector{explicitFailure("expected state")}));
+        procedure->stepDone();
+    }
+    EXPECT_EQ(procedure->state(), 0u);
+}
+
+TEST_F(UnitProcedureTest, ABurnWithoutItsImageIsRefused) {
+    for (UnitKind kind : {UnitKind::Krab101, UnitKind::Kref10x, UnitKind::Krcd101}) {
+        auto procedure = createUnitProcedure(static_cast<std::uint32_t>(kind));
+        procedure->confirm();
+        procedure->stepDone();
+        EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::None);
+        EXPECT_EQ(takeFailures(), (std::vector{require("image open")}));
+    }
+}
+
+TEST_F(UnitProcedureTest, OpensTheFilesOfItsSidesAndNamesEachOneThatFails) {
+    auto single = createUnitProcedure(0);
+    EXPECT_TRUE(single->openImages(catalogue, 0, record()));
+    EXPECT_NE(single->image(0), nullptr);
+    EXPECT_EQ(single->image(1), nullptr);
+
+    std::filesystem::remove(dir.path() / "a_fut_a.bin");
+    std::filesystem::remove(dir.path() / "a_fut_b.bin");
+    auto dual = createUnitProcedure(3);
+    EXPECT_FALSE(dual->openImages(catalogue, 0, record()));
+    EXPECT_EQ(messages, (std::vector<Message>{
+                            {122, "Nepodařilo se otevřít soubor a_fut_a.bin"},
+                            {122, "Nepodařilo se otevřít soubor a_fut_b.bin"},
+                        }));
+    EXPECT_FALSE(dual->inProgress());
+
+    // One side missing: the other is still opened, and the message names only the missing one.
+    messages.clear();
+    std::filesystem::remove(dir.path() / "a_mub_b.bin");
+    auto leftRight = createUnitProcedure(1);
+    EXPECT_FALSE(leftRight->openImages(catalogue, 0, record()));
+    EXPECT_EQ(messages, (std::vector<Message>{{122, "Nepodařilo se otevřít soubor a_mub_b.bin"}}));
+    EXPECT_EQ(contents(leftRight->image(0)), "a_mub_a.bin");
+    EXPECT_EQ(leftRight->image(1), nullptr);
+
+    // A later start opens the files afresh, so a file that came back is found.
+    messages.clear();
+    dir.write("a_mub_b.bin", "new");
+    EXPECT_TRUE(leftRight->openImages(catalogue, 0, record()));
+    EXPECT_TRUE(messages.empty());
+    EXPECT_EQ(contents(leftRight->image(0)), "a_mub_a.bin");
+    EXPECT_EQ(contents(leftRight->image(1)), "new");
+}
+
+}  // namespace
+}  // namespace zq
