@@ -474,7 +474,10 @@ TEST_F(MainDialogTest, AFailedWorkerThreadClosesTheWindowWithItsMessage) {
     for (std::intptr_t code : {kComErrorRxThread, kComErrorTxThread}) {
         view = RecordingView();
         open();
-        reportException(new CVyjimkaN(0, "ComPort::rxThreadFnc() 1"));
+        // What the failing worker does before it posts.
+        CVyjimka* e = new CVyjimkaN(0, "ComPort::rxThreadFnc() 1");
+        reportException(e);
+        e->release();
         dialog->onComError(code);
         EXPECT_EQ(view.closePosts, 1);
         EXPECT_TRUE(view.messages.empty());
