@@ -21,23 +21,32 @@ ScriptedTarget::ScriptedTarget(ScriptedLine& line) : line_(line) {
 }
 
 void ScriptedTarget::setPlId(int channel, std::uint32_t l1, std::optional<std::uint32_t> l2) {
+    std::lock_guard<std::mutex> guard(lock_);
     modules_[channel].l1 = l1;
     modules_[channel].l2 = l2;
 }
 
 void ScriptedTarget::setFault(std::uint8_t opcode, int n, Fault fault, int channel) {
+    std::lock_guard<std::mutex> guard(lock_);
     faults_.push_back({opcode, n, channel, fault});
 }
 
 ScriptedTarget::Fault ScriptedTarget::faultFor(std::uint8_t opcode, int channel) const {
     for (const FaultRule& rule : faults_) {
         if (rule.opcode != opcode || (rule.channel >= 0 && rule.channel != channel)) continue;
-        if (count(opcode, rule.channel) >= static_cast<std::size_t>(rule.n)) return rule.fault;
+        if (countUnlocked(opcode, rule.channel) >= static_cast<std::size_t>(rule.n))
+            return rule.fault;
     }
     return Fault::None;
 }
 
+void ScriptedTarget::clearFaults() {
+    std::lock_guard<std::mutex> guard(lock_);
+    faults_.clear();
+}
+
 std::optional<Bytes> ScriptedTarget::takeAnswer() {
+    std::lock_guard<std::mutex> guard(lock_);
     if (pieces_.empty()) return std::nullopt;
     Bytes piece = std::move(pieces_.front());
     pieces_.erase(pieces_.begin());
@@ -45,10 +54,16 @@ std::optional<Bytes> ScriptedTarget::takeAnswer() {
 }
 
 void ScriptedTarget::noteArmed(std::uint32_t ms) {
+    std::lock_guard<std::mutex> guard(lock_);
     if (!commands_.empty()) commands_.back().armedMs = ms;
 }
 
 std::size_t ScriptedTarget::count(std::uint8_t opcode, int channel) const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return countUnlocked(opcode, channel);
+}
+
+std::size_t ScriptedTarget::countUnlocked(std::uint8_t opcode, int channel) const {
     std::size_t n = 0;
     for (const SeenCommand& c : commands_)
         if (c.opcode == opcode && (channel < 0 || c.channel == channel)) ++n;
@@ -61,6 +76,7 @@ const std::map<std::uint32_t, std::uint8_t>& ScriptedTarget::memory(int channel)
 
 std::string ScriptedTarget::bytesAt(int channel, std::uint32_t address,
                                     std::uint32_t length) const {
+    std::lock_guard<std::mutex> guard(lock_);
     std::string bytes;
     for (std::uint32_t i = 0; i < length; ++i) {
         auto it = modules_[channel].memory.find(address + i);
@@ -71,6 +87,7 @@ std::string ScriptedTarget::bytesAt(int channel, std::uint32_t address,
 }
 
 void ScriptedTarget::onFrame(const Bytes& sent) {
+    std::lock_guard<std::mutex> guard(lock_);
     pieces_.clear();
     std::optional<PcFrame> frame = decodePcFrame(sent);
     if (!frame) {

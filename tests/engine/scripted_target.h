@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <map>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,7 +24,9 @@ struct SeenCommand {
 
 // The adapter and two modules (channels 0 and 1) on a scripted line, in memory: it decodes
 // every frame that the PC sends and prepares the answer that a healthy target would give; the
-// test's pump delivers it. Each module remembers what was written to it.
+// test's pump delivers it. Each module remembers what was written to it. A retransmission
+// reaches it on the protocol's timer thread while the pump takes answers on the test's thread,
+// so its state is kept under a lock.
 class ScriptedTarget {
 public:
     enum class Fault { None, Silent, ErrorStatus, NoAnswerAtAll };
@@ -34,7 +37,7 @@ public:
     // The n-th (from 1) request with this opcode on that channel (-1: any) and every later one
     // is answered so (opcode 0: the channel switch).
     void setFault(std::uint8_t opcode, int n, Fault fault, int channel = -1);
-    void clearFaults() { faults_.clear(); }
+    void clearFaults();
 
     // The next piece of the answer to the last request, if one is due. An erase is answered
     // in two pieces (a progress reply, then the final one), everything else in one.
@@ -69,8 +72,10 @@ private:
     void onFrame(const Bytes& sent);
     std::vector<Bytes> replyTo(Module& module, const Bytes& m);
     Fault faultFor(std::uint8_t opcode, int channel) const;
+    std::size_t countUnlocked(std::uint8_t opcode, int channel) const;
 
     ScriptedLine& line_;
+    mutable std::mutex lock_;
     Module modules_[2];
     int channel_ = 1;
     std::vector<FaultRule> faults_;
