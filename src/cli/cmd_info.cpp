@@ -8,12 +8,12 @@
 #include <vector>
 
 #include "cli/cli_context.h"
-#include "cli/json_writer.h"
 #include "engine/image_fit.h"
 #include "engine/platform_list.h"
 #include "image/elf_image_reader.h"
 #include "image/omf_image_reader.h"
 #include "os/file_sys.h"
+#include "support/json_writer.h"
 #include "support/string_table.h"
 #include "support/text.h"
 

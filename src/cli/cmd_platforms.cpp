@@ -4,8 +4,8 @@
 #include <string>
 
 #include "cli/cli_context.h"
-#include "cli/json_writer.h"
 #include "engine/platform_list.h"
+#include "support/json_writer.h"
 #include "support/text.h"
 
 namespace zq::cli {

@@ -2,7 +2,8 @@
 
 #include <functional>
 
-#include "cli/json_writer.h"
+#include "support/json_writer.h"
+#include "support/string_ids.h"
 
 namespace zq::cli {
 
