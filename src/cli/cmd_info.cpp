@@ -155,7 +155,7 @@ int runInfo(CliContext& context, const InfoOptions& options) {
 
     std::FILE* file = OFileSys::openForRd(fromUtf8(options.file), false);
     if (file == nullptr) {
-        context.err << formatString(kCannotOpenFile, options.file.c_str()) << '\n';
+        context.err << formatString(kStrCannotOpenFile, options.file.c_str()) << '\n';
         return kExitFailed;
     }
     {

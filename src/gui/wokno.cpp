@@ -20,13 +20,6 @@ namespace zq {
 
 namespace {
 
-constexpr unsigned kDone = 104;
-constexpr unsigned kReceiveError = 105;
-constexpr unsigned kError = 106;
-constexpr unsigned kAppName = 107;
-constexpr unsigned kOpenText = 117;
-constexpr unsigned kCloseText = 118;
-
 constexpr unsigned kPortCount = 16;
 constexpr std::uint8_t kNoProgressBar = 255;
 
@@ -58,7 +51,7 @@ MainDialog::~MainDialog() {
 }
 
 void MainDialog::initDialog() {
-    const std::string appName = loadString(kAppName);
+    const std::string appName = loadString(kStrAppName);
     view_.setTitle(appName);
     view_.setText(kStatusText,
                   appName + " " + programVersion() + ", verze dat " + catalogue_->dataVersion());
@@ -81,8 +74,8 @@ void MainDialog::initDialog() {
     view_.setItems(kUnitCombo, units);
     view_.setSelection(kUnitCombo, 0);
 
-    view_.setText(kOpenButton, loadString(kOpenText));
-    view_.setText(kCloseButton, loadString(kCloseText));
+    view_.setText(kOpenButton, loadString(kStrOpen));
+    view_.setText(kCloseButton, loadString(kStrClose));
     updateControls();
 }
 
@@ -222,7 +215,7 @@ void MainDialog::settleRequest(std::uint32_t unit) {
     UnitProcedure& procedure = *units_[unit];
     engine_->acknowledge();
     if (state == EngineState::Failed) {
-        showStringMessage(kError);
+        showStringMessage(kStrError);
         resetProcedure();
     } else {
         procedure.stepDone();
@@ -240,7 +233,7 @@ void MainDialog::settleRequest(std::uint32_t unit) {
             engine_->disconnect();
         }
     } else if (state == EngineState::Succeeded) {
-        showStringMessage(kDone);
+        showStringMessage(kStrDone);
         resetProcedure();
     }
 }
@@ -293,8 +286,9 @@ void MainDialog::onComError(std::intptr_t code) {
         return;
     }
     if (!engineIsBusy()) return;
-    view_.showMessage(kReceiveError, formatString(kReceiveError, static_cast<int>(portNumber_),
-                                                  static_cast<unsigned>(code)));
+    view_.showMessage(
+        kStrReceiveError,
+        formatString(kStrReceiveError, static_cast<int>(portNumber_), static_cast<unsigned>(code)));
     protocol_->onSerialEvent(CommandProtocol::kLineError, 0);
     engine_->step();
     updateInfo();
@@ -303,7 +297,7 @@ void MainDialog::onComError(std::intptr_t code) {
     if (hasEnded(state)) {
         engine_->acknowledge();
         require(state == EngineState::Failed, "expected state");
-        showStringMessage(kError);
+        showStringMessage(kStrError);
         resetProcedure();
     }
     updatePrompt();
