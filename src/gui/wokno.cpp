@@ -21,7 +21,6 @@ namespace zq {
 namespace {
 
 constexpr unsigned kPortCount = 16;
-constexpr std::uint8_t kNoProgressBar = 255;
 
 bool hasEnded(EngineState state) {
     return state == EngineState::Succeeded || state == EngineState::Failed;
@@ -363,7 +362,7 @@ void MainDialog::updateInfo() {
             break;
     }
     const std::uint8_t progress = engine_->progress();
-    if (state == EngineState::Busy && progress < kNoProgressBar) {
+    if (state == EngineState::Busy && progress < kNoProgress) {
         view_.setProgress(progress);
         view_.showProgress(true);
     } else {
