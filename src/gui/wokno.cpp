@@ -104,7 +104,7 @@ void MainDialog::onOpenPort() {
         port_ = std::move(line);
         frameTx_ = std::make_unique<Df1FrameTx>(*port_);
         frameRx_ = std::make_unique<Df1FrameRx>(*port_);
-        protocol_ = std::make_unique<CommandProtocol>(*frameTx_, *frameRx_);
+        protocol_ = std::make_unique<CommandProtocol>(*frameTx_, *frameRx_, setup_.protocol);
         engine_ = std::make_unique<ProgrammingEngine>(*protocol_, platforms_);
         for (std::uint32_t kind = 0; kind < kUnitKindCount; ++kind)
             units_[kind] = createUnitProcedure(kind);

@@ -31,6 +31,11 @@ std::vector<std::tuple<int, int, int>> trail(const ScriptedTarget& target, std::
 
 using ProgrammingEngineTest = EngineTest;
 
+class ShortTimeoutEngineTest : public EngineTest {
+protected:
+    ShortTimeoutEngineTest() : EngineTest(kShortTimeouts) {}
+};
+
 TEST_F(ProgrammingEngineTest, ASingleUnitConnectsThroughTheDaemonAndBurns) {
     EXPECT_EQ(engine.deviceName(), "NO DEVICE");
     engine.startConnect(false);
@@ -258,8 +263,7 @@ TEST_F(ProgrammingEngineTest, ADaemonOfAnotherVariantNamesTheDeviceButTheMapStay
     EXPECT_EQ(engine.state(), EngineState::Connected);
 }
 
-TEST_F(ProgrammingEngineTest, ConnectsThatTheLineLetsDownFailAtTheirStep) {
-    shortTimeouts();
+TEST_F(ShortTimeoutEngineTest, ConnectsThatTheLineLetsDownFailAtTheirStep) {
     struct Case {
         std::uint8_t opcode;
         int n;

@@ -122,6 +122,7 @@ protected:
     void start() {
         DialogSetup setup;
         setup.settings = &settings();
+        setup.protocol = protocolOptions;
         setup.openLine = [this](const std::string& name) -> std::unique_ptr<SerialLine> {
             openedNames.push_back(name);
             if (name == "COM0") return std::make_unique<ComPort>(name, kComPortBaudRate);
@@ -191,6 +192,7 @@ protected:
     std::vector<std::string> openedNames;
     std::unique_ptr<ScriptedTarget> target;
     TestLine* line = nullptr;
+    ProtocolOptions protocolOptions;
     std::unique_ptr<MainDialog> dialog;
 
 private:
@@ -528,8 +530,8 @@ TEST_F(MainDialogTest, TheWaitCursorHoldsTheMouseWhileAnImageIsPrepared) {
 }
 
 TEST_F(MainDialogTest, ATimeOutEndsTheRunWithChyba) {
+    protocolOptions.timeScaleDivisor = 1000;
     open();
-    dialog->protocol()->setTimeScale(1, 1000);
     target->setFault(0, 1, ScriptedTarget::Fault::NoAnswerAtAll);
     ASSERT_TRUE(view.click(*dialog, kProgramButton));
     pump();
