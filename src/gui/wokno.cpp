@@ -26,6 +26,19 @@ bool hasEnded(EngineState state) {
     return state == EngineState::Succeeded || state == EngineState::Failed;
 }
 
+// Runs action. A serial-port error that it throws becomes the pending message: false then.
+template <class Action>
+bool parkPortError(Action&& action) {
+    try {
+        action();
+        return true;
+    } catch (CVyjimka* e) {
+        reportException(e);
+        e->release();
+        return false;
+    }
+}
+
 }  // namespace
 
 std::vector<std::string> defaultPortNames() {
@@ -91,12 +104,10 @@ void MainDialog::onOpenPort() {
     portNumber_ = number != 0 ? number : static_cast<unsigned>(selected + 1);
 
     std::unique_ptr<SerialLine> line;
-    try {
-        line = setup_.openLine(name);
-        line->open();
-    } catch (CVyjimka* e) {
-        reportException(e);
-        e->release();
+    if (!parkPortError([&] {
+            line = setup_.openLine(name);
+            line->open();
+        })) {
         showPendingMessage();
         line.reset();
     }
@@ -109,9 +120,7 @@ void MainDialog::onOpenPort() {
         for (std::uint32_t kind = 0; kind < kUnitKindCount; ++kind)
             units_[kind] = createUnitProcedure(kind);
     }
-    updatePrompt();
-    updateInfo();
-    updateControls();
+    refreshWindow();
 }
 
 void MainDialog::onClosePort() {
@@ -119,25 +128,13 @@ void MainDialog::onClosePort() {
     stopPort();
     showPendingMessage();
     destroyStack();
-    updatePrompt();
-    updateInfo();
-    updateControls();
+    refreshWindow();
 }
 
 void MainDialog::stopPort() {
     // Both are tried: a receive thread that would not stop must not leave the transmitter on.
-    try {
-        port_->stopRx();
-    } catch (CVyjimka* e) {
-        reportException(e);
-        e->release();
-    }
-    try {
-        port_->stopTx();
-    } catch (CVyjimka* e) {
-        reportException(e);
-        e->release();
-    }
+    parkPortError([&] { port_->stopRx(); });
+    parkPortError([&] { port_->stopTx(); });
 }
 
 void MainDialog::destroyStack() {
@@ -178,9 +175,7 @@ void MainDialog::onProgram() {
             settleRequest(unit);
         }
     }
-    updatePrompt();
-    updateInfo();
-    updateControls();
+    refreshWindow();
 }
 
 void MainDialog::onUnitChanged() {
@@ -241,9 +236,7 @@ void MainDialog::resetProcedure() {
     if (!require(engine_ != nullptr, "expected state")) return;
     units_[selectedUnit()]->reset();
     if (engine_->state() != EngineState::Idle) engine_->disconnect();
-    updatePrompt();
-    updateInfo();
-    updateControls();
+    refreshWindow();
 }
 
 // The workers' notifications.
@@ -267,16 +260,9 @@ void MainDialog::onNotification(const Notification& notification) {
 void MainDialog::onRxData(std::intptr_t count) {
     // A notification that the receive thread posted just before "Zavřít" stopped it comes
     // after the stack is gone; it belongs to nothing any more.
-    if (engine_ == nullptr) return;
-    const std::uint32_t unit = selectedUnit();
-    if (engine_->state() != EngineState::Busy) return;
+    if (!engineIsBusy()) return;
     protocol_->onSerialEvent(CommandProtocol::kBytesArrived, static_cast<std::uint32_t>(count));
-    engine_->step();
-    updateInfo();
-    updateCursor();
-    settleRequest(unit);
-    updatePrompt();
-    updateControls();
+    afterProtocolEvent(false);
 }
 
 void MainDialog::onComError(std::intptr_t code) {
@@ -289,18 +275,7 @@ void MainDialog::onComError(std::intptr_t code) {
         kStrReceiveError,
         formatString(kStrReceiveError, static_cast<int>(portNumber_), static_cast<unsigned>(code)));
     protocol_->onSerialEvent(CommandProtocol::kLineError, 0);
-    engine_->step();
-    updateInfo();
-    updateCursor();
-    const EngineState state = engine_->state();
-    if (hasEnded(state)) {
-        engine_->acknowledge();
-        require(state == EngineState::Failed, "expected state");
-        showStringMessage(kStrError);
-        resetProcedure();
-    }
-    updatePrompt();
-    updateControls();
+    afterProtocolEvent(true);
 }
 
 void MainDialog::onTimeout() {
@@ -308,17 +283,25 @@ void MainDialog::onTimeout() {
     // exchange were handled before this notification, the engine has already ended the request
     // and the time-out has nothing left to say.
     if (!engineIsBusy()) return;
+    afterProtocolEvent(true);
+}
+
+void MainDialog::afterProtocolEvent(bool failureOnly) {
+    const std::uint32_t unit = selectedUnit();
     engine_->step();
     updateInfo();
     updateCursor();
     const EngineState state = engine_->state();
-    if (hasEnded(state)) {
-        require(state == EngineState::Failed, "expected state");
+    if (failureOnly && hasEnded(state) &&
+        !require(state == EngineState::Failed, "expected state")) {
+        // No answer completed the request, whatever the engine says: the run has failed.
         engine_->acknowledge();
-        showStringMessage(kError);
+        showStringMessage(kStrError);
         resetProcedure();
-        updatePrompt();
+    } else {
+        settleRequest(unit);
     }
+    updatePrompt();
     updateControls();
 }
 
@@ -337,6 +320,12 @@ void MainDialog::onCloseWindow() {
 }
 
 // What the window shows.
+
+void MainDialog::refreshWindow() {
+    updatePrompt();
+    updateInfo();
+    updateControls();
+}
 
 void MainDialog::updateInfo() {
     if (engine_ == nullptr) {

@@ -85,6 +85,12 @@ public:
     unsigned portNumber() const { return portNumber_; }
 
 private:
+    // After the protocol has taken a serial event or a time-out: the engine's step, the
+    // window, and the end of a request (its procedure ends or goes on). failureOnly: the event
+    // cannot complete a request (a line error, a time-out), so a request it ends has failed.
+    void afterProtocolEvent(bool failureOnly);
+    // The operator's prompt, the info text and progress bar, and the controls.
+    void refreshWindow();
     void updateInfo();
     void updatePrompt();
     void updateCursor();
