@@ -79,7 +79,7 @@ void setTimeout(HINTERNET handle, DWORD option, DWORD value) {
 }
 
 // Reads the body in the pieces the server sends, up to the bound.
-bool readBody(HINTERNET request, HttpResponse& response) {
+bool readBody(HINTERNET request, const HttpLimits& limits, HttpResponse& response) {
     char buffer[4096];
     for (;;) {
         DWORD available = 0;
@@ -89,9 +89,8 @@ bool readBody(HINTERNET request, HttpResponse& response) {
         DWORD got = 0;
         if (!InternetReadFile(request, buffer, wanted, &got)) return false;
         if (got == 0) return true;
-        if (got > HttpClient::kMaxBodySize - response.body.size()) {
-            response.error = "the answer is larger than " +
-                             std::to_string(HttpClient::kMaxBodySize / 1024) + " KiB";
+        if (got > limits.maxBodySize - response.body.size()) {
+            response.error = bodyTooLargeText(limits);
             return true;
         }
         response.body.append(buffer, got);
@@ -99,7 +98,7 @@ bool readBody(HINTERNET request, HttpResponse& response) {
 }
 
 void exchange(Handles& handles, const std::string& host, unsigned port, const std::string& path,
-              HttpResponse& response) {
+              const HttpLimits& limits, HttpResponse& response) {
     handles.connection = InternetConnectW(handles.root, fromUtf8(host).c_str(),
                                           static_cast<INTERNET_PORT>(port), nullptr, nullptr,
                                           INTERNET_SERVICE_HTTP, 0, 0);
@@ -118,13 +117,14 @@ void exchange(Handles& handles, const std::string& host, unsigned port, const st
         return;
     response.answered = true;
     response.status = static_cast<int>(status);
-    if (!readBody(handles.request, response) && response.error.empty())
+    if (!readBody(handles.request, limits, response) && response.error.empty())
         response.error = wininetError(GetLastError());
 }
 
 class WinInetHttpClient : public HttpClient {
 public:
-    explicit WinInetHttpClient(std::string userAgent) : userAgent_(std::move(userAgent)) {}
+    WinInetHttpClient(std::string userAgent, const HttpLimits& limits)
+        : userAgent_(std::move(userAgent)), limits_(limits) {}
 
     HttpResponse get(const std::string& host, unsigned port, const std::string& path) override {
         HttpResponse response;
@@ -135,20 +135,20 @@ public:
             response.error = wininetError(GetLastError());
             return response;
         }
-        setTimeout(handles.root, INTERNET_OPTION_CONNECT_TIMEOUT, kConnectTimeoutMs);
-        setTimeout(handles.root, INTERNET_OPTION_CONNECT_RETRIES, kConnectRetries);
-        setTimeout(handles.root, INTERNET_OPTION_SEND_TIMEOUT, kSendTimeoutMs);
-        setTimeout(handles.root, INTERNET_OPTION_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
-        setTimeout(handles.root, INTERNET_OPTION_DATA_SEND_TIMEOUT, kSendTimeoutMs);
-        setTimeout(handles.root, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, kReceiveTimeoutMs);
+        setTimeout(handles.root, INTERNET_OPTION_CONNECT_TIMEOUT, limits_.connectTimeoutMs);
+        setTimeout(handles.root, INTERNET_OPTION_CONNECT_RETRIES, limits_.connectRetries);
+        setTimeout(handles.root, INTERNET_OPTION_SEND_TIMEOUT, limits_.sendTimeoutMs);
+        setTimeout(handles.root, INTERNET_OPTION_RECEIVE_TIMEOUT, limits_.receiveTimeoutMs);
+        setTimeout(handles.root, INTERNET_OPTION_DATA_SEND_TIMEOUT, limits_.sendTimeoutMs);
+        setTimeout(handles.root, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, limits_.receiveTimeoutMs);
 
-        Watchdog watchdog(handles.root, kTransferTimeoutMs);
-        exchange(handles, host, port, path, response);
+        Watchdog watchdog(handles.root, limits_.transferTimeoutMs);
+        exchange(handles, host, port, path, limits_, response);
         DWORD lastError = GetLastError();
         if (watchdog.stop()) {
             handles = Handles{};  // closed with the root
             response.error = "the exchange took longer than " +
-                             std::to_string(kTransferTimeoutMs / 1000) + " s";
+                             std::to_string(limits_.transferTimeoutMs) + " ms";
         } else {
             handles.close();
             if (!response.answered && response.error.empty())
@@ -160,12 +160,14 @@ public:
 
 private:
     std::string userAgent_;
+    HttpLimits limits_;
 };
 
 }  // namespace
 
-std::unique_ptr<HttpClient> makeHttpClient(const std::string& userAgent) {
-    return std::make_unique<WinInetHttpClient>(userAgent);
+std::unique_ptr<HttpClient> makeHttpClient(const std::string& userAgent,
+                                           const HttpLimits& limits) {
+    return std::make_unique<WinInetHttpClient>(userAgent, limits);
 }
 
 }  // namespace zq
