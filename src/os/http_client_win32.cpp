@@ -78,10 +78,29 @@ void setTimeout(HINTERNET handle, DWORD option, DWORD value) {
     InternetSetOptionW(handle, option, &value, sizeof value);
 }
 
+// Windows hands the root's time-outs down to its children; Wine starts each connection and
+// request without any, so they are set on every handle.
+void setTimeouts(HINTERNET handle, const HttpLimits& limits) {
+    setTimeout(handle, INTERNET_OPTION_CONNECT_TIMEOUT, limits.connectTimeoutMs);
+    setTimeout(handle, INTERNET_OPTION_CONNECT_RETRIES, limits.connectRetries);
+    setTimeout(handle, INTERNET_OPTION_SEND_TIMEOUT, limits.sendTimeoutMs);
+    setTimeout(handle, INTERNET_OPTION_RECEIVE_TIMEOUT, limits.receiveTimeoutMs);
+    setTimeout(handle, INTERNET_OPTION_DATA_SEND_TIMEOUT, limits.sendTimeoutMs);
+    setTimeout(handle, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, limits.receiveTimeoutMs);
+}
+
 // Reads the body in the pieces the server sends, up to the bound.
-bool readBody(HINTERNET request, const HttpLimits& limits, HttpResponse& response) {
+bool readBody(HINTERNET request, const HttpLimits& limits,
+              std::chrono::steady_clock::time_point deadline, HttpResponse& response) {
     char buffer[4096];
     for (;;) {
+        // Each wait is bounded by the receive time-out, but a server may keep sending a
+        // byte now and then.
+        if (std::chrono::steady_clock::now() > deadline) {
+            response.error = "the answer took longer than " +
+                             std::to_string(limits.transferTimeoutMs) + " ms";
+            return true;
+        }
         DWORD available = 0;
         if (!InternetQueryDataAvailable(request, &available, 0, 0)) return false;
         if (available == 0) return true;
@@ -99,17 +118,21 @@ bool readBody(HINTERNET request, const HttpLimits& limits, HttpResponse& respons
 
 void exchange(Handles& handles, const std::string& host, unsigned port, const std::string& path,
               const HttpLimits& limits, HttpResponse& response) {
+    auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(limits.transferTimeoutMs);
     handles.connection = InternetConnectW(handles.root, fromUtf8(host).c_str(),
                                           static_cast<INTERNET_PORT>(port), nullptr, nullptr,
                                           INTERNET_SERVICE_HTTP, 0, 0);
     if (handles.connection == nullptr) return;
+    setTimeouts(handles.connection, limits);
     const DWORD flags = INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_RELOAD |
                         INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                         INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
     handles.request = HttpOpenRequestW(handles.connection, L"GET", fromUtf8(path).c_str(),
                                        nullptr, nullptr, nullptr, flags, 0);
-    if (handles.request == nullptr || !HttpSendRequestW(handles.request, nullptr, 0, nullptr, 0))
-        return;
+    if (handles.request == nullptr) return;
+    setTimeouts(handles.request, limits);
+    if (!HttpSendRequestW(handles.request, nullptr, 0, nullptr, 0)) return;
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!HttpQueryInfoW(handles.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
@@ -117,7 +140,7 @@ void exchange(Handles& handles, const std::string& host, unsigned port, const st
         return;
     response.answered = true;
     response.status = static_cast<int>(status);
-    if (!readBody(handles.request, limits, response) && response.error.empty())
+    if (!readBody(handles.request, limits, deadline, response) && response.error.empty())
         response.error = wininetError(GetLastError());
 }
 
@@ -135,12 +158,7 @@ public:
             response.error = wininetError(GetLastError());
             return response;
         }
-        setTimeout(handles.root, INTERNET_OPTION_CONNECT_TIMEOUT, limits_.connectTimeoutMs);
-        setTimeout(handles.root, INTERNET_OPTION_CONNECT_RETRIES, limits_.connectRetries);
-        setTimeout(handles.root, INTERNET_OPTION_SEND_TIMEOUT, limits_.sendTimeoutMs);
-        setTimeout(handles.root, INTERNET_OPTION_RECEIVE_TIMEOUT, limits_.receiveTimeoutMs);
-        setTimeout(handles.root, INTERNET_OPTION_DATA_SEND_TIMEOUT, limits_.sendTimeoutMs);
-        setTimeout(handles.root, INTERNET_OPTION_DATA_RECEIVE_TIMEOUT, limits_.receiveTimeoutMs);
+        setTimeouts(handles.root, limits_);
 
         Watchdog watchdog(handles.root, limits_.transferTimeoutMs);
         exchange(handles, host, port, path, limits_, response);
