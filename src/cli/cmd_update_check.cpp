@@ -1,5 +1,6 @@
 #include <CLI/CLI.hpp>
 
+#include <chrono>
 #include <ctime>
 #include <memory>
 
@@ -39,7 +40,7 @@ std::string utcText(std::int64_t seconds) {
 }
 
 void printJson(const UpdateCheckResult& result, const std::optional<UpdateConfig>& config,
-               std::ostream& out) {
+               std::int64_t elapsedMs, std::ostream& out) {
     JsonWriter json(out);
     json.beginObject();
     json.field("outcome", outcomeName(result.outcome));
@@ -52,6 +53,7 @@ void printJson(const UpdateCheckResult& result, const std::optional<UpdateConfig
     if (result.outcome == UpdateOutcome::NewerVersion)
         json.field("supportPage", config->supportPageUrl());
     if (!result.reason.empty()) json.field("reason", result.reason);
+    json.field("elapsedMs", elapsedMs);  // how long the check would hold the window's start
     json.endObject();
 }
 
@@ -92,10 +94,13 @@ int checkForUpdate(CliContext& context, bool force) {
     Settings settings;
     std::unique_ptr<HttpClient> http = makeHttpClient(loadString(kApplicationName));
     // No question and no browser: a terminal only reports what it found.
+    auto start = std::chrono::steady_clock::now();
     UpdateCheckResult result =
         runUpdateCheck(config, {settings, *http, currentUnixTime(), force, {}, {}});
+    auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(
+        std::chrono::steady_clock::now() - start);
     if (context.json) {
-        printJson(result, config, context.out);
+        printJson(result, config, elapsed.count(), context.out);
     } else {
         printText(result, config, settings, context);
     }

@@ -3,7 +3,9 @@
 
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
+#include <system_error>
 #include <thread>
 #include <utility>
 
@@ -25,41 +27,6 @@ std::string wininetError(DWORD code) {
     default: return "WinINet error " + std::to_string(code);
     }
 }
-
-// Synchronous WinINet bounds each wait for the network, but not a server that keeps sending
-// a byte now and then. Closing the root handle from another thread is the documented way to
-// cancel a blocking call; every child handle is closed with it.
-class Watchdog {
-public:
-    Watchdog(HINTERNET root, unsigned milliseconds)
-        : thread_([this, root, milliseconds] {
-              std::unique_lock<std::mutex> lock(mutex_);
-              if (!done_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                                  [this] { return stopped_; })) {
-                  fired_ = true;
-                  InternetCloseHandle(root);
-              }
-          }) {}
-    ~Watchdog() { stop(); }
-
-    // Returns true when the watchdog closed the handles.
-    bool stop() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stopped_ = true;
-        }
-        done_.notify_all();
-        if (thread_.joinable()) thread_.join();
-        return fired_;
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable done_;
-    bool stopped_ = false;
-    bool fired_ = false;
-    std::thread thread_;
-};
 
 struct Handles {
     HINTERNET root = nullptr;
@@ -144,36 +111,66 @@ void exchange(Handles& handles, const std::string& host, unsigned port, const st
         response.error = wininetError(GetLastError());
 }
 
+HttpResponse getOnce(const std::string& userAgent, const HttpLimits& limits,
+                     const std::string& host, unsigned port, const std::string& path) {
+    HttpResponse response;
+    Handles handles;
+    handles.root = InternetOpenW(fromUtf8(userAgent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
+                                 nullptr, nullptr, 0);
+    if (handles.root == nullptr) {
+        response.error = wininetError(GetLastError());
+        return response;
+    }
+    setTimeouts(handles.root, limits);
+    exchange(handles, host, port, path, limits, response);
+    DWORD lastError = GetLastError();
+    handles.close();
+    if (!response.answered && response.error.empty()) response.error = wininetError(lastError);
+    if (!response.error.empty()) response.body.clear();
+    return response;
+}
+
+// What the caller and the thread of one exchange share; whoever leaves last frees it.
+struct Exchange {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    HttpResponse response;
+};
+
 class WinInetHttpClient : public HttpClient {
 public:
+    static constexpr unsigned kGraceMs = 1000;
+
     WinInetHttpClient(std::string userAgent, const HttpLimits& limits)
         : userAgent_(std::move(userAgent)), limits_(limits) {}
 
+    // Synchronous WinINet bounds each wait for the network, but not a server that keeps the
+    // headers trickling, and cancelling a blocking call by closing its handle does not work
+    // everywhere (Wine). So the exchange runs on a thread of its own, and the caller waits
+    // for it a little longer than the exchange's own deadline, no more; a late exchange ends
+    // on its own later.
     HttpResponse get(const std::string& host, unsigned port, const std::string& path) override {
-        HttpResponse response;
-        Handles handles;
-        handles.root = InternetOpenW(fromUtf8(userAgent_).c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
-                                     nullptr, nullptr, 0);
-        if (handles.root == nullptr) {
-            response.error = wininetError(GetLastError());
-            return response;
+        auto exchange = std::make_shared<Exchange>();
+        try {
+            std::thread([exchange, userAgent = userAgent_, limits = limits_, host, port, path] {
+                HttpResponse response = getOnce(userAgent, limits, host, port, path);
+                std::lock_guard<std::mutex> lock(exchange->mutex);
+                exchange->response = std::move(response);
+                exchange->done = true;
+                exchange->finished.notify_all();
+            }).detach();
+        } catch (const std::system_error&) {
+            return getOnce(userAgent_, limits_, host, port, path);
         }
-        setTimeouts(handles.root, limits_);
-
-        Watchdog watchdog(handles.root, limits_.transferTimeoutMs);
-        exchange(handles, host, port, path, limits_, response);
-        DWORD lastError = GetLastError();
-        if (watchdog.stop()) {
-            handles = Handles{};  // closed with the root
-            response.error = "the exchange took longer than " +
-                             std::to_string(limits_.transferTimeoutMs) + " ms";
-        } else {
-            handles.close();
-            if (!response.answered && response.error.empty())
-                response.error = wininetError(lastError);
-        }
-        if (!response.error.empty()) response.body.clear();
-        return response;
+        std::unique_lock<std::mutex> lock(exchange->mutex);
+        auto wait = std::chrono::milliseconds(limits_.transferTimeoutMs + kGraceMs);
+        if (exchange->finished.wait_for(lock, wait, [&exchange] { return exchange->done; }))
+            return std::move(exchange->response);
+        HttpResponse late;
+        late.error = "no answer within " +
+                     std::to_string(limits_.transferTimeoutMs + kGraceMs) + " ms";
+        return late;
     }
 
 private:
