@@ -9,11 +9,14 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
+#include <thread>
 
 #include <gtest/gtest.h>
 
 #include "gui/settings_fixture.h"
 #include "os/http_client.h"
+#include "os/shell.h"
 
 extern char** environ;
 
@@ -180,6 +183,28 @@ TEST_F(UpdateCheckTest, RunsOnlyWhenMoreThanSevenDaysHavePassed) {
     EXPECT_EQ(stored(), kNow - kUpdateCheckInterval - 1);
     EXPECT_EQ(runUpdateCheck(std::nullopt, {settings(), *http, kNow, true, {}, {}}).outcome,
               UpdateOutcome::NotConfigured);
+}
+
+TEST_F(UpdateCheckTest, OpensThePageWithoutAShellAndLeavesNoZombie) {
+    // A stand-in for xdg-open that notes its argument.
+    std::filesystem::create_directory(dir.path() / "bin");
+    dir.write("bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > \"$(dirname \"$0\")/opened\"\n");
+    std::filesystem::permissions(dir.path() / "bin/xdg-open", std::filesystem::perms::owner_all);
+    const std::string savedPath = std::getenv("PATH");
+    ::setenv("PATH", ((dir.path() / "bin").string() + ":" + savedPath).c_str(), 1);
+    const std::string url = "http://h/p?a=1&b=$(touch x);c";
+    bool started = openWebPageWithSystem(url);
+    ::setenv("PATH", savedPath.c_str(), 1);
+    ASSERT_TRUE(started);
+    std::string opened;
+    for (int i = 0; i < 200 && opened.empty(); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::ifstream file(dir.path() / "bin/opened");
+        std::getline(file, opened);
+    }
+    EXPECT_EQ(opened, url);
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);  // reaped already: no child left
 }
 
 TEST(UpdateConfigTest, ReadsServerAndSupportHosts) {
