@@ -203,8 +203,13 @@ TEST_F(UpdateCheckTest, OpensThePageWithoutAShellAndLeavesNoZombie) {
         std::getline(file, opened);
     }
     EXPECT_EQ(opened, url);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1);  // reaped already: no child left
+    // Looked at, not collected (WNOWAIT): only the program's own reaping may make it go.
+    siginfo_t info{};
+    int left = 0;
+    for (int i = 0; i < 150 && (left = ::waitid(P_ALL, 0, &info, WEXITED | WNOHANG | WNOWAIT)) == 0;
+         ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(left, -1);  // no child left, not even a zombie
 }
 
 TEST(UpdateConfigTest, ReadsServerAndSupportHosts) {
