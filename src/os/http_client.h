@@ -1,0 +1,56 @@
+#pragma once
+
+#include <cstddef>
+#include <memory>
+#include <string>
+
+namespace zq {
+
+// What came back of one GET.
+struct HttpResponse {
+    // A status line came back; false when the server could not be asked (no connection, no
+    // answer in time, a malformed answer).
+    bool answered = false;
+    int status = 0;
+    // The whole body; complete only when error is empty.
+    std::string body;
+    // Why the exchange failed, empty when it did not.
+    std::string error;
+
+    bool complete() const { return answered && error.empty(); }
+};
+
+// How long a GET may wait and how much it takes. The program runs the defaults; tests shorten
+// the waits.
+struct HttpLimits {
+    // Each phase waits at most this long: the connection, sending the request, each wait for
+    // more of the answer.
+    unsigned connectTimeoutMs = 3000;
+    unsigned connectRetries = 3;
+    unsigned sendTimeoutMs = 3000;
+    unsigned receiveTimeoutMs = 3000;
+    // A server that keeps the answer trickling is cut off here, whatever it sends.
+    unsigned transferTimeoutMs = 9000;
+    // A version list is a few hundred bytes; a larger body is refused rather than stored.
+    std::size_t maxBodySize = 64 * 1024;
+};
+
+// A blocking HTTP GET with bounded waits, for the start-up's update check. The platform's own
+// client: WinINet on Windows (the system's proxy settings), libcurl on POSIX (the proxy from
+// the environment, as curl users expect).
+class HttpClient {
+public:
+    virtual ~HttpClient() = default;
+
+    // GET http://host:port/path. Redirects are not followed.
+    virtual HttpResponse get(const std::string& host, unsigned port, const std::string& path) = 0;
+};
+
+// The platform's client; userAgent names the program to servers and proxies.
+std::unique_ptr<HttpClient> makeHttpClient(const std::string& userAgent,
+                                           const HttpLimits& limits = {});
+
+// "the answer is larger than 64 KiB"
+std::string bodyTooLargeText(const HttpLimits& limits);
+
+}  // namespace zq
