@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "cli/cli_context.h"
-#include "cli/json_writer.h"
+#include "support/json_writer.h"
 #include "gui/app_version.h"
 #include "gui/settings.h"
 #include "gui/update_check.h"
@@ -16,8 +16,6 @@
 namespace zq::cli {
 
 namespace {
-
-constexpr unsigned kApplicationName = 107;
 
 const char* outcomeName(UpdateOutcome outcome) {
     switch (outcome) {
@@ -92,7 +90,7 @@ void printText(const UpdateCheckResult& result, const std::optional<UpdateConfig
 int checkForUpdate(CliContext& context, bool force) {
     std::optional<UpdateConfig> config = readUpdateConfig(programDirectory());
     Settings settings;
-    std::unique_ptr<HttpClient> http = makeHttpClient(loadString(kApplicationName));
+    std::unique_ptr<HttpClient> http = makeHttpClient(loadString(kStrAppName));
     // No question and no browser: a terminal only reports what it found.
     auto start = std::chrono::steady_clock::now();
     UpdateCheckResult result =

@@ -12,12 +12,6 @@
 
 namespace zq {
 
-namespace {
-
-constexpr unsigned kApplicationName = 107;
-
-}  // namespace
-
 ProgrammerApp::ProgrammerApp(AppToolkit& toolkit, AppOptions options)
     : toolkit_(toolkit), options_(std::move(options)) {}
 
@@ -72,7 +66,7 @@ void ProgrammerApp::runUpdateCheck() {
     std::unique_ptr<HttpClient> ownClient;
     HttpClient* http = options_.http;
     if (http == nullptr) {
-        ownClient = makeHttpClient(loadString(kApplicationName));
+        ownClient = makeHttpClient(loadString(kStrAppName));
         http = ownClient.get();
     }
     UpdateCheckContext context{
