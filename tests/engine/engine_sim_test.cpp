@@ -21,6 +21,7 @@
 #include "image/elf_writer.h"
 #include "os/comport.h"
 #include "os/notifications.h"
+#include "sim/memory_map.h"
 #include "sim/sim_process.h"
 #include "support/vyjimka.h"
 #include "tools/omf_writer.h"
@@ -30,15 +31,6 @@ namespace {
 
 using sim::testing::SimProcess;
 using Blocks = std::map<std::uint32_t, std::string>;  // image data by address
-
-// One request of the PC as the simulator's trace records it.
-struct Request {
-    std::string op;
-    int channel;
-    int level;
-    std::uint32_t address;
-    std::uint32_t length;
-};
 
 std::string fileText(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
@@ -59,8 +51,8 @@ std::string field(const std::string& text, const std::string& key, std::size_t f
 }
 
 // An image with these blocks in the format of the platform's family.
-std::string imageFile(PlId plId, const Blocks& blocks) {
-    if (familyOf(plId) == kFamilyXc167) {
+std::string imageFile(std::uint32_t plID, const Blocks& blocks) {
+    if (familyOf(plID) == kFamilyXc167) {
         std::string file = omfOther(0x02, "IMAGE");
         for (const auto& [address, data] : blocks) file += omfPedata(address, data);
         return file;
@@ -73,12 +65,13 @@ std::string imageFile(PlId plId, const Blocks& blocks) {
 
 // A few hundred bytes at the start of every Flash and Aux range of the platform, one block
 // longer than a chunk.
-Blocks blocksForEveryRange(const PlatformEntry& platform) {
+Blocks blocksForEveryRange(const sim::Board& board) {
     Blocks blocks;
     std::uint8_t seed = 1;
-    for (const MemRange& range : platform.ranges) {
-        if (range.kind == RangeKind::Ram) continue;
-        blocks[range.start + 0x10] = pattern(seed == 1 ? 1200 : 100 + seed, seed);
+    for (const sim::MapRange& range : board.map) {
+        if (range.kind == sim::RangeKind::Ram) continue;
+        blocks[static_cast<std::uint32_t>(range.span.start) + 0x10] =
+            pattern(seed == 1 ? 1200 : 100 + seed, seed);
         ++seed;
     }
     return blocks;
@@ -196,22 +189,6 @@ protected:
         return blocks;
     }
 
-    std::vector<Request> requests() {
-        std::vector<Request> out;
-        std::ifstream in(tracePath());
-        for (std::string line; std::getline(in, line);) {
-            if (line.find("\"dir\":\"pc\"") == std::string::npos) continue;
-            Request r{field(line, "op"), std::stoi("0" + field(line, "ch")),
-                      std::stoi("0" + field(line, "level")), 0, 0};
-            if (!field(line, "addr").empty())
-                r.address =
-                    static_cast<std::uint32_t>(std::stoul(field(line, "addr"), nullptr, 16));
-            r.length = static_cast<std::uint32_t>(std::stoul("0" + field(line, "len")));
-            out.push_back(r);
-        }
-        return out;
-    }
-
     std::filesystem::path dumpDir() const { return dir.path() / "dump"; }
     std::filesystem::path tracePath() const { return dir.path() / "trace.jsonl"; }
 
@@ -227,37 +204,24 @@ protected:
     std::unique_ptr<ProgrammingEngine> engine;
 };
 
+// The boards' own maps, not the program's catalogue: a wrong range in the program shows as a
+// burn that fails or a dump that differs.
 TEST_F(EngineSimTest, EveryPlatformConnectsAndBurnsAndItsFlashEqualsTheImage) {
-    for (const PlatformEntry& platform : platforms.entries()) {
-        SCOPED_TRACE(platform.name);
-        startSim({"--plid", std::to_string(platform.plId)});
+    for (const sim::Board& board : sim::boards()) {
+        SCOPED_TRACE(board.name);
+        startSim({"--plid", std::to_string(board.plID)});
         connect();
-        EXPECT_EQ(engine->deviceName(), platform.name);
-        const Blocks image = blocksForEveryRange(platform);
-        burn(imageFile(platform.plId, image));
+        EXPECT_EQ(engine->deviceName(), board.name);
+        const Blocks image = blocksForEveryRange(board);
+        burn(imageFile(board.plID, image));
         closeLine();
         EXPECT_EQ(burned("ch1"), image);
     }
 }
 
-TEST_F(EngineSimTest, ADoubleUnitIsConnectedAndBurnedAThenB) {
+TEST_F(EngineSimTest, ADoubleUnitIsBurnedAThenBEachWithItsImage) {
     startSim({"--plid", "0x30000001"});
     connect(true);
-    std::vector<std::pair<std::string, int>> order;
-    for (const Request& r : requests())
-        if (r.op == "CHANNEL" || r.op == "CONNECT" || r.op == "EXEC")
-            order.emplace_back(r.op, r.channel);
-    EXPECT_EQ(order, (std::vector<std::pair<std::string, int>>{{"CHANNEL", 0},
-                                                               {"CONNECT", 0},
-                                                               {"CHANNEL", 1},
-                                                               {"CONNECT", 1},
-                                                               {"CHANNEL", 0},
-                                                               {"EXEC", 0},
-                                                               {"CONNECT", 0},
-                                                               {"CHANNEL", 1},
-                                                               {"EXEC", 1},
-                                                               {"CONNECT", 1}}));
-
     const Blocks a{{0x00004000, pattern(1500, 3)}, {0x80550000, "aux of A"}};
     const Blocks b{{0x00010000, pattern(700, 9)}};
     ImageSource imageA(imageFile(0x30000001, a)), imageB(imageFile(0x30000001, b));
@@ -267,140 +231,6 @@ TEST_F(EngineSimTest, ADoubleUnitIsConnectedAndBurnedAThenB) {
     closeLine();
     EXPECT_EQ(burned("ch0"), a);
     EXPECT_EQ(burned("ch1"), b);
-}
-
-TEST_F(EngineSimTest, AFailedBurnOfANeverTouchesB) {
-    startSim({"--plid", "0x20000001", "--fault", "status,on=write,level=2,ch=0,value=3"});
-    connect(true);
-    ImageSource image(imageFile(0x20000001, {{0xFF000000, pattern(64)}}));
-    engine->burnDouble(image.source(), image.source());
-    run();
-    EXPECT_EQ(engine->state(), EngineState::Failed);
-    EXPECT_EQ(engine->errorText(), "Error while writing 64 bytes to 0xFF000000");
-    engine->acknowledge();
-    EXPECT_EQ(engine->state(), EngineState::Connected);
-    closeLine();
-    for (const Request& r : requests())
-        EXPECT_FALSE(r.channel == 1 && r.level == 2 && r.op != "CONNECT") << r.op;
-    EXPECT_TRUE(burned("ch1").empty());
-}
-
-TEST_F(EngineSimTest, TargetsThatDoNotMatchAreRefusedWithTheirReasons) {
-    struct Case {
-        std::vector<std::string> args;
-        bool doubleProcessor;
-        const char* error;
-    } cases[] = {
-        {{"--plid-a", "0x10000001", "--plid-b", "0x10000002"},
-         true,
-         "Different platforms (0x10000002 != 0x10000001)"},
-        {{"--plid", "0x10000003"}, false, "Unsupported platform (0x10000003)"},
-        {{"--plid", "0x10000100", "--l2-plid", "0x20000001"},
-         false,
-         "L2 plID (0x20000001) doesn't match L1 plID (0x10000100)"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.error);
-        startSim(c.args);
-        engine->startConnect(c.doubleProcessor);
-        run();
-        EXPECT_EQ(engine->state(), EngineState::Failed);
-        EXPECT_EQ(engine->errorText(), c.error);
-        engine->acknowledge();
-        EXPECT_EQ(engine->state(), EngineState::Idle);
-        closeLine();
-        if (c.doubleProcessor) {
-            for (const Request& r : requests()) EXPECT_NE(r.op, "UPLOADINIT") << "no daemon goes";
-        }
-    }
-}
-
-TEST_F(EngineSimTest, ADaemonOfAnotherVariantNamesTheDeviceWhileTheMapStays) {
-    startSim({"--plid", "0x20000003", "--l2-plid", "0x20000002"});
-    connect();
-    EXPECT_EQ(engine->deviceName(), "MPC8270 @ CM61/CM62 (32MB FLASH)");
-    const std::size_t before = requests().size();
-    ImageSource outside(imageFile(0x20000003, {{0xFF000000, "x"}}));
-    engine->burn(outside.source());
-    EXPECT_EQ(engine->state(), EngineState::Failed);
-    EXPECT_EQ(engine->errorText(),
-              "Block 0xFF000000-0xFF000000 doesn't fit into device's memory map");
-    engine->acknowledge();
-    ImageSource ram(imageFile(0x20000003, {{0xFF800000, "f"}, {0x00100000, "r"}}));
-    engine->burn(ram.source());
-    EXPECT_EQ(engine->errorText(), "Unexpected use of memory range 0x00000000 - 0x07FFFFFF");
-    engine->acknowledge();
-    EXPECT_EQ(requests().size(), before) << "refused before any command";
-
-    const Blocks image{{0xFF800000, pattern(600)}};
-    burn(imageFile(0x20000003, image));
-    closeLine();
-    EXPECT_EQ(burned("ch1"), image);
-}
-
-TEST_F(EngineSimTest, A64KiBBlockGoesAsOneEraseOneUploadInitAnd133Writes) {
-    startSim({"--plid", "0x10000001"});
-    connect();
-    const std::string data = pattern(0x10000, 5);
-    const std::size_t before = requests().size();
-    burn(omfPedata(0x10000, data.substr(0, 0x8000)) + omfPedata(0x18000, data.substr(0x8000)));
-    closeLine();
-    const std::vector<Request> all = requests();
-    std::vector<Request> burnRequests(all.begin() + static_cast<std::ptrdiff_t>(before), all.end());
-    ASSERT_EQ(burnRequests.size(), 135u);
-    EXPECT_EQ(burnRequests[0].op, "ERASE");
-    EXPECT_EQ(burnRequests[0].address, 0x10000u);
-    EXPECT_EQ(burnRequests[0].length, 0x10000u);
-    EXPECT_EQ(burnRequests[1].op, "UPLOADINIT");
-    for (std::size_t i = 2; i < burnRequests.size(); ++i) {
-        EXPECT_EQ(burnRequests[i].op, "WRITE");
-        EXPECT_EQ(burnRequests[i].length, i < 134 ? 496u : 64u);
-    }
-    EXPECT_EQ(burned("ch1"), (Blocks{{0x10000, data}}));
-}
-
-TEST_F(EngineSimTest, AbortKeepsABurnConnectedAndDropsAConnect) {
-    startSim({"--plid", "0x10000200"});
-    connect();
-    const Blocks image{{0x00A00000, pattern(20000, 7)}};
-    ImageSource file(imageFile(0x10000200, image));
-    engine->burn(file.source());
-    // Until some of the block has been written.
-    while (engine->state() == EngineState::Busy &&
-           (engine->currentStep() != EngineStep::Burn || engine->progress() == 255 ||
-            engine->progress() < 10)) {
-        std::optional<Notification> n = queue.waitFor(std::chrono::seconds(10));
-        ASSERT_TRUE(n);
-        if (n->message == WM_COM_RXDATA)
-            protocol->onSerialEvent(CommandProtocol::kBytesArrived,
-                                    static_cast<std::uint32_t>(n->wParam));
-        engine->step();
-    }
-    ASSERT_EQ(engine->currentStep(), EngineStep::Burn);
-    engine->abort();
-    EXPECT_EQ(engine->errorText(), "User abort");
-    engine->acknowledge();
-    EXPECT_EQ(engine->state(), EngineState::Connected);
-    burn(imageFile(0x10000200, image));
-    engine->disconnect();
-
-    engine->startConnect(false);
-    while (engine->currentStep() != EngineStep::UploadDaemon) {
-        std::optional<Notification> n = queue.waitFor(std::chrono::seconds(10));
-        ASSERT_TRUE(n);
-        if (n->message == WM_COM_RXDATA)
-            protocol->onSerialEvent(CommandProtocol::kBytesArrived,
-                                    static_cast<std::uint32_t>(n->wParam));
-        engine->step();
-    }
-    engine->abort();
-    EXPECT_EQ(engine->state(), EngineState::Failed);
-    EXPECT_EQ(engine->deviceName(), "NO DEVICE");
-    engine->acknowledge();
-    EXPECT_EQ(engine->state(), EngineState::Idle);
-    connect();
-    closeLine();
-    EXPECT_EQ(burned("ch1"), image);
 }
 
 }  // namespace
