@@ -39,6 +39,10 @@ MemoryMap krmc() {
 
 }  // namespace
 
+const char* rangeKindName(RangeKind kind) {
+    return kind == RangeKind::Ram ? "Ram" : kind == RangeKind::Flash ? "Flash" : "Aux";
+}
+
 const std::vector<Board>& boards() {
     static const std::vector<Board> all{
         {0x10000001, "XC167 @ QB5 + dualBridge (AMD)", qb5()},

@@ -11,6 +11,9 @@ namespace zq::sim {
 // What a range of a module's memory is, as the boot loader and the daemon treat it.
 enum class RangeKind { Ram, Flash, Aux };
 
+// "Ram", "Flash", "Aux", as the dump's index names them.
+const char* rangeKindName(RangeKind kind);
+
 // One range of a module's memory map, as the simulated hardware sees it.
 struct MapRange {
     RangeKind kind = RangeKind::Ram;
