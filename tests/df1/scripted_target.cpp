@@ -36,8 +36,24 @@ void ScriptedTarget::setPlID(int channel, std::uint32_t l1, std::optional<std::u
     setup.plID = l1;
     setup.l2plID = l2.value_or(l1);
     setup.eraseSteps = 2;
-    modules_[channel] = std::make_unique<sim::TargetModule>(*this, setup);
+    sim::ModuleHost& host = *this;
+    modules_[channel] = std::make_unique<sim::TargetModule>(host, setup);
     modules_[channel]->powerOn();
+}
+
+void ScriptedTarget::startDaemon(int channel) {
+    std::lock_guard<std::mutex> guard(lock_);
+    sim::TargetModule& module = *modules_[channel];
+    std::uint32_t ram = 0;
+    for (const sim::MapRange& range : module.map())
+        if (range.kind == sim::RangeKind::Ram) ram = static_cast<std::uint32_t>(range.span.start);
+    Bytes at;
+    putU32(at, ram);
+    withhold_ = true;
+    module.handle(withCrc(Bytes{sim::op::kUploadInit, 0} + at + Bytes{1, 0, 0, 0}), {});
+    module.handle(withCrc(Bytes{sim::op::kWrite, 0} + at + Bytes{1, 0, 0}), {});
+    module.handle(withCrc(Bytes{sim::op::kExec, 0} + at), {});
+    withhold_ = false;
 }
 
 void ScriptedTarget::setFault(std::uint8_t opcode, int n, Fault fault, int channel) {

@@ -45,6 +45,9 @@ public:
     void setFault(std::uint8_t opcode, int n, Fault fault, int channel = -1);
     void clearFaults();
 
+    // Starts a module's daemon without the PC, for tests of what runs on it.
+    void startDaemon(int channel);
+
     void onFrame(const PcFrame& frame);
     // The next piece of the answer to the last request, if one is due; an erase's progress
     // replies come as pieces of their own.

@@ -57,6 +57,11 @@ private:
 
 class BurnOpTest : public EngineTest {
 protected:
+    void SetUp() override {
+        EngineTest::SetUp();
+        target.startDaemon(1);
+    }
+
     // A burn (or upload) of an OMF-166 image on a QB5 carrier board (0x10000001).
     MemOpState burnOmf(const std::string& file, bool flashRanges = true) {
         EXPECT_TRUE(omf.load(file)) << omf.errorText();
@@ -110,7 +115,7 @@ TEST_F(BurnOpTest, A64KiBFlashBlockIsErasedPreparedAndWrittenIn496ByteChunks) {
 
     // The bar follows the erase's percent, is gone while UPLOADINIT runs, then counts bytes.
     ASSERT_GE(shown.size(), 5u);
-    EXPECT_EQ(shown[0], (Shown{"Erasing memory range 0x00010000 - 0x0001FFFF", 40}));
+    EXPECT_EQ(shown[0], (Shown{"Erasing memory range 0x00010000 - 0x0001FFFF", 50}));
     EXPECT_EQ(shown[1], (Shown{"Preparing for writing memory range 0x00010000 - 0x0001FFFF", 255}));
     EXPECT_EQ(shown[2], (Shown{"Writing memory range 0x00010000 - 0x0001FFFF (65536 B)", 0}));
     EXPECT_EQ(shown[3], (Shown{"Writing memory range 0x00010000 - 0x0001FFFF (65040 B)", 0}));

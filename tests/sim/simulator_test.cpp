@@ -44,27 +44,6 @@ std::string asText(const Bytes& bytes) {
     return {bytes.begin(), bytes.end()};
 }
 
-// The bytes of a dump file at an offset, compared without printing megabytes on a mismatch.
-::testing::AssertionResult holds(const std::filesystem::path& file, std::size_t offset,
-                                 const Bytes& expected) {
-    std::string text = fileOf(file);
-    if (text.size() < offset + expected.size())
-        return ::testing::AssertionFailure()
-               << file.filename() << " has " << text.size() << " bytes, expected at least "
-               << offset + expected.size();
-    for (std::size_t i = 0; i < expected.size(); ++i)
-        if (static_cast<std::uint8_t>(text[offset + i]) != expected[i])
-            return ::testing::AssertionFailure()
-                   << file.filename() << " differs at offset " << offset + i;
-    return ::testing::AssertionSuccess();
-}
-
-std::string dumpName(Address address) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%08llX.bin", static_cast<unsigned long long>(address));
-    return name;
-}
-
 // Checks status 1 and the message CRC of a reply with this opcode.
 void expectOk(const Bytes& reply, std::uint8_t opcode, const char* what) {
     ASSERT_GE(reply.size(), 4u) << what;
