@@ -70,6 +70,8 @@ protected:
     // A burn of an ELF image on the 8 MB MPC8270 board (0x20000003).
     MemOpState burnElf(const ElfWriter& w, bool flashRanges = true) {
         EXPECT_TRUE(elf.load(w.build())) << elf.errorText();
+        target.setPlID(1, 0x20000003);
+        target.startDaemon(1);
         return burnWith(elf.reader(), *platforms.find(0x20000003), flashRanges);
     }
     MemOpState burnWith(ImageReader& reader, const PlatformEntry& platform, bool flashRanges) {
