@@ -92,10 +92,13 @@ void ScriptedTarget::onFrame(const PcFrame& frame) {
     while (!scheduled_.empty()) scheduled_.extract(scheduled_.begin()).mapped()();
     withhold_ = false;
     pieces_.clear();
+    // A time-out that beat the pump sends the same frame again; it is no new request.
+    const bool repeat = !commands_.empty() && frame == last_;
+    last_ = frame;
     if (frame.address == 0) {
         channel_ = frame.data.at(0) == 'a' ? 0 : 1;
         afterSwitch_[channel_] = true;
-        commands_.push_back({channel_, 0, 0, 0, 0, 0});
+        commands_.push_back({channel_, 0, 0, 0, 0, 0, repeat});
         if (faultFor(0, channel_) == Fault::None)
             pieces_.push_back(replyFrame(textBytes("START\r\nG"), sim::kPacketTypeAdapter));
         return;
@@ -112,7 +115,7 @@ void ScriptedTarget::onFrame(const PcFrame& frame) {
     const std::uint32_t address = m.size() >= 6 ? u32At(m, 2) : 0;
     std::uint32_t length = m.size() >= 10 ? u32At(m, 6) : 0;
     if (m[0] == sim::op::kWrite) length = static_cast<std::uint32_t>(m[6] | m[7] << 8);
-    commands_.push_back({channel_, m[0], address, length, 0, module.level()});
+    commands_.push_back({channel_, m[0], address, length, 0, module.level(), repeat});
 
     const Fault fault = faultFor(m[0], channel_);
     if (fault == Fault::NoAnswerAtAll) return;
@@ -159,7 +162,7 @@ std::size_t ScriptedTarget::count(std::uint8_t opcode, int channel) const {
 std::size_t ScriptedTarget::countUnlocked(std::uint8_t opcode, int channel) const {
     std::size_t n = 0;
     for (const SeenCommand& c : commands_)
-        if (c.opcode == opcode && (channel < 0 || c.channel == channel)) ++n;
+        if (c.opcode == opcode && !c.repeat && (channel < 0 || c.channel == channel)) ++n;
     return n;
 }
 

@@ -24,6 +24,7 @@ struct SeenCommand {
     std::uint32_t length;
     std::uint32_t armedMs;  // the protocol's time-out for it
     int level;              // 1 the boot loader, 2 the daemon
+    bool repeat = false;    // the frame before it again: a retransmission
 };
 
 // The adapter and kvsb-sim's target modules on channels 0 and 1, in memory, with what a test
@@ -55,7 +56,8 @@ public:
     // The protocol's time-out for the last request, noted by the pump.
     void noteArmed(std::uint32_t ms);
     std::vector<SeenCommand> commands() const;
-    // How many requests of a kind were seen (opcode 0: channel switches).
+    // How many requests of a kind were seen, retransmissions not counted (opcode 0: channel
+    // switches).
     std::size_t count(std::uint8_t opcode, int channel = -1) const;
     // The bytes of `length` from `address` as written (0xEE where nothing was).
     std::string bytesAt(int channel, std::uint32_t address, std::uint32_t length) const;
@@ -79,6 +81,7 @@ private:
     std::optional<std::uint32_t> l2_[2];
     bool afterSwitch_[2] = {false, false};
     int channel_ = 1;
+    PcFrame last_;
     bool withhold_ = false;
     std::vector<FaultRule> faults_;
     std::vector<SeenCommand> commands_;
