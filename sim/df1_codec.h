@@ -29,6 +29,8 @@ inline constexpr std::uint8_t kPacketTypeAdapter = 7;
 struct PcFrame {
     std::uint8_t address = 0;
     Bytes data;
+
+    bool operator==(const PcFrame&) const = default;
 };
 
 // What the decoder found in the byte stream from the PC.

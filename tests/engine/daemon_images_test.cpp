@@ -8,6 +8,7 @@
 #include "image/elf_image_reader.h"
 #include "image/omf_image_reader.h"
 #include "image/reader_harness.h"
+#include "sim/memory_map.h"
 
 namespace zq::testing {
 namespace {
@@ -24,14 +25,15 @@ std::string bytesOf(const EmbeddedFile& file) {
 TEST_F(DaemonImagesTest, EachDaemonLoadsNamesItsEntryAndFitsTheRamOfEveryPlatformUsingIt) {
     const PlatformList platforms;
     std::size_t platformsServed[kDaemonImageCount] = {};
-    for (const PlatformEntry& platform : platforms.entries()) {
-        const std::size_t index = daemonIndexFor(platform.plID);
-        ASSERT_LT(index, kDaemonImageCount) << std::hex << platform.plID;
+    for (const sim::Board& board : sim::boards()) {
+        const PlatformEntry& platform = *platforms.find(board.plID);
+        const std::size_t index = daemonIndexFor(board.plID);
+        ASSERT_LT(index, kDaemonImageCount) << std::hex << board.plID;
         ++platformsServed[index];
         const DaemonImage& daemon = daemonImages()[index];
         SCOPED_TRACE(std::string(daemon.file.name) + " on " + platform.name);
 
-        ReaderHarness harness(createImageReader(platform.plID));
+        ReaderHarness harness(createImageReader(board.plID));
         ASSERT_TRUE(harness.load(bytesOf(daemon.file), true)) << harness.errorText();
         ImageReader& reader = harness.reader();
         EXPECT_TRUE(reader.hasEntry());

@@ -14,7 +14,7 @@
 #include "df1/scripted_line.h"
 #include "engine/programming_engine.h"
 #include "os/notifications.h"
-#include "scripted_target.h"
+#include "df1/scripted_target.h"
 #include "support/mem_source.h"
 
 namespace zq {

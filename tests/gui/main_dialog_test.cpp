@@ -17,7 +17,7 @@
 #include "common/catalogue_writer.h"
 #include "df1/command_protocol.h"
 #include "engine/programming_engine.h"
-#include "engine/scripted_target.h"
+#include "df1/scripted_target.h"
 #include "gui/settings_fixture.h"
 #include "gui/sw_catalogue.h"
 #include "os/comport.h"

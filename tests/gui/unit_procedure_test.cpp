@@ -23,8 +23,6 @@ using testing::explicitFailure;
 using testing::require;
 using testing::takeFailures;
 
-const std::string kPowerOn = "Zapněte napájení";
-
 struct Message {
     unsigned id;
     std::string text;
@@ -96,53 +94,8 @@ TEST_F(UnitProcedureTest, CreatesTheProcedureOfEachKindInItsFirstState) {
         EXPECT_EQ(procedure->prompt(), c.prompt);
         EXPECT_FALSE(procedure->inProgress());
     }
-    EXPECT_NE(dynamic_cast<SingleUnitProcedure*>(createUnitProcedure(0).get()), nullptr);
-    EXPECT_NE(dynamic_cast<SingleUnitProcedure*>(createUnitProcedure(4).get()), nullptr);
-    EXPECT_NE(dynamic_cast<LeftRightUnitProcedure*>(createUnitProcedure(1).get()), nullptr);
-    EXPECT_NE(dynamic_cast<DualUnitProcedure*>(createUnitProcedure(2).get()), nullptr);
-    EXPECT_NE(dynamic_cast<DualUnitProcedure*>(createUnitProcedure(3).get()), nullptr);
-
     EXPECT_EQ(createUnitProcedure(5), nullptr);
     EXPECT_EQ(takeFailures(), (std::vector{explicitFailure("unit kind")}));
-}
-
-TEST_F(UnitProcedureTest, SingleUnitConnectsBurnsAndReturnsToTheStart) {
-    for (UnitKind kind : {UnitKind::Krab101, UnitKind::Krij11x}) {
-        auto procedure = opened(kind);
-        const std::string first = procedure->prompt();
-
-        procedure->confirm();
-        EXPECT_EQ(procedure->state(), 1u);
-        EXPECT_EQ(procedure->prompt(), kPowerOn);
-        EXPECT_TRUE(procedure->inProgress());
-        EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::ConnectSingle);
-
-        procedure->stepDone();
-        EXPECT_EQ(procedure->prompt(), "");
-        ProcedureRequest burn = procedure->nextRequest();
-        EXPECT_EQ(burn.kind, ProcedureRequest::BurnSingle);
-        EXPECT_EQ(contents(burn.fileA), kind == UnitKind::Krab101 ? "a_qel.bin" : "a_kaj.bin");
-        EXPECT_EQ(burn.fileB, nullptr);
-
-        procedure->stepDone();
-        EXPECT_FALSE(procedure->inProgress());
-        EXPECT_EQ(procedure->prompt(), first);
-    }
-}
-
-TEST_F(UnitProcedureTest, DualUnitConnectsBothProcessorsAndBurnsAThenB) {
-    auto procedure = opened(UnitKind::Kref10x);
-    procedure->confirm();
-    EXPECT_EQ(procedure->prompt(), kPowerOn);
-    EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::ConnectDouble);
-    procedure->stepDone();
-    ProcedureRequest burn = procedure->nextRequest();
-    EXPECT_EQ(burn.kind, ProcedureRequest::BurnDouble);
-    EXPECT_EQ(contents(burn.fileA), "a_vog_a.bin");
-    EXPECT_EQ(contents(burn.fileB), "a_vog_b.bin");
-    procedure->stepDone();
-    EXPECT_EQ(procedure->state(), 0u);
-    EXPECT_EQ(procedure->prompt(), formatString(kStrConnectPrompt, "KREF10x"));
 }
 
 TEST_F(UnitProcedureTest, ConfirmRestartsAOneConnectorProcedureFromAnyState) {
@@ -155,37 +108,6 @@ TEST_F(UnitProcedureTest, ConfirmRestartsAOneConnectorProcedureFromAnyState) {
     procedure->reset();
     EXPECT_EQ(procedure->state(), 0u);
     EXPECT_EQ(procedure->prompt(), formatString(kStrConnectPrompt, "KRGH101"));
-}
-
-TEST_F(UnitProcedureTest, LeftRightUnitPausesBetweenTheModules) {
-    auto procedure = opened(UnitKind::Krcd101);
-    procedure->confirm();
-    EXPECT_EQ(procedure->prompt(), kPowerOn);
-    EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::ConnectSingle);
-    procedure->stepDone();
-    EXPECT_EQ(procedure->prompt(), "");
-    ProcedureRequest left = procedure->nextRequest();
-    EXPECT_EQ(left.kind, ProcedureRequest::BurnSingle);
-    EXPECT_EQ(contents(left.fileA), "a_mub_a.bin");
-
-    procedure->stepDone();
-    EXPECT_EQ(procedure->state(), 3u);
-    EXPECT_TRUE(procedure->inProgress());
-    EXPECT_EQ(procedure->prompt(),
-              "Vysuňte pravý modul KRCD101, připojte KVSB k jeho KRV konektoru a klikněte na "
-              "tlačítko 'Naprogramovat'");
-    EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::None);
-
-    procedure->confirm();
-    EXPECT_EQ(procedure->prompt(), "Zasuňte pravý modul KRCD101");
-    EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::ConnectSingle);
-    procedure->stepDone();
-    ProcedureRequest right = procedure->nextRequest();
-    EXPECT_EQ(right.kind, ProcedureRequest::BurnSingle);
-    EXPECT_EQ(contents(right.fileA), "a_mub_b.bin");
-    procedure->stepDone();
-    EXPECT_FALSE(procedure->inProgress());
-    EXPECT_EQ(procedure->prompt(), formatString(kStrConnectLeftPrompt, "KRCD101"));
 }
 
 TEST_F(UnitProcedureTest, CallsThatDoNotFitTheStateAreExplicitFailures) {
@@ -236,18 +158,7 @@ TEST_F(UnitProcedureTest, OpensTheFilesOfItsSidesAndNamesEachOneThatFails) {
     EXPECT_NE(single->image(0), nullptr);
     EXPECT_EQ(single->image(1), nullptr);
 
-    std::filesystem::remove(dir.path() / "a_fut_a.bin");
-    std::filesystem::remove(dir.path() / "a_fut_b.bin");
-    auto dual = createUnitProcedure(3);
-    EXPECT_FALSE(dual->openImages(catalogue, 0, record()));
-    EXPECT_EQ(messages, (std::vector<Message>{
-                            {kStrCannotOpenFile, "Nepodařilo se otevřít soubor a_fut_a.bin"},
-                            {kStrCannotOpenFile, "Nepodařilo se otevřít soubor a_fut_b.bin"},
-                        }));
-    EXPECT_FALSE(dual->inProgress());
-
     // One side missing: the other is still opened, and the message names only the missing one.
-    messages.clear();
     std::filesystem::remove(dir.path() / "a_mub_b.bin");
     auto leftRight = createUnitProcedure(1);
     EXPECT_FALSE(leftRight->openImages(catalogue, 0, record()));

@@ -50,47 +50,6 @@ TEST(Df1CodecTest, GoldenFramesBothWays) {
     EXPECT_EQ(hex(nakBytes()), "10 15");
 }
 
-TEST(Df1CodecTest, DecodesWhateverPiecesTheBytesComeIn) {
-    Bytes stream = {0x41, 0x42};  // noise before the first frame
-    Bytes a = testing::pcFrame(1, {0x10, 0x10, 0x03, 0x02});
-    Bytes b = testing::channelFrame(0);
-    stream.insert(stream.end(), a.begin(), a.end());
-    stream.insert(stream.end(), b.begin(), b.end());
-    for (std::size_t piece : {1u, 2u, 3u, 7u, 64u}) {
-        SCOPED_TRACE(piece);
-        auto frames = decodeAll(stream, piece);
-        ASSERT_EQ(frames.size(), 2u);
-        EXPECT_TRUE(frames[0].good);
-        EXPECT_EQ(hex(frames[0].frame.data), "10 10 03 02");
-        EXPECT_TRUE(frames[1].good);
-        EXPECT_EQ(frames[1].frame.address, 0);
-        EXPECT_EQ(hex(frames[1].frame.data), "61");
-    }
-}
-
-TEST(Df1CodecTest, AddressAndCrcBytesAreNeverUndoubled) {
-    // An address of 0x10 goes out single; so do CRC bytes that happen to be 0x10.
-    Bytes frame = testing::pcFrame(0x10, {0x55});
-    EXPECT_EQ(frame[2], 0x10);
-    EXPECT_NE(frame[3], 0x10);
-    auto frames = decodeAll(frame);
-    ASSERT_EQ(frames.size(), 1u);
-    EXPECT_TRUE(frames[0].good);
-    EXPECT_EQ(frames[0].frame.address, 0x10);
-
-    bool found = false;
-    for (int v = 0; v < 65536 && !found; ++v) {
-        Bytes data{static_cast<std::uint8_t>(v), static_cast<std::uint8_t>(v >> 8)};
-        Bytes f = testing::pcFrame(1, data);
-        if (f[f.size() - 1] != 0x10 && f[f.size() - 2] != 0x10) continue;
-        found = true;
-        auto decoded = decodeAll(f);
-        ASSERT_EQ(decoded.size(), 1u) << hex(f);
-        EXPECT_TRUE(decoded[0].good) << hex(f);
-    }
-    EXPECT_TRUE(found);
-}
-
 TEST(Df1CodecTest, BadFramesAreReportedAndTheNextOneIsFound) {
     Bytes good = testing::pcFrame(1, {0x01, 0x00, 0xD1, 0xC1});
     struct Case {
@@ -124,20 +83,6 @@ TEST(Df1CodecTest, BadFramesAreReportedAndTheNextOneIsFound) {
     ASSERT_EQ(frames.size(), 1u);
     EXPECT_TRUE(frames[0].good) << "506 data bytes, all DLE, is the largest good frame";
     EXPECT_EQ(frames[0].frame.data, largest);
-}
-
-TEST(Df1CodecTest, ScriptReaderChecksWhatTheAdapterBuilds) {
-    Bytes reply{0xFB, 0x01, 0x00, 0x10, 0x00, 0x10, 0x10, 0x00};
-    appendMessageCrc(reply);
-    Bytes frame = buildAdapterFrame(buildPacket(kPacketTypeReply, 0x10, 0x10, reply));
-    testing::AdapterReader reader;
-    std::vector<testing::Incoming> in;
-    reader.feed(frame, in);
-    ASSERT_EQ(in.size(), 1u);
-    EXPECT_EQ(in[0].kind, testing::Incoming::Frame);
-    EXPECT_EQ(in[0].type, 4);
-    EXPECT_EQ(in[0].message, reply);
-    EXPECT_TRUE(in[0].messageCrcGood);
 }
 
 }  // namespace

@@ -44,27 +44,6 @@ std::string asText(const Bytes& bytes) {
     return {bytes.begin(), bytes.end()};
 }
 
-// The bytes of a dump file at an offset, compared without printing megabytes on a mismatch.
-::testing::AssertionResult holds(const std::filesystem::path& file, std::size_t offset,
-                                 const Bytes& expected) {
-    std::string text = fileOf(file);
-    if (text.size() < offset + expected.size())
-        return ::testing::AssertionFailure()
-               << file.filename() << " has " << text.size() << " bytes, expected at least "
-               << offset + expected.size();
-    for (std::size_t i = 0; i < expected.size(); ++i)
-        if (static_cast<std::uint8_t>(text[offset + i]) != expected[i])
-            return ::testing::AssertionFailure()
-                   << file.filename() << " differs at offset " << offset + i;
-    return ::testing::AssertionSuccess();
-}
-
-std::string dumpName(Address address) {
-    char name[16];
-    std::snprintf(name, sizeof name, "%08llX.bin", static_cast<unsigned long long>(address));
-    return name;
-}
-
 // Checks status 1 and the message CRC of a reply with this opcode.
 void expectOk(const Bytes& reply, std::uint8_t opcode, const char* what) {
     ASSERT_GE(reply.size(), 4u) << what;
@@ -135,111 +114,6 @@ TEST(SimulatorTest, ChannelSwitchIsAnsweredWithoutAck) {
     h4.runFor(millis(10));
     EXPECT_TRUE(h4.take().empty()) << "no channel 2";
     EXPECT_EQ(h4.traceWith({"\"op\":\"CHANNEL\"", "not a channel request"}).size(), 1u);
-}
-
-class EveryPlatformTest : public ::testing::TestWithParam<std::uint32_t> {};
-
-TEST_P(EveryPlatformTest, ConnectsAndBurnsEveryRangeOfTheMap) {
-    const std::uint32_t plID = GetParam();
-    SimConfig config = quickConfig(plID);
-    config.l2plid = plID;
-    SimHarness h(config);
-    const MemoryMap map = memoryMapFor(plID);
-    ASSERT_FALSE(map.empty());
-
-    // The boot loader answers only once the operator has switched the power on.
-    EXPECT_EQ(h.switchChannel(1), kStart);
-    h.send(testing::pcFrame(1, testing::connectRequest()));
-    h.runFor(millis(49));
-    auto early = h.take();
-    ASSERT_EQ(early.size(), 1u);
-    EXPECT_EQ(early[0].kind, Incoming::Ack);
-    ASSERT_TRUE(h.runUntil(testing::hasFrame, millis(10)));
-    Bytes l1 = h.take().at(0).message;
-    EXPECT_EQ(getLe(l1, 2, 4), plID);
-
-    const Bytes daemon = pattern(600, 0x31);
-    const MapRange& ram = firstOf(map, RangeKind::Ram);
-    auto entry = static_cast<std::uint32_t>(ram.span.start);
-    load(h, entry, daemon);
-    expectOk(h.command(testing::execRequest(entry)), 0xFA, "EXEC");
-    Bytes l2 = h.command(testing::connectRequest());
-    expectOk(l2, 0xFE, "L2 CONNECT");
-    EXPECT_EQ(l2[6], 2);
-
-    std::map<Address, std::pair<Address, Bytes>> burned;  // address -> (dump file start, data)
-    std::uint8_t seed = 1;
-    for (const MapRange& range : map) {
-        if (range.kind == RangeKind::Ram) continue;
-        // A block at the start of the range and, for the range at the top of the address
-        // space, one that ends at 0xFFFFFFFF.
-        std::vector<Address> starts{range.span.start};
-        if (range.span.end() == 0x100000000ull) starts.push_back(range.span.end() - 1000);
-        for (Address start : starts) {
-            SCOPED_TRACE(testing::hex({static_cast<std::uint8_t>(start >> 24)}));
-            Bytes data = pattern(1000, seed++);
-            auto address = static_cast<std::uint32_t>(start);
-            if (range.kind == RangeKind::Flash) {
-                EXPECT_EQ(h.erase(address, 1000), (std::vector<int>{25, 50, 75, 100}));
-            }
-            load(h, address, data);
-            burned[start] = {starts.front(), data};
-        }
-    }
-
-    zq::testing::TempDir dir;
-    std::string error;
-    ASSERT_TRUE(h.sim().writeDump(dir.path(), error)) << error;
-    std::filesystem::path ch1 = dir.path() / "ch1";
-    EXPECT_EQ(fileOf(ch1 / dumpName(entry)), asText(daemon));
-    // Blocks in one range share its file, which runs from the first to the last byte written.
-    for (const auto& [start, file] : burned)
-        EXPECT_TRUE(holds(ch1 / dumpName(file.first), start - file.first, file.second));
-    EXPECT_EQ(fileOf(ch1 / dumpName(burned.rbegin()->second.first)).size(),
-              burned.rbegin()->first + 1000 - burned.rbegin()->second.first);
-    std::string index = fileOf(ch1 / "index.json");
-    EXPECT_NE(index.find("\"level\":2"), std::string::npos) << index;
-    EXPECT_NE(index.find("\"kind\":\"Ram\""), std::string::npos) << index;
-    EXPECT_TRUE(fileOf(dir.path() / "ch0" / "index.json").find("\"blocks\":[]") !=
-                std::string::npos);
-}
-
-INSTANTIATE_TEST_SUITE_P(Catalogue, EveryPlatformTest,
-                         ::testing::Values(0x10000001u, 0x10000002u, 0x10000100u, 0x10000200u,
-                                           0x20000003u, 0x20000001u, 0x20000002u, 0x30000001u),
-                         [](const ::testing::TestParamInfo<std::uint32_t>& param) {
-                             char name[16];
-                             std::snprintf(name, sizeof name, "plid%08X", param.param);
-                             return std::string(name);
-                         });
-
-TEST(SimulatorTest, DoubleUnitKeepsBothProcessorsApart) {
-    SimHarness h(quickConfig(0x20000001));
-    const Bytes daemon = pattern(300, 9);
-    // The program's order: both L1 CONNECTs first, then each processor's daemon.
-    EXPECT_EQ(h.switchChannel(0), kStart);
-    expectOk(h.command(testing::connectRequest()), 0xFE, "A L1");
-    EXPECT_EQ(h.switchChannel(1), kStart);
-    Bytes b1 = h.command(testing::connectRequest(), millis(5));
-    expectOk(b1, 0xFE, "B L1 (powered with A)");
-    for (int channel : {0, 1}) {
-        EXPECT_EQ(h.switchChannel(channel), kStart);
-        load(h, 0, daemon);
-        expectOk(h.command(testing::execRequest(0)), 0xFA, "EXEC");
-        expectOk(h.command(testing::connectRequest()), 0xFE, "L2");
-    }
-    const Bytes dataA = pattern(700, 1), dataB = pattern(700, 2);
-    for (int channel : {0, 1}) {
-        EXPECT_EQ(h.switchChannel(channel), kStart);
-        EXPECT_EQ(h.erase(0xFFF40000, 700).back(), 100);
-        load(h, 0xFFF40000, channel == 0 ? dataA : dataB);
-    }
-    zq::testing::TempDir dir;
-    std::string error;
-    ASSERT_TRUE(h.sim().writeDump(dir.path(), error)) << error;
-    EXPECT_TRUE(holds(dir.path() / "ch0" / "FFF40000.bin", 0, dataA));
-    EXPECT_TRUE(holds(dir.path() / "ch1" / "FFF40000.bin", 0, dataB));
-    EXPECT_EQ(h.traceWith({"POWER-ON"}).size(), 1u) << "A and B share one power switch";
 }
 
 TEST(SimulatorTest, SecondModuleIsReachedAfterTheFirstOnesBurn) {
@@ -332,44 +206,6 @@ TEST(SimulatorTest, TargetsRefuseWhatRealOnesWould) {
     h.runFor(millis(1));
     h.take();
     EXPECT_TRUE(isReject(testing::readRequest(0x00100000, 4)));
-}
-
-TEST(SimulatorTest, ReplyFormsOfTheOtherCommands) {
-    SimHarness h(quickConfig(0x20000003));
-    connect(h, 1, 0x20000003, pattern(16, 1));
-    Bytes read = h.command(testing::readRequest(0x00000004, 8));
-    expectOk(read, 0xF8, "READ");
-    EXPECT_EQ(read.size(), 18u);
-    const Bytes daemon = pattern(16, 1);
-    EXPECT_EQ(Bytes(read.begin() + 8, read.begin() + 16),
-              Bytes(daemon.begin() + 4, daemon.begin() + 12));
-    Bytes tooLong = h.command(testing::readRequest(0x00000000, 494));
-    EXPECT_EQ(tooLong.size(), 10u);
-    EXPECT_EQ(tooLong[1], 0xFF);
-
-    Bytes cmd7 = h.command(testing::message(0x07));
-    expectOk(cmd7, 0xF9, "CMD7");
-    EXPECT_EQ(cmd7.size(), 4u);
-
-    Bytes search = h.command(testing::message(0x09, {0x00}));
-    expectOk(search, 0xF6, "IDSEARCH");
-    ASSERT_EQ(search.size(), 5u + 16u);
-    EXPECT_EQ(search[2], 0x00);
-    Bytes none = h.command(testing::message(0x09, {0x07}));
-    EXPECT_EQ(none.size(), 5u);
-    EXPECT_EQ(none[1], 0xFF);
-
-    Bytes chip(search.begin() + 11, search.begin() + 19);
-    Bytes fields = chip;
-    fields.insert(fields.end(), {0x10, 0x05});
-    Bytes idRead = h.command(testing::message(0x0A, fields));
-    expectOk(idRead, 0xF5, "IDREAD");
-    EXPECT_EQ(idRead.size(), 5u + 14u);
-    EXPECT_EQ(Bytes(idRead.begin() + 2, idRead.begin() + 10), chip);
-    fields[0] ^= 1;
-    Bytes unknown = h.command(testing::message(0x0A, fields));
-    EXPECT_EQ(unknown.size(), 14u);
-    EXPECT_EQ(unknown[1], 0xFF);
 }
 
 TEST(SimulatorTest, PacedLineTakesTheWireTime) {

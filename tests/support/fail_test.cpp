@@ -49,16 +49,6 @@ TEST_F(FailTest, RequireHandsBackTheCondition) {
     EXPECT_EQ(takeFailures(), (std::vector{require("expected state")}));
 }
 
-TEST(FailureKindName, NamesEveryKindAndUnknown) {
-    EXPECT_STREQ(failureKindName(FailureKind::NoFailure), "no_failure");
-    EXPECT_STREQ(failureKindName(FailureKind::Require), "REQUIRE");
-    EXPECT_STREQ(failureKindName(FailureKind::Ensure), "ENSURE");
-    EXPECT_STREQ(failureKindName(FailureKind::Invariant), "INVARIANT");
-    EXPECT_STREQ(failureKindName(FailureKind::Check), "CHECK");
-    EXPECT_STREQ(failureKindName(FailureKind::Explicit), "EXPLICIT");
-    EXPECT_STREQ(failureKindName(static_cast<FailureKind>(9)), "unknown");
-}
-
 TEST(ByteOps, CompareIsUnsignedAndStopsAtFirstDifference) {
     const unsigned char a[] = {1, 0x80, 3};
     const unsigned char b[] = {1, 0x7F, 9};
