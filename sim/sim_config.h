@@ -23,6 +23,7 @@ struct SimConfig {
     unsigned eraseSteps = 10;
     std::uint8_t channelReplyType = 7;
     std::uint32_t baud = 0;  // 0: not paced
+    SimTime spinMargin = 200;  // the last stretch before a deadline is spun, not slept
 
     std::vector<FaultRule> faults;
     std::uint64_t seed = 1;

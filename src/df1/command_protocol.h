@@ -94,9 +94,6 @@ private:
     void request(Transaction& txn, Setup&& setup);
     // Under lock_: if the current exchange has ended, record its result and let it go.
     void settle();
-    // Without lock_: carries out a stop of the timer that was decided under the lock, then a
-    // transmission that had to wait for it.
-    void finishTimerStop();
 
     Df1FrameTx& tx_;
     Df1FrameRx& rx_;
@@ -115,13 +112,8 @@ private:
     TxnState lastState_ = TxnState::Idle;
     MemPtr lastReply_;
 
-    // The timer's hand-over between the two threads, under lock_. armed: a time-out is running
-    // that nobody has stopped or handled. stopPending: the GUI thread stopped it under the lock
-    // and will wait for the timer thread once it has let go of the lock. pendingSend: a
-    // retransmission that waits for that stop.
+    // Under lock_: a time-out is running that nobody has cancelled or handled.
     bool timerArmed_ = false;
-    bool stopPending_ = false;
-    Transaction* pendingSend_ = nullptr;
 };
 
 }  // namespace zq
