@@ -15,6 +15,7 @@ TimerThread::~TimerThread() {
 }
 
 void TimerThread::start(std::uint32_t ms) {
+    bool wake = true;
     {
         std::lock_guard<std::mutex> guard(lock_);
         // One slot, no queue: a second command before the thread took the first is misuse. A
@@ -23,12 +24,19 @@ void TimerThread::start(std::uint32_t ms) {
         const bool idle = threadCmd_.cmd == kNone && !running_;
         const bool cancelled = threadCmd_.cmd == kStop && cancelPending_;
         if (!require(ms != 0 && (idle || cancelled), "")) return;
+        const auto period = std::chrono::microseconds(std::uint64_t{ms} * 1000u *
+                                                      scaleMultiplier_ / scaleDivisor_);
         threadCmd_.cmd = kStart;
         threadCmd_.period = ms;
+        threadCmd_.due = Clock::now() + std::max(period, std::chrono::microseconds(1));
         cancelPending_ = false;
         noteCancelledExpiry();
+        // The thread still waits for a cancelled time: when that ends before the new one, it
+        // finds the start then and needs no wake-up now (which would take a processor from the
+        // transmit thread that the same request has just woken).
+        wake = !(cancelled && threadCmd_.due >= armedDue_);
     }
-    commandEvent_.notify_one();
+    if (wake) commandEvent_.notify_one();
 }
 
 void TimerThread::stop() {
@@ -63,10 +71,10 @@ void TimerThread::cancel() {
             if (threadCmd_.cmd == kStart) threadCmd_.cmd = kNone;
             return;
         }
+        // The thread learns of it when its time ends, and then does nothing; no wake-up now.
         threadCmd_.cmd = kStop;
         cancelPending_ = true;
     }
-    commandEvent_.notify_one();
 }
 
 bool TimerThread::expiryIsCurrent() const {
@@ -127,13 +135,10 @@ void TimerThread::TimerThreadFnc() {
 bool TimerThread::runArmed(std::unique_lock<std::mutex>& guard) {
     for (;;) {
         if (!require(threadCmd_.period != 0 && !running_, "")) return true;
-        auto period = std::chrono::microseconds(std::uint64_t{threadCmd_.period} * 1000u *
-                                                scaleMultiplier_ / scaleDivisor_);
-        auto due =
-            std::chrono::steady_clock::now() + std::max(period, std::chrono::microseconds(1));
+        armedDue_ = threadCmd_.due;
         running_ = true;
-        bool commanded =
-            commandEvent_.wait_until(guard, due, [this] { return threadCmd_.cmd != kNone; });
+        bool commanded = commandEvent_.wait_until(guard, armedDue_,
+                                                  [this] { return threadCmd_.cmd != kNone; });
         running_ = false;
         if (!commanded) break;
         std::uint32_t cmd = std::exchange(threadCmd_.cmd, kNone);

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -22,8 +23,8 @@ public:
     TimerThread(const TimerThread&) = delete;
     TimerThread& operator=(const TimerThread&) = delete;
 
-    // Arms the timer for ms milliseconds, counted from the moment the thread arms it. Does not
-    // wait for the thread, so it may be called from inside timeout() for another time-out.
+    // Arms the timer for ms milliseconds, counted from this call. Does not wait for the thread,
+    // so it may be called from inside timeout() for another time-out.
     void start(std::uint32_t ms);
 
     // Disarms the timer. On return nothing is armed and no timeout() call is running; a start
@@ -62,9 +63,11 @@ protected:
 private:
     enum Command : std::uint32_t { kNone = 0, kStart = 1, kStop = 2, kQuit = 3 };
 
+    using Clock = std::chrono::steady_clock;
     struct ThreadCmd {
         std::uint32_t cmd = kNone;
         std::uint32_t period = 0;
+        Clock::time_point due;  // of a start: counted from the call
     };
 
     void TimerThreadFnc();
@@ -81,6 +84,7 @@ private:
     bool acknowledged_ = false;
     bool running_ = false;
     bool cancelPending_ = false;  // the stop in threadCmd came from cancel(): nobody waits
+    Clock::time_point armedDue_;     // while running_
     bool firing_ = false;            // timeout() runs
     bool expiryCancelled_ = false;   // ... and another thread has cancelled or started since
     std::uint32_t scaleMultiplier_ = 1;
