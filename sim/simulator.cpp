@@ -473,15 +473,15 @@ std::string Simulator::summary(SimTime now) const {
         // How late the serving loop let the replies leave against the line model: what the
         // simulator adds to a burn beyond the wire itself.
         const SimTime wire = up + down;
-        std::snprintf(text, sizeof text,
-                      "pacing lag: %.3f ms in all over %llu chunks (%.3f %% of the wire time), "
-                      "at most %lld us\n",
-                      static_cast<double>(line_.lagTotal()) / 1e3,
-                      static_cast<unsigned long long>(line_.chunksSent()),
-                      wire > 0 ? 100.0 * static_cast<double>(line_.lagTotal()) /
-                                     static_cast<double>(wire)
-                               : 0.0,
-                      static_cast<long long>(line_.lagMax()));
+        std::snprintf(
+            text, sizeof text,
+            "pacing lag: %.3f ms in all over %llu chunks (%.3f %% of the wire time), "
+            "at most %lld us\n",
+            static_cast<double>(line_.lagTotal()) / 1e3,
+            static_cast<unsigned long long>(line_.chunksSent()),
+            wire > 0 ? 100.0 * static_cast<double>(line_.lagTotal()) / static_cast<double>(wire)
+                     : 0.0,
+            static_cast<long long>(line_.lagMax()));
         result += text;
     }
     return result;

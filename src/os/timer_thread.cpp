@@ -24,8 +24,8 @@ void TimerThread::start(std::uint32_t ms) {
         const bool idle = threadCmd_.cmd == kNone && !running_;
         const bool cancelled = threadCmd_.cmd == kStop && cancelPending_;
         if (!require(ms != 0 && (idle || cancelled), "")) return;
-        const auto period = std::chrono::microseconds(std::uint64_t{ms} * 1000u *
-                                                      scaleMultiplier_ / scaleDivisor_);
+        const auto period =
+            std::chrono::microseconds(std::uint64_t{ms} * 1000u * scaleMultiplier_ / scaleDivisor_);
         threadCmd_.cmd = kStart;
         threadCmd_.period = ms;
         threadCmd_.due = Clock::now() + std::max(period, std::chrono::microseconds(1));
@@ -137,8 +137,8 @@ bool TimerThread::runArmed(std::unique_lock<std::mutex>& guard) {
         if (!require(threadCmd_.period != 0 && !running_, "")) return true;
         armedDue_ = threadCmd_.due;
         running_ = true;
-        bool commanded = commandEvent_.wait_until(guard, armedDue_,
-                                                  [this] { return threadCmd_.cmd != kNone; });
+        bool commanded =
+            commandEvent_.wait_until(guard, armedDue_, [this] { return threadCmd_.cmd != kNone; });
         running_ = false;
         if (!commanded) break;
         std::uint32_t cmd = std::exchange(threadCmd_.cmd, kNone);

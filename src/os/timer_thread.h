@@ -83,10 +83,10 @@ private:
     ThreadCmd threadCmd_;
     bool acknowledged_ = false;
     bool running_ = false;
-    bool cancelPending_ = false;  // the stop in threadCmd came from cancel(): nobody waits
-    Clock::time_point armedDue_;     // while running_
-    bool firing_ = false;            // timeout() runs
-    bool expiryCancelled_ = false;   // ... and another thread has cancelled or started since
+    bool cancelPending_ = false;    // the stop in threadCmd came from cancel(): nobody waits
+    Clock::time_point armedDue_;    // while running_
+    bool firing_ = false;           // timeout() runs
+    bool expiryCancelled_ = false;  // ... and another thread has cancelled or started since
     std::uint32_t scaleMultiplier_ = 1;
     std::uint32_t scaleDivisor_ = 1;
     std::thread::id timerThreadId_;

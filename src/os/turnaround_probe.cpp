@@ -26,8 +26,8 @@ void TurnaroundProbe::record(std::int64_t now) {
     // A request with no reply before it (the first one) has no turnaround.
     const std::int64_t read = lastRead_.exchange(0, std::memory_order_relaxed);
     if (read == 0 || samplesNs_.size() == samplesNs_.capacity()) return;
-    const std::int64_t span = std::clamp<std::int64_t>(
-        now - read, 0, std::numeric_limits<std::uint32_t>::max());
+    const std::int64_t span =
+        std::clamp<std::int64_t>(now - read, 0, std::numeric_limits<std::uint32_t>::max());
     samplesNs_.push_back(static_cast<std::uint32_t>(span));
 }
 
@@ -43,7 +43,8 @@ TurnaroundProbe::~TurnaroundProbe() {
     std::FILE* file = std::fopen(path_.c_str(), "a");
     if (file == nullptr) return;
     std::fprintf(file, "turnaround: %llu exchanges, median %.1f us, p99 %.1f us, max %.1f us\n",
-                 static_cast<unsigned long long>(sorted.size()), at(0.5), at(0.99), sorted.empty() ? 0.0 : at(1.0));
+                 static_cast<unsigned long long>(sorted.size()), at(0.5), at(0.99),
+                 sorted.empty() ? 0.0 : at(1.0));
     std::fclose(file);
 }
 

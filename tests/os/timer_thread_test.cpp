@@ -4,8 +4,8 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
-#include <memory>
 #include <future>
+#include <memory>
 #include <mutex>
 #include <thread>
 
