@@ -37,6 +37,10 @@ Bytes LineModel::takeDue(SimTime now) {
         Item& item = queue_.front();
         txFree_ = dueOf(item);
         bytesToPc_ += item.bytes.size();
+        const SimTime lag = now - txFree_;
+        lagTotal_ += lag;
+        lagMax_ = std::max(lagMax_, lag);
+        ++chunksSent_;
         out.insert(out.end(), item.bytes.begin(), item.bytes.end());
         queue_.pop_front();
     }

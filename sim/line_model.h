@@ -28,13 +28,17 @@ public:
     void send(Bytes bytes, SimTime notBefore);
     // When the next queued bytes are due, if any are queued.
     std::optional<SimTime> nextDue() const;
-    // Bytes due at `now`, in order.
+    // Bytes due at `now`, in order. Each chunk taken counts `now` minus its due time as lag:
+    // how late the serving loop let it leave against the line.
     Bytes takeDue(SimTime now);
     bool idle() const { return queue_.empty(); }
 
     std::uint64_t bytesFromPc() const { return bytesFromPc_; }
     std::uint64_t bytesToPc() const { return bytesToPc_; }
     std::uint32_t baud() const { return baud_; }
+    SimTime lagTotal() const { return lagTotal_; }
+    SimTime lagMax() const { return lagMax_; }
+    std::uint64_t chunksSent() const { return chunksSent_; }
 
 private:
     struct Item {
@@ -49,6 +53,9 @@ private:
     SimTime txFree_ = 0;
     std::uint64_t bytesFromPc_ = 0;
     std::uint64_t bytesToPc_ = 0;
+    SimTime lagTotal_ = 0;
+    SimTime lagMax_ = 0;
+    std::uint64_t chunksSent_ = 0;
 };
 
 }  // namespace zq::sim

@@ -22,7 +22,8 @@ struct SimConfig {
     SimTime eraseTime = millis(1000);
     unsigned eraseSteps = 10;
     std::uint8_t channelReplyType = 7;
-    std::uint32_t baud = 0;  // 0: not paced
+    std::uint32_t baud = 0;    // 0: not paced
+    SimTime spinMargin = 200;  // the last stretch before a deadline is spun, not slept
 
     std::vector<FaultRule> faults;
     std::uint64_t seed = 1;

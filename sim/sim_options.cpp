@@ -82,7 +82,7 @@ std::optional<int> parseOptions(int argc, const char* const* argv, SimConfig& co
         "kvsb-sim"};
     app.footer(kFaultHelp);
     std::string plid, plidA, plidB, l2plid, plidSecond, powerMs, eraseMs, eraseSteps, replyType,
-        baud, seed, exitAfter, idleMs;
+        baud, seed, exitAfter, idleMs, spinUs;
     std::vector<std::string> faults;
     constexpr std::uint64_t kU32 = 0xFFFFFFFFu;
 
@@ -120,6 +120,10 @@ std::optional<int> parseOptions(int argc, const char* const* argv, SimConfig& co
     app.add_option("--baud", baud, "Pace both directions as an 8N1 line at this rate")
         ->check(numberIn(50, 100000000))
         ->option_text("RATE");
+    app.add_option("--spin-us", spinUs,
+                   "Spin, not sleep, this long before a deadline of the line (default 200)")
+        ->check(numberIn(0, 100000))
+        ->option_text("US");
     app.add_option("--fault", faults, "A fault rule (see below); repeatable")
         ->take_all()
         ->option_text("RULE");
@@ -169,6 +173,7 @@ std::optional<int> parseOptions(int argc, const char* const* argv, SimConfig& co
     assign(replyType, config.channelReplyType);
     assign(baud, config.baud);
     assign(seed, config.seed);
+    assign(spinUs, config.spinMargin);
     assign(exitAfter, config.exitAfter);
 
     for (const std::string& text : faults) {

@@ -468,7 +468,23 @@ std::string Simulator::summary(SimTime now) const {
         static_cast<unsigned long long>(line_.bytesToPc()), baud, seconds(up), seconds(down),
         seconds(up + down), config_.baud != 0 ? " (line paced)" : " (line not paced)",
         seconds(now));
-    return text;
+    std::string result = text;
+    if (config_.baud != 0) {
+        // How late the serving loop let the replies leave against the line model: what the
+        // simulator adds to a burn beyond the wire itself.
+        const SimTime wire = up + down;
+        std::snprintf(
+            text, sizeof text,
+            "pacing lag: %.3f ms in all over %llu chunks (%.3f %% of the wire time), "
+            "at most %lld us\n",
+            static_cast<double>(line_.lagTotal()) / 1e3,
+            static_cast<unsigned long long>(line_.chunksSent()),
+            wire > 0 ? 100.0 * static_cast<double>(line_.lagTotal()) / static_cast<double>(wire)
+                     : 0.0,
+            static_cast<long long>(line_.lagMax()));
+        result += text;
+    }
+    return result;
 }
 
 }  // namespace zq::sim

@@ -38,7 +38,6 @@ CommandProtocol::Guard CommandProtocol::lockOrReport() {
 
 template <class Setup>
 void CommandProtocol::request(Transaction& txn, Setup&& setup) {
-    finishTimerStop();
     Guard guard = lockOrReport();
     if (!guard) return;
     // Checked before the set-up: the set-up rewrites the frame that a running exchange resends.
@@ -115,23 +114,23 @@ void CommandProtocol::onSerialEvent(std::uint32_t kind, std::uint32_t count) {
             settle();
         }
     }
-    finishTimerStop();
 }
 
 void CommandProtocol::expireNow() {
     timer_.stop();
-    onTimeout();
+    onTimeout(false);
 }
 
-void CommandProtocol::onTimeout() {
+void CommandProtocol::onTimeout(bool fromTimer) {
     bool handled = false;
     bool failed = false;
     {
         Guard guard = lockOrReport();
         if (!guard) return;
-        // A reply or an abort that got the lock first has stopped this time-out already: the
-        // expiry is stale, and the request it belonged to must not go out again.
-        if (!timerArmed_) return;
+        // A reply or an abort that got the lock first has cancelled this time-out already, and
+        // perhaps a new one is armed: the expiry is stale, and the request it belonged to must
+        // not go out again.
+        if (!timerArmed_ || (fromTimer && !timer_.expiryIsCurrent())) return;
         timerArmed_ = false;
         if (current_ == nullptr || lastState_ >= TxnState::Done) return;
         // Nobody on this thread could catch a serial-port error: it goes the way of a failed
@@ -163,7 +162,6 @@ void CommandProtocol::abort() {
             current_ = nullptr;
         }
     }
-    finishTimerStop();
 }
 
 TxnState CommandProtocol::state() {
@@ -201,17 +199,12 @@ void CommandProtocol::settle() {
 
 // --- the timer -------------------------------------------------------------------------------
 //
-// Stopping the timer waits for the timer thread, and the timer thread's timeout() waits for the
-// lock. So the GUI thread never stops the timer while it holds the lock: under the lock it only
-// marks the time-out as stopped (a timeout() that gets the lock later finds it so and does
-// nothing), and the real stop follows once the lock is released. A retransmission decided on
-// the GUI thread waits for that stop, so that the new time-out is armed on an idle timer.
+// The timer thread's timeout() waits for the lock, so nothing here waits for the timer thread
+// while holding it: a time-out is cancelled without waiting, and an expiry that was already
+// under way when it was cancelled (or re-armed) finds out in timeout() and does nothing. So the
+// next request goes out without a round trip to the timer thread between a reply and it.
 
 void CommandProtocol::transmit(Transaction& txn) {
-    if (stopPending_) {
-        pendingSend_ = &txn;
-        return;
-    }
     txn.send();
 }
 
@@ -224,21 +217,7 @@ void CommandProtocol::armTimer(std::uint32_t ms) {
 void CommandProtocol::cancelTimer() {
     if (!timerArmed_) return;
     timerArmed_ = false;
-    stopPending_ = true;
-}
-
-void CommandProtocol::finishTimerStop() {
-    {
-        Guard guard = lockOrReport();
-        if (!guard) return;
-        if (!stopPending_) return;
-    }
-    timer_.stop();
-    Guard guard = lockOrReport();
-    if (!guard) return;
-    stopPending_ = false;
-    Transaction* txn = std::exchange(pendingSend_, nullptr);
-    if (txn != nullptr && txn == current_ && txn->state() < TxnState::Done) txn->send();
+    timer_.cancel();
 }
 
 }  // namespace zq

@@ -99,7 +99,7 @@ private:
     public:
         explicit Timer(CommandProtocol& owner) : owner_(owner) {}
         ~Timer() override { endTimerThread(); }
-        void timeout() override { owner_.onTimeout(); }
+        void timeout() override { owner_.onTimeout(true); }
 
     private:
         CommandProtocol& owner_;
@@ -110,8 +110,9 @@ private:
     // Takes lock_ within the limit. A miss is reported as the EXPLICIT failure "deadlock" and
     // gives a guard that owns nothing, after which the caller gives up.
     Guard lockOrReport();
-    // The time-out, on the timer thread (or in expireNow).
-    void onTimeout();
+    // The time-out, on the timer thread (fromTimer) or in expireNow. An expiry of the timer
+    // thread may have been overtaken by a cancel or a new start while it waited for the lock.
+    void onTimeout(bool fromTimer);
 
     // Called by the transactions, under lock_.
     void transmit(Transaction& txn);
@@ -122,9 +123,6 @@ private:
     void request(Transaction& txn, Setup&& setup);
     // Under lock_: if the current exchange has ended, record its result and let it go.
     void settle();
-    // Without lock_: carries out a stop of the timer that was decided under the lock, then a
-    // transmission that had to wait for it.
-    void finishTimerStop();
 
     TimedMutex lock_;
     const std::chrono::milliseconds lockLimit_;
@@ -146,13 +144,8 @@ private:
     TxnState lastState_ = TxnState::Idle;
     MemPtr lastReply_;
 
-    // The timer's hand-over between the two threads, under lock_. armed: a time-out is running
-    // that nobody has stopped or handled. stopPending: the GUI thread stopped it under the lock
-    // and will wait for the timer thread once it has let go of the lock. pendingSend: a
-    // retransmission that waits for that stop.
+    // Under lock_: a time-out is running that nobody has cancelled or handled.
     bool timerArmed_ = false;
-    bool stopPending_ = false;
-    Transaction* pendingSend_ = nullptr;
 
     // Last, so that it goes first: no time-out can run on the transactions while they go.
     Timer timer_{*this};

@@ -12,6 +12,7 @@
 #include "os/serial_line.h"
 #include "os/timed_mutex.h"
 #include "os/timer_thread.h"
+#include "os/turnaround_probe.h"
 
 namespace zq {
 
@@ -85,6 +86,7 @@ private:
     const std::string portName_;
     const std::uint32_t baudRate_;
     std::unique_ptr<Native, NativeDeleter> native_;
+    TurnaroundProbe probe_;
 
     // Reception. rxBuffer_, rxWanted_ and rxMode_ change only while no receive thread runs;
     // rxWrite_, rxCount_ and rxReported_ only under lock_.

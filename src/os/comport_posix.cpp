@@ -228,6 +228,7 @@ void ComPort::receiveLoop() {
         // reads as end of file or EIO, for ever.
         if (n == 0) errno = EIO;
         if (n <= 0) throw new CVyjimkaGLE(kReadFailed);
+        probe_.onRead();
         if (full)
             rxDropped_ += static_cast<std::uint64_t>(n);
         else
@@ -240,6 +241,7 @@ void ComPort::writeBlock() {
     const int wake = native_->txWake;
     const std::uint8_t* next = txData_;
     std::uint32_t left = txLength_;
+    probe_.onWrite();
     while (left > 0) {
         ssize_t n = ::write(fd, next, left);
         if (n > 0) {

@@ -216,6 +216,7 @@ void ComPort::receiveLoop() {
                 ReadFile(handle, target, std::min<DWORD>(room, status.cbInQue), &n, &overlapped);
             if (!finishRead(handle, overlapped, done, n)) throw new CVyjimkaGLE(kReadFailed);
             if (n == 0) break;
+            probe_.onRead();
             if (full)
                 rxDropped_ += n;
             else
@@ -229,6 +230,7 @@ void ComPort::writeBlock() {
     HANDLE handle = native.handle;
     OVERLAPPED& overlapped = native.txOverlapped;
     DWORD written = 0;
+    probe_.onWrite();
     if (WriteFile(handle, txData_, txLength_, &written, &overlapped)) return;
     if (GetLastError() != ERROR_IO_PENDING) throw new CVyjimkaGLE(kWriteFailed);
     // stopTx may have signalled the event before WriteFile reset it.

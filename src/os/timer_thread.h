@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <mutex>
@@ -22,8 +23,8 @@ public:
     TimerThread(const TimerThread&) = delete;
     TimerThread& operator=(const TimerThread&) = delete;
 
-    // Arms the timer for ms milliseconds, counted from the moment the thread arms it. Does not
-    // wait for the thread, so it may be called from inside timeout() for another time-out.
+    // Arms the timer for ms milliseconds, counted from this call. Does not wait for the thread,
+    // so it may be called from inside timeout() for another time-out.
     void start(std::uint32_t ms);
 
     // Disarms the timer. On return nothing is armed and no timeout() call is running; a start
@@ -31,7 +32,19 @@ public:
     // a lock that timeout() takes. From inside timeout() it cancels a start made there.
     void stop();
 
-    // True while the thread waits for an armed time (false during timeout()).
+    // Disarms the timer without waiting for the thread, so that it may be called under a lock
+    // that timeout() takes: a start the thread has not taken yet is dropped, an armed time is
+    // abandoned, and start() may follow at once. A timeout() that has already begun still runs;
+    // it learns from expiryIsCurrent() that nobody wants it any more.
+    void cancel();
+
+    // For timeout(): false when another thread has cancelled or started the timer since this
+    // expiry began, so that nobody wants it any more. An owner that cancels under a lock that
+    // timeout() takes tells a stale expiry by it.
+    bool expiryIsCurrent() const;
+
+    // True while the thread waits for an armed time that nobody cancelled (false during
+    // timeout()).
     bool isRunning() const;
 
     // Runs on the timer thread, once per start() whose time expired.
@@ -50,15 +63,19 @@ protected:
 private:
     enum Command : std::uint32_t { kNone = 0, kStart = 1, kStop = 2, kQuit = 3 };
 
+    using Clock = std::chrono::steady_clock;
     struct ThreadCmd {
         std::uint32_t cmd = kNone;
         std::uint32_t period = 0;
+        Clock::time_point due;  // of a start: counted from the call
     };
 
     void TimerThreadFnc();
     // Waits for the armed time or a command; false when the thread is to quit.
     bool runArmed(std::unique_lock<std::mutex>& guard);
     void acknowledge();
+    // Under lock_, in start() and cancel().
+    void noteCancelledExpiry();
 
     mutable std::mutex lock_;
     std::condition_variable commandEvent_;
@@ -66,6 +83,10 @@ private:
     ThreadCmd threadCmd_;
     bool acknowledged_ = false;
     bool running_ = false;
+    bool cancelPending_ = false;    // the stop in threadCmd came from cancel(): nobody waits
+    Clock::time_point armedDue_;    // while running_
+    bool firing_ = false;           // timeout() runs
+    bool expiryCancelled_ = false;  // ... and another thread has cancelled or started since
     std::uint32_t scaleMultiplier_ = 1;
     std::uint32_t scaleDivisor_ = 1;
     std::thread::id timerThreadId_;

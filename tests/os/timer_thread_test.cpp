@@ -4,6 +4,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <future>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -168,6 +169,34 @@ TEST_F(TimerThreadTest, StopWaitsForARunningTimeout) {
     changed.notify_all();
     stopper.join();
     EXPECT_TRUE(stopped);
+    EXPECT_EQ(timer.count(), 1);
+}
+
+TEST_F(TimerThreadTest, CancelDisarmsWithoutWaitingAndAnExpiryItOvertakesIsStale) {
+    CountingTimer timer;
+    std::promise<void> entered, cancelled;
+    std::atomic<bool> current{false};
+    timer.setAction([&] {
+        current = timer.expiryIsCurrent();
+        entered.set_value();
+        cancelled.get_future().wait();
+        if (current) current = timer.expiryIsCurrent();
+    });
+    // Armed, cancelled and armed again at once, as a reply and the next request do.
+    timer.start(5000);
+    while (!timer.isRunning()) std::this_thread::yield();
+    timer.cancel();
+    EXPECT_FALSE(timer.isRunning());
+    timer.start(1);
+    entered.get_future().wait();
+    EXPECT_TRUE(current) << "an expiry nobody touched is current";
+    // The protocol's case: its reply handling cancels and re-arms while the expiry runs.
+    timer.cancel();
+    timer.start(5000);
+    cancelled.set_value();
+    ASSERT_TRUE(timer.waitForCount(1));
+    EXPECT_FALSE(current) << "the expiry was overtaken";
+    timer.stop();
     EXPECT_EQ(timer.count(), 1);
 }
 

@@ -224,6 +224,21 @@ TEST(SimulatorTest, PacedLineTakesTheWireTime) {
                            "total 0.028 s (line paced)"),
               std::string::npos)
         << summary;
+    EXPECT_NE(summary.find("pacing lag: 0.000 ms in all over 1 chunks"), std::string::npos)
+        << summary;
+}
+
+TEST(SimulatorTest, PacingLagIsCountedWithoutShiftingTheLine) {
+    LineModel line(9600);
+    line.send(Bytes(19, 0x55), 0);
+    line.send(Bytes(8, 0x55), 0);
+    const SimTime first = LineModel::wireTime(19, 9600);
+    EXPECT_EQ(line.takeDue(first + 150).size(), 19u) << "the second chunk is not due yet";
+    // A chunk that left late does not make the next one later: the line keeps its own time.
+    EXPECT_EQ(line.nextDue(), first + LineModel::wireTime(8, 9600));
+    line.takeDue(first + LineModel::wireTime(8, 9600) + 40);
+    EXPECT_EQ(line.lagTotal(), 190);
+    EXPECT_EQ(line.lagMax(), 150);
 }
 
 }  // namespace
