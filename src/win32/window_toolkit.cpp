@@ -2,7 +2,6 @@
 
 #include <shellapi.h>
 
-#include "gui/settings.h"
 #include "gui/wokno.h"
 #include "support/string_table.h"
 #include "support/text.h"
@@ -43,11 +42,8 @@ void WindowToolkit::openWebPage(const std::string& url) {
     ShellExecuteW(nullptr, L"open", fromUtf8(url).c_str(), nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-DialogView& WindowToolkit::createMainWindow(DialogSetup& setup) {
-    // The window's defaults suit Windows: COM1 to COM16 and a ComPort; the port selection
-    // is kept in the registry.
-    static const Settings settings;
-    if (setup.settings == nullptr) setup.settings = &settings;
+DialogView& WindowToolkit::createMainWindow(DialogSetup&) {
+    // The dialog's defaults are Windows' own: COM1 to COM16, each a ComPort.
     view_ = std::make_unique<WindowView>(instance_);
     return *view_;
 }
