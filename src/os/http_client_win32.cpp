@@ -21,7 +21,7 @@ std::string wininetError(DWORD code) {
     case ERROR_INTERNET_NAME_NOT_RESOLVED: return "the server's name is not known";
     case ERROR_INTERNET_CONNECTION_ABORTED:
     case ERROR_INTERNET_CONNECTION_RESET: return "the server closed the connection";
-    case ERROR_INTERNET_INVALID_SERVER_RESPONSE: return "the server's answer is not HTTP";
+    case ERROR_HTTP_INVALID_SERVER_RESPONSE: return "the server's answer is not HTTP";
     default: return "WinINet error " + std::to_string(code);
     }
 }
