@@ -43,7 +43,7 @@ mkdir -p "$work/app"
 cp "$build/src/win32/zidavuvorud.exe" "$work/app/"
 cp -r examples/RT19_bin "$work/app/"
 # A slow erase keeps the progress bar on screen long enough for the picture.
-zq_com_sim 5 "$native/sim/kvsb-sim" "$work" --once --power-on-ms 200 --erase-ms 6000 \
+zq_com_serve 5 "$work" "$native/sim/kvsb-sim" --once --power-on-ms 200 --erase-ms 6000 \
     --plid 0x20000001
 (cd "$work/app" && wine explorer "/desktop=zq,$size" zidavuvorud.exe > "$work/app.log" 2>&1) &
 app=$!

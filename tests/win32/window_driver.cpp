@@ -173,6 +173,8 @@ bool confirmBox(const std::string& expected, const BoxChecks& checks) {
 }
 
 bool run(int argc, wchar_t** argv) {
+    // A window of an earlier call of the driver, if there is one.
+    g_main = mainWindow();
     BoxChecks checks;
     for (int i = 1; i < argc; ++i) {
         const std::string step = zq::toUtf8(argv[i]);

@@ -89,7 +89,7 @@ same() {  # module folder, image file, platform id
 }
 sim_for() {
     rm -rf "$work/dump"
-    zq_com_sim 5 "$sim" "$work" --once --power-on-ms 200 --erase-ms 200 --dump "$work/dump" "$@"
+    zq_com_serve 5 "$work" "$sim" --once --power-on-ms 200 --erase-ms 200 --dump "$work/dump" "$@"
 }
 
 start_app "$examples"
@@ -126,7 +126,7 @@ check $s "KRCD101: left, pause, right"
 
 # Closing during a burn: a long erase keeps the run busy while the window closes.
 rm -rf "$work/dump"
-zq_com_sim 5 "$sim" "$work" --once --power-on-ms 200 --erase-ms 20000
+zq_com_serve 5 "$work" "$sim" --once --power-on-ms 200 --erase-ms 20000
 drive select 204 KRAB101 click 201 click 205 busy close gone
 s=$?
 [ "$(app_status)" = 0 ] || s=1
