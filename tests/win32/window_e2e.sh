@@ -6,6 +6,10 @@
 # Usage: window_e2e.sh BUILD SOURCE KVSB_SIM COMPARE_DUMP   (BUILD: the mingw build folder)
 # Needs a display (with_display.sh).
 set -u
+if [ ! -x "$3" ] || [ ! -x "$4" ]; then
+    echo "kvsb-sim or compare_dump of a Linux build is missing ($3, $4): skipped"
+    exit 77
+fi
 build=$(cd "$1" && pwd)
 src=$(cd "$2" && pwd)
 sim=$3
