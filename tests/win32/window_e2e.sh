@@ -137,10 +137,14 @@ s=$?
 zq_com_release || s=1
 check $s "closing during a burn ends the program cleanly"
 
-# The port selection is kept across a restart (the registry).
+# The port selection is kept across a restart (the registry): COM5 from the close above, then
+# COM7, which the next run of this test finds stored before it chooses COM5 again.
 start_app "$examples"
-drive window selected 200 COM5 close gone
+drive window selected 200 COM5 select 200 COM7 close gone
 s=$?
+[ "$(app_status)" = 0 ] || s=1
+start_app "$examples"
+drive window selected 200 COM7 close gone || s=1
 [ "$(app_status)" = 0 ] || s=1
 check $s "the port selection survives a restart"
 
