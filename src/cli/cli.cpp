@@ -16,6 +16,7 @@ void registerVersionsCommand(CLI::App& app, CliContext& context);
 void registerPlatformsCommand(CLI::App& app, CliContext& context);
 void registerInfoCommand(CLI::App& app, CliContext& context);
 void registerBurnCommand(CLI::App& app, CliContext& context);
+void registerUpdateCheckCommand(CLI::App& app, CliContext& context);
 
 namespace {
 
@@ -26,6 +27,7 @@ constexpr CommandRegistrar kCommands[] = {
     registerPortsCommand,
     registerInfoCommand,
     registerBurnCommand,
+    registerUpdateCheckCommand,
 };
 
 bool enterDirectory(const std::string& directory, std::ostream& err) {

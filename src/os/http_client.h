@@ -20,23 +20,26 @@ struct HttpResponse {
     bool complete() const { return answered && error.empty(); }
 };
 
+// How long a GET may wait and how much it takes. The program runs the defaults; tests shorten
+// the waits.
+struct HttpLimits {
+    // Each phase waits at most this long: the connection, sending the request, each wait for
+    // more of the answer.
+    unsigned connectTimeoutMs = 3000;
+    unsigned connectRetries = 3;
+    unsigned sendTimeoutMs = 3000;
+    unsigned receiveTimeoutMs = 3000;
+    // A server that keeps the answer trickling is cut off here, whatever it sends.
+    unsigned transferTimeoutMs = 9000;
+    // A version list is a few hundred bytes; a larger body is refused rather than stored.
+    std::size_t maxBodySize = 64 * 1024;
+};
+
 // A blocking HTTP GET with bounded waits, for the start-up's update check. The platform's own
 // client: WinINet on Windows (the system's proxy settings), libcurl on POSIX (the proxy from
 // the environment, as curl users expect).
 class HttpClient {
 public:
-    // Each phase waits at most this long: the connection, sending the request, each wait for
-    // more of the answer.
-    static constexpr unsigned kConnectTimeoutMs = 3000;
-    static constexpr unsigned kSendTimeoutMs = 3000;
-    static constexpr unsigned kReceiveTimeoutMs = 3000;
-    static constexpr unsigned kConnectRetries = 3;
-    // A server that keeps the answer trickling is cut off here, whatever it sends.
-    static constexpr unsigned kTransferTimeoutMs =
-        kConnectTimeoutMs + kSendTimeoutMs + kReceiveTimeoutMs;
-    // A version list is a few hundred bytes; a larger body is refused rather than stored.
-    static constexpr std::size_t kMaxBodySize = 64 * 1024;
-
     virtual ~HttpClient() = default;
 
     // GET http://host:port/path. Redirects are not followed.
@@ -44,6 +47,10 @@ public:
 };
 
 // The platform's client; userAgent names the program to servers and proxies.
-std::unique_ptr<HttpClient> makeHttpClient(const std::string& userAgent);
+std::unique_ptr<HttpClient> makeHttpClient(const std::string& userAgent,
+                                           const HttpLimits& limits = {});
+
+// "the answer is larger than 64 KiB"
+std::string bodyTooLargeText(const HttpLimits& limits);
 
 }  // namespace zq

@@ -1,5 +1,6 @@
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <mutex>
 
 #include "os/http_client.h"
@@ -9,6 +10,7 @@ namespace zq {
 namespace {
 
 struct Transfer {
+    std::size_t limit;
     std::string body;
     bool tooLarge = false;
 };
@@ -16,7 +18,7 @@ struct Transfer {
 std::size_t collect(char* data, std::size_t size, std::size_t count, void* user) {
     auto* transfer = static_cast<Transfer*>(user);
     std::size_t bytes = size * count;
-    if (bytes > HttpClient::kMaxBodySize - transfer->body.size()) {
+    if (bytes > transfer->limit - transfer->body.size()) {
         transfer->tooLarge = true;
         return 0;  // makes curl abort the transfer
     }
@@ -26,7 +28,8 @@ std::size_t collect(char* data, std::size_t size, std::size_t count, void* user)
 
 class CurlHttpClient : public HttpClient {
 public:
-    explicit CurlHttpClient(std::string userAgent) : userAgent_(std::move(userAgent)) {
+    CurlHttpClient(std::string userAgent, const HttpLimits& limits)
+        : userAgent_(std::move(userAgent)), limits_(limits) {
         // Not thread-safe, and curl_easy_init would otherwise do it on first use.
         static std::once_flag once;
         std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
@@ -36,6 +39,7 @@ public:
 
 private:
     std::string userAgent_;
+    HttpLimits limits_;
 };
 
 HttpResponse CurlHttpClient::get(const std::string& host, unsigned port,
@@ -47,7 +51,7 @@ HttpResponse CurlHttpClient::get(const std::string& host, unsigned port,
         return response;
     }
     std::string url = "http://" + host + ":" + std::to_string(port) + path;
-    Transfer transfer;
+    Transfer transfer{limits_.maxBodySize, {}};
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
     curl_easy_setopt(curl, CURLOPT_PROTOCOLS_STR, "http");
@@ -55,13 +59,15 @@ HttpResponse CurlHttpClient::get(const std::string& host, unsigned port,
     curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
     // The GUI thread may run other threads; curl must not time out by signals.
     curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
-    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(kConnectTimeoutMs));
+    curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(limits_.connectTimeoutMs));
     // curl has no separate send and receive time-outs: a server that goes quiet for a receive
     // time-out is given up, and the whole exchange may take no longer than its three phases.
     curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, static_cast<long>(kReceiveTimeoutMs / 1000));
-    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(kTransferTimeoutMs));
-    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(kMaxBodySize));
+    long quietSeconds = std::max(1L, static_cast<long>(limits_.receiveTimeoutMs / 1000));
+    curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, quietSeconds);
+    curl_easy_setopt(curl, CURLOPT_TIMEOUT_MS, static_cast<long>(limits_.transferTimeoutMs));
+    curl_easy_setopt(curl, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(limits_.maxBodySize));
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, collect);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, &transfer);
 
@@ -73,8 +79,7 @@ HttpResponse CurlHttpClient::get(const std::string& host, unsigned port,
     response.answered = status != 0;
     response.status = static_cast<int>(status);
     if (transfer.tooLarge || code == CURLE_FILESIZE_EXCEEDED) {
-        response.error = "the answer is larger than " + std::to_string(kMaxBodySize / 1024) +
-                         " KiB";
+        response.error = bodyTooLargeText(limits_);
     } else if (code != CURLE_OK) {
         response.error = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
     }
@@ -84,8 +89,9 @@ HttpResponse CurlHttpClient::get(const std::string& host, unsigned port,
 
 }  // namespace
 
-std::unique_ptr<HttpClient> makeHttpClient(const std::string& userAgent) {
-    return std::make_unique<CurlHttpClient>(userAgent);
+std::unique_ptr<HttpClient> makeHttpClient(const std::string& userAgent,
+                                           const HttpLimits& limits) {
+    return std::make_unique<CurlHttpClient>(userAgent, limits);
 }
 
 }  // namespace zq

@@ -1,0 +1,64 @@
+#!/usr/bin/env python3
+"""zidavuvorud-cli update-check, run from a copy of the program whose zidavuvorud.ini names a
+version server on 127.0.0.1.
+
+    update_check_cli_test.py PROGRAM [EMULATOR ...]
+
+EMULATOR runs a Windows build (env WINEPREFIX=... wine). The program's output goes to files,
+never to a pipe: Wine's background processes would hold a pipe open.
+"""
+import json
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "common"))
+import version_server  # noqa: E402
+
+
+def run(command, folder, port):
+    with open(os.path.join(folder, "zidavuvorud.ini"), "w") as ini:
+        ini.write("[update]\nserver = 127.0.0.1:%d\n" % port)
+    out_path = os.path.join(folder, "out.txt")
+    with open(out_path, "w") as out:
+        start = time.monotonic()
+        code = subprocess.call(command + ["update-check", "--force", "--json"],
+                               stdout=out, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL)
+        seconds = time.monotonic() - start
+    with open(out_path) as out:
+        text = out.read()
+    lines = [line for line in text.splitlines() if line.startswith("{")]
+    return code, (json.loads(lines[-1]) if lines else {}), seconds, text
+
+
+def main():
+    program, emulator = sys.argv[1], sys.argv[2:]
+    failures = []
+    with tempfile.TemporaryDirectory() as folder:
+        copy = os.path.join(folder, os.path.basename(program))
+        shutil.copy(program, copy)
+        os.environ["XDG_CONFIG_HOME"] = folder  # the operator's settings stay untouched
+        os.environ["no_proxy"] = "127.0.0.1"
+        command = emulator + [copy]
+
+        port = version_server.start("list", b"<Redivuvizer_ER>v_1.1</Redivuvizer_ER>")
+        code, result, _, text = run(command, folder, port)
+        if code != 0 or result.get("outcome") != "newer" or result.get("remoteVersion") != "v_1.1":
+            failures.append("newer version: exit %d, output %r" % (code, text))
+
+        # The check's own time: Wine's start and exit on a loaded machine add seconds of their own.
+        code, result, seconds, text = run(command, folder, version_server.start("silent"))
+        check = result.get("elapsedMs", 0) / 1000
+        if code != 1 or result.get("outcome") != "no-answer" or check > 15:
+            failures.append("silent server: exit %d, output %r" % (code, text))
+        print("silent server: exit %d, check %.1f s, process %.1f s" % (code, check, seconds))
+    for failure in failures:
+        print("FAIL:", failure)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
