@@ -21,8 +21,6 @@ namespace zq::cli {
 
 namespace {
 
-constexpr unsigned kCannotOpenFile = 122;
-
 struct InfoOptions {
     std::string file;
     std::string platform;
@@ -93,7 +91,7 @@ void printText(std::ostream& out, const InfoReport& r) {
     }
     out << "entry: " << (r.hasEntry ? hex32(r.entry) : std::string("none")) << '\n';
     if (r.platform == nullptr) return;
-    out << "platform: " << hex32(r.platform->plId) << ' ' << r.platform->name << '\n';
+    out << "platform: " << hex32(r.platform->plID) << ' ' << r.platform->name << '\n';
     for (const Block& b : r.blocks)
         out << formatText("block: %s 0x%08X-0x%08X, %u B, %u B of data\n",
                           rangeKindName(b.range->kind), b.start, b.start + b.length - 1, b.length,
@@ -114,7 +112,7 @@ void printJson(std::ostream& out, const InfoReport& r) {
     json.key("entry");
     r.hasEntry ? json.value(hex32(r.entry)) : json.null();
     if (r.platform != nullptr) {
-        json.field("platform", hex32(r.platform->plId));
+        json.field("platform", hex32(r.platform->plID));
         json.field("platformName", r.platform->name);
         json.key("blocks");
         json.beginArray();
