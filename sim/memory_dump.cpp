@@ -4,8 +4,8 @@
 #include <fstream>
 #include <vector>
 
-#include "cli/json_writer.h"
 #include "sim/simulator.h"
+#include "support/json_writer.h"
 
 namespace zq::sim {
 
@@ -38,7 +38,7 @@ bool writeModuleDump(const TargetModule& module, const std::filesystem::path& di
         return false;
     }
     std::ofstream index(dir / "index.json", std::ios::trunc);
-    cli::JsonWriter json(index);
+    JsonWriter json(index);
     json.beginObject();
     json.field("module", module.setup().name);
     json.field("channel", module.setup().channel);

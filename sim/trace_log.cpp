@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cli/json_writer.h"
+#include "support/json_writer.h"
 
 namespace zq::sim {
 
@@ -15,7 +15,7 @@ std::string hex32(std::uint32_t value) {
 void TraceLog::record(const TraceEntry& entry) {
     if (out_ == nullptr) return;
     {
-        cli::JsonWriter json(*out_);
+        JsonWriter json(*out_);
         json.beginObject();
         json.field("t_us", static_cast<std::int64_t>(entry.time));
         json.field("dir", entry.dir);

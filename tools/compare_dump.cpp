@@ -114,16 +114,16 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: compare_dump IMAGE 0xPLID DIR\n");
         return 2;
     }
-    std::uint32_t plId = 0;
+    std::uint32_t plID = 0;
     try {
-        plId = static_cast<std::uint32_t>(std::stoul(argv[2], nullptr, 16));
+        plID = static_cast<std::uint32_t>(std::stoul(argv[2], nullptr, 16));
     } catch (const std::exception&) {
         std::fprintf(stderr, "compare_dump: not a platform identifier: %s\n", argv[2]);
         return 2;
     }
     zq::PlatformList platforms;
-    const zq::PlatformEntry* platform = platforms.find(plId);
-    std::unique_ptr<zq::ImageReader> reader = zq::createImageReader(plId);
+    const zq::PlatformEntry* platform = platforms.find(plID);
+    std::unique_ptr<zq::ImageReader> reader = zq::createImageReader(plID);
     if (platform == nullptr || reader == nullptr) {
         std::fprintf(stderr, "compare_dump: unknown platform %s\n", argv[2]);
         return 2;

@@ -26,7 +26,6 @@ namespace zq::cli {
 
 namespace {
 
-constexpr unsigned kNoVersion = 134;
 // How often the loop looks for Ctrl-C while no notification comes.
 constexpr std::chrono::milliseconds kPollInterval{100};
 
@@ -108,7 +107,7 @@ int BurnRun::run() {
     std::int32_t version = catalogue.defaultIndex();
     if (!options_.sw.empty()) {
         version = catalogue.findVersion(options_.sw);
-        if (version < 0) return fail(formatString(kNoVersion, options_.sw.c_str()));
+        if (version < 0) return fail(formatString(kStrNoSwVersion, options_.sw.c_str()));
     }
 
     Utf8Console console;
@@ -147,7 +146,7 @@ int BurnRun::run() {
         view.result(false, engine != nullptr ? engine->errorText() : "");
         return kExitFailed;
     }
-    const bool ok = view.ending() == 104;
+    const bool ok = view.ending() == kStrDone;
     dialog.onClosePort();
     view.result(ok, "");
     return ok ? kExitDone : kExitFailed;

@@ -8,20 +8,18 @@
 #include <vector>
 
 #include "cli/cli_context.h"
-#include "cli/json_writer.h"
 #include "engine/image_fit.h"
 #include "engine/platform_list.h"
 #include "image/elf_image_reader.h"
 #include "image/omf_image_reader.h"
 #include "os/file_sys.h"
+#include "support/json_writer.h"
 #include "support/string_table.h"
 #include "support/text.h"
 
 namespace zq::cli {
 
 namespace {
-
-constexpr unsigned kCannotOpenFile = 122;
 
 struct InfoOptions {
     std::string file;
@@ -93,7 +91,7 @@ void printText(std::ostream& out, const InfoReport& r) {
     }
     out << "entry: " << (r.hasEntry ? hex32(r.entry) : std::string("none")) << '\n';
     if (r.platform == nullptr) return;
-    out << "platform: " << hex32(r.platform->plId) << ' ' << r.platform->name << '\n';
+    out << "platform: " << hex32(r.platform->plID) << ' ' << r.platform->name << '\n';
     for (const Block& b : r.blocks)
         out << formatText("block: %s 0x%08X-0x%08X, %u B, %u B of data\n",
                           rangeKindName(b.range->kind), b.start, b.start + b.length - 1, b.length,
@@ -114,7 +112,7 @@ void printJson(std::ostream& out, const InfoReport& r) {
     json.key("entry");
     r.hasEntry ? json.value(hex32(r.entry)) : json.null();
     if (r.platform != nullptr) {
-        json.field("platform", hex32(r.platform->plId));
+        json.field("platform", hex32(r.platform->plID));
         json.field("platformName", r.platform->name);
         json.key("blocks");
         json.beginArray();
@@ -155,7 +153,7 @@ int runInfo(CliContext& context, const InfoOptions& options) {
 
     std::FILE* file = OFileSys::openForRd(fromUtf8(options.file), false);
     if (file == nullptr) {
-        context.err << formatString(kCannotOpenFile, options.file.c_str()) << '\n';
+        context.err << formatString(kStrCannotOpenFile, options.file.c_str()) << '\n';
         return kExitFailed;
     }
     {

@@ -4,8 +4,8 @@
 #include <string>
 
 #include "cli/cli_context.h"
-#include "cli/json_writer.h"
 #include "engine/platform_list.h"
+#include "support/json_writer.h"
 #include "support/text.h"
 
 namespace zq::cli {
@@ -20,7 +20,7 @@ void printText(const PlatformList& list, std::ostream& out) {
     for (std::size_t i = 0; i < list.count(); ++i) {
         const PlatformEntry& e = list.entry(i);
         if (i > 0) out << '\n';
-        out << hex32(e.plId) << "  " << e.name << '\n';
+        out << hex32(e.plID) << "  " << e.name << '\n';
         out << "  kind   start       end         size        erase ms  write ms\n";
         for (const MemRange& r : e.ranges) {
             out << formatText("  %-5s  0x%08X  0x%08X  0x%08X  %-8u  %u\n", rangeKindName(r.kind),
@@ -34,7 +34,7 @@ void printJson(const PlatformList& list, std::ostream& out) {
     json.beginArray();
     for (const PlatformEntry& e : list.entries()) {
         json.beginObject();
-        json.field("plId", hex32(e.plId));
+        json.field("plId", hex32(e.plID));
         json.field("name", e.name);
         json.key("ranges");
         json.beginArray();

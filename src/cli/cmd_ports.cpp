@@ -2,8 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
-#include "cli/json_writer.h"
 #include "os/serial_ports.h"
+#include "support/json_writer.h"
 
 namespace zq::cli {
 

@@ -5,9 +5,9 @@
 #include <string>
 
 #include "cli/cli_context.h"
-#include "cli/json_writer.h"
 #include "gui/app_startup.h"
 #include "gui/sw_catalogue.h"
+#include "support/json_writer.h"
 
 namespace zq::cli {
 

@@ -2,14 +2,13 @@
 
 #include <functional>
 
-#include "cli/json_writer.h"
+#include "support/json_writer.h"
+#include "support/string_ids.h"
 
 namespace zq::cli {
 
 namespace {
 
-constexpr unsigned kDone = 104;
-constexpr unsigned kError = 106;
 constexpr unsigned kBarWidth = 40;
 constexpr unsigned kPlainStep = 10;
 
@@ -154,8 +153,8 @@ void TerminalView::commitStatus() {
 }
 
 void TerminalView::showMessage(unsigned stringId, const std::string& text) {
-    if (stringId == kDone || stringId == kError) ending_ = stringId;
-    if (stringId == kError) reason_ = info_;
+    if (stringId == kStrDone || stringId == kStrError) ending_ = stringId;
+    if (stringId == kStrError) reason_ = info_;
     if (style_ == Style::Json) {
         jsonLine(out_, [&](JsonWriter& json) {
             json.field("event", "message");
@@ -165,7 +164,7 @@ void TerminalView::showMessage(unsigned stringId, const std::string& text) {
         return;
     }
     // The info field holds the engine's reason while "Chyba" is shown.
-    line(stringId == kError && !info_.empty() ? text + ": " + info_ : text);
+    line(stringId == kStrError && !info_.empty() ? text + ": " + info_ : text);
 }
 
 void TerminalView::result(bool ok, const std::string& reason) {

@@ -37,7 +37,7 @@ public:
     const std::vector<std::string>& items(unsigned control) const;
     bool closePosted() const { return closePosted_; }
     bool destroyed() const { return destroyed_; }
-    // How the procedure ended: 104 "Hotovo", 106 "Chyba", 0 not (yet).
+    // How the procedure ended: kStrDone "Hotovo", kStrError "Chyba", 0 not (yet).
     unsigned ending() const { return ending_; }
 
     // The last line: the result of the command. Text output has already shown "Hotovo" or

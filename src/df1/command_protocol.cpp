@@ -10,13 +10,9 @@
 
 namespace zq {
 
-namespace {
-
-using Guard = std::unique_lock<TimedMutex>;
-
-}  // namespace
-
-CommandProtocol::CommandProtocol(Df1FrameTx& tx, Df1FrameRx& rx) : tx_(tx), rx_(rx) {
+CommandProtocol::CommandProtocol(Df1FrameTx& tx, Df1FrameRx& rx, const ProtocolOptions& options)
+    : lockLimit_(options.lockLimit), tx_(tx), rx_(rx) {
+    timer_.setTimeScale(options.timeScaleMultiplier, options.timeScaleDivisor);
     MemPtr area(requestArea_.data(), kRequestAreaSize);
     connect_ = std::make_unique<ConnectTxn>(*this, tx, rx, area);
     erase_ = std::make_unique<EraseTxn>(*this, tx, rx, area);
@@ -30,9 +26,12 @@ CommandProtocol::CommandProtocol(Df1FrameTx& tx, Df1FrameRx& rx) : tx_(tx), rx_(
     channel_ = std::make_unique<ChannelTxn>(*this, tx, rx, area);
 }
 
-CommandProtocol::~CommandProtocol() {
-    // First, so that no time-out can run on the transactions while they go.
-    endTimerThread();
+CommandProtocol::~CommandProtocol() = default;
+
+CommandProtocol::Guard CommandProtocol::lockOrReport() {
+    Guard guard(lock_, lockLimit_);
+    if (!guard.owns_lock()) failExplicit("deadlock");
+    return guard;
 }
 
 // --- requests --------------------------------------------------------------------------------
@@ -40,11 +39,8 @@ CommandProtocol::~CommandProtocol() {
 template <class Setup>
 void CommandProtocol::request(Transaction& txn, Setup&& setup) {
     finishTimerStop();
-    Guard guard(lock_, lockLimit_);
-    if (!guard.owns_lock()) {
-        failExplicit("deadlock");
-        return;
-    }
+    Guard guard = lockOrReport();
+    if (!guard) return;
     // Checked before the set-up: the set-up rewrites the frame that a running exchange resends.
     if (!require(current_ == nullptr, "!!!")) return;
     setup();
@@ -105,12 +101,9 @@ void CommandProtocol::switchChannel(std::uint32_t channel) {
 
 void CommandProtocol::onSerialEvent(std::uint32_t kind, std::uint32_t count) {
     {
-        Guard guard(lock_, lockLimit_);
-        if (!guard.owns_lock()) {
-            // Nothing is lost: the next announcement scans these bytes too.
-            failExplicit("deadlock");
-            return;
-        }
+        // Nothing is lost on a miss: the next announcement scans these bytes too.
+        Guard guard = lockOrReport();
+        if (!guard) return;
         // The receiver is scanned under the lock, because a retransmission on the timer thread
         // restarts it.
         if (kind == kBytesArrived)
@@ -125,15 +118,17 @@ void CommandProtocol::onSerialEvent(std::uint32_t kind, std::uint32_t count) {
     finishTimerStop();
 }
 
-void CommandProtocol::timeout() {
+void CommandProtocol::expireNow() {
+    timer_.stop();
+    onTimeout();
+}
+
+void CommandProtocol::onTimeout() {
     bool handled = false;
     bool failed = false;
     {
-        Guard guard(lock_, lockLimit_);
-        if (!guard.owns_lock()) {
-            failExplicit("deadlock");
-            return;
-        }
+        Guard guard = lockOrReport();
+        if (!guard) return;
         // A reply or an abort that got the lock first has stopped this time-out already: the
         // expiry is stale, and the request it belonged to must not go out again.
         if (!timerArmed_) return;
@@ -160,11 +155,8 @@ void CommandProtocol::timeout() {
 
 void CommandProtocol::abort() {
     {
-        Guard guard(lock_, lockLimit_);
-        if (!guard.owns_lock()) {
-            failExplicit("deadlock");
-            return;
-        }
+        Guard guard = lockOrReport();
+        if (!guard) return;
         if (current_ != nullptr && lastState_ < TxnState::Done) {
             current_->abort();
             lastState_ = current_->state();
@@ -175,18 +167,19 @@ void CommandProtocol::abort() {
 }
 
 TxnState CommandProtocol::state() {
-    Guard guard(lock_, lockLimit_);
-    if (!guard.owns_lock()) {
-        failExplicit("deadlock");
-        return TxnState::Waiting;
-    }
+    Guard guard = lockOrReport();
+    if (!guard) return TxnState::Waiting;
     return current_ != nullptr ? current_->state() : lastState_;
 }
 
+std::uint32_t CommandProtocol::armedPeriodMs() {
+    Guard guard = lockOrReport();
+    return guard ? armedPeriodMs_ : 0;
+}
+
 void CommandProtocol::reply(MemPtr& dest) {
-    Guard guard(lock_, lockLimit_);
-    if (!guard.owns_lock()) {
-        failExplicit("deadlock");
+    Guard guard = lockOrReport();
+    if (!guard) {
         dest.assign(nullptr, 0);
         return;
     }
@@ -225,7 +218,7 @@ void CommandProtocol::transmit(Transaction& txn) {
 void CommandProtocol::armTimer(std::uint32_t ms) {
     timerArmed_ = true;
     armedPeriodMs_ = ms;
-    start(ms);
+    timer_.start(ms);
 }
 
 void CommandProtocol::cancelTimer() {
@@ -236,19 +229,13 @@ void CommandProtocol::cancelTimer() {
 
 void CommandProtocol::finishTimerStop() {
     {
-        Guard guard(lock_, lockLimit_);
-        if (!guard.owns_lock()) {
-            failExplicit("deadlock");
-            return;
-        }
+        Guard guard = lockOrReport();
+        if (!guard) return;
         if (!stopPending_) return;
     }
-    stop();
-    Guard guard(lock_, lockLimit_);
-    if (!guard.owns_lock()) {
-        failExplicit("deadlock");
-        return;
-    }
+    timer_.stop();
+    Guard guard = lockOrReport();
+    if (!guard) return;
     stopPending_ = false;
     Transaction* txn = std::exchange(pendingSend_, nullptr);
     if (txn != nullptr && txn == current_ && txn->state() < TxnState::Done) txn->send();

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 #include "df1/commands.h"
 #include "df1/df1_frame.h"
@@ -25,6 +26,16 @@ class Command7Txn;
 class IdSearchTxn;
 class ChannelTxn;
 
+// What a test may change of a CommandProtocol; the defaults are the program's.
+struct ProtocolOptions {
+    // The limit of every wait for the protocol's lock.
+    std::chrono::milliseconds lockLimit{500};
+    // Every time-out period is multiplied by timeScaleMultiplier / timeScaleDivisor, so that
+    // time-outs of seconds can be exercised in milliseconds (or made never to expire).
+    std::uint32_t timeScaleMultiplier = 1;
+    std::uint32_t timeScaleDivisor = 1;
+};
+
 // The programming engine's only way to talk to a target: the boot loader (level 1), the flash
 // daemon (level 2) and the adapter's channel switch. A request starts one exchange and returns;
 // the exchange advances when the main loop passes serial events to onSerialEvent and when the
@@ -33,13 +44,13 @@ class ChannelTxn;
 //
 // Requests, onSerialEvent, abort, state and reply belong to one thread (the GUI thread). A
 // request while another exchange runs is a REQUIRE failure "!!!". Every wait for the lock is
-// limited to 500 ms; a miss is an EXPLICIT failure "deadlock".
-class CommandProtocol : public TimerThread {
+// limited (500 ms); a miss is an EXPLICIT failure "deadlock".
+class CommandProtocol {
 public:
     enum SerialEvent : std::uint32_t { kBytesArrived = 1, kLineError = 2 };
 
-    CommandProtocol(Df1FrameTx& tx, Df1FrameRx& rx);
-    ~CommandProtocol() override;
+    CommandProtocol(Df1FrameTx& tx, Df1FrameRx& rx, const ProtocolOptions& options = {});
+    ~CommandProtocol();
     CommandProtocol(const CommandProtocol&) = delete;
     CommandProtocol& operator=(const CommandProtocol&) = delete;
 
@@ -66,24 +77,41 @@ public:
     // kind 1: bytes arrived (count from WM_COM_RXDATA); kind 2: a line error; others: only the
     // current exchange is looked at again.
     void onSerialEvent(std::uint32_t kind, std::uint32_t count);
-    // The time-out, on the timer thread.
-    void timeout() override;
+    // Stops the timer and handles the armed time-out at once, as if it had expired: the
+    // running exchange is sent again or ends with NoReply, and WM_COM_TIMEOUT is posted.
+    void expireNow();
     // Ends the running exchange with NoReply.
     void abort();
 
     TxnState state();
     // The reply's payload; the bytes stay valid until the next request.
     void reply(MemPtr& dest);
-
-protected:
-    // Within reach of tests through a derived class: the lock and the limit of every wait for
-    // it (500 ms in the program), and the period of the last time-out armed.
-    TimedMutex lock_;
-    std::chrono::milliseconds lockLimit_{500};
-    std::uint32_t armedPeriodMs_ = 0;
+    // The period of the last time-out armed, in ms (before the time scale).
+    std::uint32_t armedPeriodMs();
+    // True while a time-out is armed and waiting on the timer thread.
+    bool timeoutRunning() const { return timer_.isRunning(); }
 
 private:
     friend class Transaction;
+
+    // The protocol's timer thread; an expiry comes to onTimeout().
+    class Timer : public TimerThread {
+    public:
+        explicit Timer(CommandProtocol& owner) : owner_(owner) {}
+        ~Timer() override { endTimerThread(); }
+        void timeout() override { owner_.onTimeout(); }
+
+    private:
+        CommandProtocol& owner_;
+    };
+
+    using Guard = std::unique_lock<TimedMutex>;
+
+    // Takes lock_ within the limit. A miss is reported as the EXPLICIT failure "deadlock" and
+    // gives a guard that owns nothing, after which the caller gives up.
+    Guard lockOrReport();
+    // The time-out, on the timer thread (or in expireNow).
+    void onTimeout();
 
     // Called by the transactions, under lock_.
     void transmit(Transaction& txn);
@@ -98,6 +126,9 @@ private:
     // transmission that had to wait for it.
     void finishTimerStop();
 
+    TimedMutex lock_;
+    const std::chrono::milliseconds lockLimit_;
+    std::uint32_t armedPeriodMs_ = 0;
     Df1FrameTx& tx_;
     Df1FrameRx& rx_;
     std::array<std::uint8_t, kRequestAreaSize> requestArea_{};
@@ -122,6 +153,9 @@ private:
     bool timerArmed_ = false;
     bool stopPending_ = false;
     Transaction* pendingSend_ = nullptr;
+
+    // Last, so that it goes first: no time-out can run on the transactions while they go.
+    Timer timer_{*this};
 };
 
 }  // namespace zq

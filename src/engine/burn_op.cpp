@@ -89,7 +89,7 @@ void BurnOp::startBlock() {
         protocol_.erase(blockStart_, blockLength_, range.eraseTimeoutMs);
     } else {
         subStep_ = kPreparing;
-        progress_ = 255;
+        progress_ = kNoProgress;
         protocol_.uploadInit(blockStart_, blockLength_);
     }
 }
@@ -123,7 +123,7 @@ void BurnOp::advance() {
     switch (subStep_) {
         case kErasing:
             subStep_ = kPreparing;
-            progress_ = 255;
+            progress_ = kNoProgress;
             protocol_.uploadInit(blockStart_, blockLength_);
             break;
         case kPreparing:
@@ -233,7 +233,7 @@ std::uint8_t BurnOp::progress() const {
         case MemOpState::Done:
             return 100;
         default:
-            return 255;
+            return kNoProgress;
     }
 }
 

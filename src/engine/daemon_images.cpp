@@ -16,9 +16,9 @@ const std::array<DaemonImage, kDaemonImageCount>& daemonImages() {
     return images;
 }
 
-std::size_t daemonIndexFor(PlId plId) {
-    const PlId variant = plId & ~kFamilyMask;
-    switch (familyOf(plId)) {
+std::size_t daemonIndexFor(PlId plID) {
+    const PlId variant = plID & ~kFamilyMask;
+    switch (familyOf(plID)) {
         case kFamilyXc167:
             if (variant == 0x001 || variant == 0x002) return 0;
             if (variant == 0x100 || variant == 0x200) return 1;

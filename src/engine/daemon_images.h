@@ -37,6 +37,6 @@ const std::array<DaemonImage, kDaemonImageCount>& daemonImages();
 // Which daemon serves a platform: XC167 variants 1 and 2 the first, 0x100 and 0x200 the second;
 // any MPC8270 identifier the third, any MPC5554 identifier the fourth. Any other identifier is a
 // REQUIRE failure ("daemon for plID") and gives kNoDaemon.
-std::size_t daemonIndexFor(PlId plId);
+std::size_t daemonIndexFor(PlId plID);
 
 }  // namespace zq

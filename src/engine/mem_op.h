@@ -21,6 +21,9 @@ enum class MemOpState : std::uint32_t {
 
 const char* memOpStateName(MemOpState state);
 
+// What progress() gives while there is nothing to show a bar for.
+inline constexpr std::uint8_t kNoProgress = 255;
+
 // Carries one loaded image into the target, range by range over a platform's memory map. Like
 // the engine it never blocks: it sends one command at a time and moves on when poll() is called
 // after a protocol event. Used once per connect over the Ram ranges (the daemon upload) and once
@@ -45,7 +48,7 @@ public:
     virtual MemOpState state() const { return state_; }
     virtual const std::string& infoText() const { return infoText_; }
     virtual const std::string& errorText() const { return errorText_; }
-    // 0..100 percent, 255 for no progress bar.
+    // 0..100 percent, kNoProgress for no progress bar.
     virtual std::uint8_t progress() const = 0;
 
 protected:

@@ -96,9 +96,9 @@ const PlatformEntry& PlatformList::entry(std::size_t index) const {
     return entries_[index];
 }
 
-bool PlatformList::select(PlId plId) {
+bool PlatformList::select(PlId plID) {
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        if (entries_[i].plId == plId) {
+        if (entries_[i].plID == plID) {
             current_ = i;
             return true;
         }
@@ -111,15 +111,15 @@ const PlatformEntry& PlatformList::current() const {
     return entries_[current_];
 }
 
-const PlatformEntry* PlatformList::find(PlId plId) const {
+const PlatformEntry* PlatformList::find(PlId plID) const {
     for (const PlatformEntry& e : entries_) {
-        if (e.plId == plId) return &e;
+        if (e.plID == plID) return &e;
     }
     return nullptr;
 }
 
-const char* PlatformList::nameOf(PlId plId) const {
-    const PlatformEntry* e = find(plId);
+const char* PlatformList::nameOf(PlId plID) const {
+    const PlatformEntry* e = find(plID);
     return e ? e->name.c_str() : kUnknownName;
 }
 

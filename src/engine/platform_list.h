@@ -15,8 +15,8 @@ inline constexpr PlId kFamilyXc167 = 0x10000000u;
 inline constexpr PlId kFamilyMpc8270 = 0x20000000u;
 inline constexpr PlId kFamilyMpc5554 = 0x30000000u;
 
-inline constexpr PlId familyOf(PlId plId) {
-    return plId & kFamilyMask;
+inline constexpr PlId familyOf(PlId plID) {
+    return plID & kFamilyMask;
 }
 
 enum class RangeKind : std::uint32_t {
@@ -45,7 +45,7 @@ struct MemRange {
 };
 
 struct PlatformEntry {
-    PlId plId;
+    PlId plID;
     std::string name;
     std::vector<MemRange> ranges;  // ascending addresses, no overlaps
 };
@@ -66,16 +66,16 @@ public:
 
     // Exact match of the identifier only: a known family with an unknown variant is refused,
     // and a refusal leaves the current entry as it was.
-    bool select(PlId plId);
+    bool select(PlId plID);
     // Requires that an entry was selected ("PL set"); otherwise an empty unknown entry.
     const PlatformEntry& current() const;
     bool hasCurrent() const { return current_ != kNone; }
     std::size_t currentIndex() const { return current_; }
 
     // nullptr when the identifier is not in the table.
-    const PlatformEntry* find(PlId plId) const;
+    const PlatformEntry* find(PlId plID) const;
     // The display name, "UNKNOWN DEVICE" when the identifier is not in the table.
-    const char* nameOf(PlId plId) const;
+    const char* nameOf(PlId plID) const;
 
 private:
     std::vector<PlatformEntry> entries_;

@@ -75,13 +75,12 @@ ProgrammingEngine::~ProgrammingEngine() {
     releaseTarget();
 }
 
-ByteSource* ProgrammingEngine::daemonFor(PlId plId) {
-    const std::size_t index = daemonIndexFor(plId);
+ByteSource* ProgrammingEngine::daemonFor(PlId plID) {
+    const std::size_t index = daemonIndexFor(plID);
     return index < daemonImages_.size() ? daemonImages_[index].get() : nullptr;
 }
 
 void ProgrammingEngine::releaseTarget() {
-    memOp_ = nullptr;
     burnOp_.reset();
     reader_.reset();
 }
@@ -139,18 +138,17 @@ void ProgrammingEngine::abort() {
         return;
     protocol_.abort();
     if (step_ == EngineStep::Burn) {
-        if (memOp_ != nullptr) memOp_->abort();
+        if (burnOp_) burnOp_->abort();
         step_ = EngineStep::Ready;
     } else {
         // A connect cut short leaves the target in no known state: it counts as not connected.
         if (step_ == EngineStep::UploadDaemon && burnOp_) burnOp_->abort();
         step_ = EngineStep::Unconnected;
     }
-    memOp_ = nullptr;
     state_ = EngineState::Failed;
     errorText_ = "User abort";
     preparing_ = false;
-    progress_ = 255;
+    progress_ = kNoProgress;
 }
 
 void ProgrammingEngine::acknowledge() {
@@ -178,7 +176,7 @@ void ProgrammingEngine::disconnect() {
     step_ = EngineStep::Unconnected;
     plID_ = 0;
     preparing_ = false;
-    progress_ = 255;
+    progress_ = kNoProgress;
     infoText_.clear();
     errorText_.clear();
 }
@@ -191,21 +189,36 @@ std::string ProgrammingEngine::deviceName() const {
 // --- stepping --------------------------------------------------------------------------------
 
 void ProgrammingEngine::step() {
-    static constexpr Handler kHandlers[] = {
-        nullptr,                                // Unconnected
-        &ProgrammingEngine::onSwitchForL1,      // SwitchChannelForL1
-        &ProgrammingEngine::onL1Connect,        // L1Connect
-        &ProgrammingEngine::onSwitchForUpload,  // SwitchChannelForUpload
-        &ProgrammingEngine::onUploadDaemon,     // UploadDaemon
-        &ProgrammingEngine::onExecDaemon,       // ExecDaemon
-        &ProgrammingEngine::onL2Connect,        // L2Connect
-        nullptr,                                // Ready
-        &ProgrammingEngine::onSwitchForOp,      // SwitchChannelForOp
-        nullptr,                                // (9: no step)
-        &ProgrammingEngine::onBurn,             // Burn
-    };
-    const auto index = static_cast<std::size_t>(step_);
-    if (index < std::size(kHandlers) && kHandlers[index] != nullptr) (this->*kHandlers[index])();
+    // Every step is named: a new one that is not handled here is a compiler warning.
+    switch (step_) {
+        case EngineStep::Unconnected:
+        case EngineStep::Ready:
+            break;
+        case EngineStep::SwitchChannelForL1:
+            onSwitchForL1();
+            break;
+        case EngineStep::L1Connect:
+            onL1Connect();
+            break;
+        case EngineStep::SwitchChannelForUpload:
+            onSwitchForUpload();
+            break;
+        case EngineStep::UploadDaemon:
+            onUploadDaemon();
+            break;
+        case EngineStep::ExecDaemon:
+            onExecDaemon();
+            break;
+        case EngineStep::L2Connect:
+            onL2Connect();
+            break;
+        case EngineStep::SwitchChannelForOp:
+            onSwitchForOp();
+            break;
+        case EngineStep::Burn:
+            onBurn();
+            break;
+    }
     if (state_ < EngineState::Succeeded) refreshTexts();
     if (state_ == EngineState::Failed) preparing_ = false;
 }
@@ -214,8 +227,7 @@ void ProgrammingEngine::connectFailed(std::string text) {
     step_ = EngineStep::Unconnected;
     state_ = EngineState::Failed;
     errorText_ = std::move(text);
-    memOp_ = nullptr;
-    progress_ = 255;
+    progress_ = kNoProgress;
 }
 
 void ProgrammingEngine::unexpectedProtocolState() {
@@ -317,7 +329,6 @@ void ProgrammingEngine::onSwitchForOp() {
         case TxnState::Done:
             state_ = EngineState::Connected;
             step_ = EngineStep::Ready;
-            memOp_ = nullptr;
             return startBurn();
         case TxnState::NoReply:
             return connectFailed(kNoSwitch);
@@ -327,15 +338,14 @@ void ProgrammingEngine::onSwitchForOp() {
 }
 
 void ProgrammingEngine::onBurn() {
-    if (!require(memOp_ != nullptr, "memOp set")) return;
-    memOp_->poll();
-    const MemOpState result = memOp_->state();
+    if (!require(burnOp_ != nullptr, "expected state")) return;
+    burnOp_->poll();
+    const MemOpState result = burnOp_->state();
     if (result == MemOpState::Idle || result == MemOpState::Running) return;
-    progress_ = 255;
+    progress_ = kNoProgress;
     if (result == MemOpState::Done && doubleProcessor_ && channel_ == 0) {
         // A is done; B is prepared exactly as A was. No success is shown until B is done too.
         fileIn_ = fileInB_;
-        memOp_ = nullptr;
         step_ = EngineStep::SwitchChannelForOp;
         preparing_ = true;
         switchChannel(1);
@@ -346,25 +356,24 @@ void ProgrammingEngine::onBurn() {
         infoText_ = "Burn operation successful";
     } else {
         state_ = EngineState::Failed;
-        errorText_ = memOp_->errorText();
+        errorText_ = burnOp_->errorText();
     }
     step_ = EngineStep::Ready;
-    memOp_ = nullptr;
 }
 
 // --- connect ---------------------------------------------------------------------------------
 
-bool ProgrammingEngine::replyPlId(PlId& plId) {
+bool ProgrammingEngine::replyPlID(PlId& plID) {
     MemPtr reply;
     protocol_.reply(reply);
     if (reply.size() < 4) return false;
-    plId = reply.getU32(0, kLittleEndian);
+    plID = reply.getU32(0, kLittleEndian);
     return true;
 }
 
 void ProgrammingEngine::takeL1Reply() {
     PlId id = 0;
-    if (!replyPlId(id)) return connectFailed(kL1Error);
+    if (!replyPlID(id)) return connectFailed(kL1Error);
     if (doubleProcessor_ && channel_ == 0) {
         // The first L1 CONNECT of a double unit only learns A's identifier.
         plID_ = id;
@@ -408,7 +417,7 @@ void ProgrammingEngine::startDaemonUpload() {
 
 void ProgrammingEngine::takeL2Reply() {
     PlId id = 0;
-    if (!replyPlId(id)) return connectFailed(kL2Error);
+    if (!replyPlID(id)) return connectFailed(kL2Error);
     if (familyOf(id) != familyOf(plID_))
         return connectFailed(
             formatText("L2 plID (0x%08X) doesn't match L1 plID (0x%08X)", id, plID_));
@@ -426,7 +435,6 @@ void ProgrammingEngine::takeL2Reply() {
 // --- burn ------------------------------------------------------------------------------------
 
 void ProgrammingEngine::startBurn() {
-    if (!require(memOp_ == nullptr, "memOp not set")) return;
     if (!require(fileIn_ != nullptr && reader_ != nullptr, "expected state")) return;
     fileIn_->seekFromStart(0);
     if (!reader_->load(*fileIn_, false)) {
@@ -435,21 +443,19 @@ void ProgrammingEngine::startBurn() {
         preparing_ = false;
         return;
     }
-    memOp_ = burnOp_.get();
     runOperation();
 }
 
 void ProgrammingEngine::runOperation() {
     if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready, "expected state"))
         return;
-    if (!require(memOp_ != nullptr, "memOp set")) return;
+    if (!require(burnOp_ != nullptr, "expected state")) return;
     preparing_ = false;
-    memOp_->reset();
-    memOp_->start(true);
-    if (memOp_->state() == MemOpState::Failed) {
-        errorText_ = memOp_->errorText();
+    burnOp_->reset();
+    burnOp_->start(true);
+    if (burnOp_->state() == MemOpState::Failed) {
+        errorText_ = burnOp_->errorText();
         state_ = EngineState::Failed;
-        memOp_ = nullptr;
         return;
     }
     step_ = EngineStep::Burn;
@@ -463,7 +469,7 @@ void ProgrammingEngine::refreshTexts() {
     switch (step_) {
         case EngineStep::L1Connect:
             infoText_ += "Sending L1 CONNECT command";
-            progress_ = 255;
+            progress_ = kNoProgress;
             break;
         case EngineStep::UploadDaemon:
             if (burnOp_) {
@@ -473,19 +479,19 @@ void ProgrammingEngine::refreshTexts() {
             break;
         case EngineStep::ExecDaemon:
             infoText_ += "Executing L2 daemon";
-            progress_ = 255;
+            progress_ = kNoProgress;
             break;
         case EngineStep::L2Connect:
             infoText_ += "Sending L2 CONNECT command";
-            progress_ = 255;
+            progress_ = kNoProgress;
             break;
         case EngineStep::SwitchChannelForOp:
             infoText_ += "Reading file ...";
             break;
         case EngineStep::Burn:
-            if (memOp_ != nullptr) {
-                infoText_ += memOp_->infoText();
-                progress_ = memOp_->progress();
+            if (burnOp_) {
+                infoText_ += burnOp_->infoText();
+                progress_ = burnOp_->progress();
             }
             break;
         default:

@@ -76,7 +76,7 @@ public:
     EngineStep currentStep() const { return step_; }
     const std::string& infoText() const { return infoText_; }
     const std::string& errorText() const { return errorText_; }
-    // 0..100 percent, 255 for no progress bar.
+    // 0..100 percent, kNoProgress for no progress bar.
     std::uint8_t progress() const { return progress_; }
     // The dialog shows the wait cursor while an image file is being read.
     bool isPreparing() const { return preparing_; }
@@ -85,12 +85,10 @@ public:
     PlId plID() const { return plID_; }
     std::uint32_t channel() const { return channel_; }
 
+private:
     // The built-in daemon for a platform (nullptr, and a REQUIRE failure, for an identifier
     // that no daemon serves).
-    ByteSource* daemonFor(PlId plId);
-
-private:
-    using Handler = void (ProgrammingEngine::*)();
+    ByteSource* daemonFor(PlId plID);
 
     void switchChannel(std::uint32_t channel);
     void onSwitchForL1();
@@ -104,7 +102,7 @@ private:
 
     void takeL1Reply();
     void takeL2Reply();
-    bool replyPlId(PlId& plId);
+    bool replyPlID(PlId& plID);
     void startDaemonUpload();
     void startBurn();
     void runOperation();
@@ -117,14 +115,15 @@ private:
     CommandProtocol& protocol_;
     PlatformList& platforms_;
     std::unique_ptr<ImageReader> reader_;
+    // The one operation of both the daemon upload and the burns; it exists from the L1
+    // connect on, with the reader it writes from.
     std::unique_ptr<BurnOp> burnOp_;
-    MemOp* memOp_ = nullptr;
     ByteSource* fileIn_ = nullptr;
     ByteSource* fileInB_ = nullptr;
     std::array<std::unique_ptr<MemSource>, 4> daemonImages_;
     std::string infoText_;
     std::string errorText_;
-    std::uint8_t progress_ = 255;
+    std::uint8_t progress_ = kNoProgress;
     bool preparing_ = false;
     EngineState state_ = EngineState::Idle;
     EngineStep step_ = EngineStep::Unconnected;

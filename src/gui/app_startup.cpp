@@ -11,24 +11,16 @@
 
 namespace zq {
 
-namespace {
-
-constexpr unsigned kCannotOpenFile = 122;
-constexpr unsigned kBadFileFormat = 136;
-constexpr unsigned kNoDirectory = 137;
-
-}  // namespace
-
 bool readStartupCatalogue(SwCatalogue& catalogue, std::string& message) {
     std::error_code error;
     std::filesystem::current_path(std::filesystem::path(fromUtf8(kBinariesDirectory)), error);
     if (error) {
-        message = formatString(kNoDirectory, kBinariesDirectory);
+        message = formatString(kStrNoDirectory, kBinariesDirectory);
         return false;
     }
     std::FILE* file = OFileSys::openForRd(fromUtf8(kCatalogueFileName), false);
     if (file == nullptr) {
-        message = formatString(kCannotOpenFile, kCatalogueFileName);
+        message = formatString(kStrCannotOpenFile, kCatalogueFileName);
         return false;
     }
     bool ok = false;
@@ -38,7 +30,8 @@ bool readStartupCatalogue(SwCatalogue& catalogue, std::string& message) {
     }
     OFileSys::close(file);
     if (!ok)
-        message = formatString(kBadFileFormat, kCatalogueFileName, catalogue.errorText().c_str());
+        message =
+            formatString(kStrBadFileFormat, kCatalogueFileName, catalogue.errorText().c_str());
     return ok;
 }
 

@@ -13,14 +13,6 @@ namespace zq {
 
 namespace {
 
-constexpr unsigned kTooLongLine = 129;
-constexpr unsigned kBadLine = 130;
-constexpr unsigned kTooManyNames = 131;
-constexpr unsigned kDuplicateFile = 132;
-constexpr unsigned kIncomplete = 133;
-constexpr unsigned kNoDefaultVersion = 134;
-constexpr unsigned kMissingFile = 135;
-
 constexpr std::string_view kMagic = "#!KRVFlashRT19";
 
 constexpr const char* kFileKeys[kUnitKindCount][kSideCount] = {
@@ -156,7 +148,7 @@ bool SwCatalogue::read(ByteSource& source) {
     source.seekFromStart(0);
     for (;;) {
         LineRead result = readLine(source);
-        if (result == LineRead::TooLong) return failWith(loadString(kTooLongLine));
+        if (result == LineRead::TooLong) return failWith(loadString(kStrLineTooLong));
         if (result == LineRead::EndOfFile) return finalChecks();
         if (!processLine(ansiToUtf8(std::string_view(line_.data(), lineLength_)))) return false;
     }
@@ -214,13 +206,13 @@ bool SwCatalogue::processLine(const std::string& line) {
             dataVersion_ = c.value;
             dataVersionSeen_ = true;
         } else {
-            return failWith(formatString(kBadLine, line.c_str()));
+            return failWith(formatString(kStrBadLine, line.c_str()));
         }
         return true;
     }
     if (inSection_) return processInSection(c, line);
     if (c.kind != LineKind::Section || count_ >= kMaxVersions)
-        return failWith(formatString(kBadLine, line.c_str()));
+        return failWith(formatString(kStrBadLine, line.c_str()));
     versions_.emplace_back();
     versions_.back().id = c.value;
     inSection_ = true;
@@ -230,14 +222,14 @@ bool SwCatalogue::processLine(const std::string& line) {
 bool SwCatalogue::processInSection(const Classified& c, const std::string& line) {
     SwVersion& slot = versions_.back();
     if (c.kind == LineKind::Name) {
-        if (!slot.name.empty()) return failWith(formatString(kTooManyNames, slot.id.c_str()));
+        if (!slot.name.empty()) return failWith(formatString(kStrTooManyNames, slot.id.c_str()));
         slot.name = c.value;
     } else if (c.kind == LineKind::File) {
         std::string& file = slot.files[c.unit][c.side];
-        if (!file.empty()) return failWith(formatString(kDuplicateFile, c.key.c_str()));
+        if (!file.empty()) return failWith(formatString(kStrDuplicateBinary, c.key.c_str()));
         file = c.value;
     } else {
-        return failWith(formatString(kBadLine, line.c_str()));
+        return failWith(formatString(kStrBadLine, line.c_str()));
     }
     // A section ends by itself once it holds a name and all eight files.
     if (isComplete(slot)) {
@@ -248,9 +240,9 @@ bool SwCatalogue::processInSection(const Classified& c, const std::string& line)
 }
 
 bool SwCatalogue::finalChecks() {
-    if (!magicSeen_ || !defaultSeen_ || inSection_) return failWith(loadString(kIncomplete));
+    if (!magicSeen_ || !defaultSeen_ || inSection_) return failWith(loadString(kStrIniIncomplete));
     defaultIndex_ = findVersion(defaultId_);
-    if (defaultIndex_ < 0) return failWith(formatString(kNoDefaultVersion, defaultId_.c_str()));
+    if (defaultIndex_ < 0) return failWith(formatString(kStrNoSwVersion, defaultId_.c_str()));
     for (std::uint32_t v = 0; v < count_; ++v) {
         for (std::uint32_t unit = 0; unit < kUnitKindCount; ++unit) {
             for (std::uint32_t side = 0; side < kSideCount; ++side) {
@@ -258,7 +250,7 @@ bool SwCatalogue::finalChecks() {
                 const std::string& name = versions_[v].files[unit][side];
                 if (!imageFileExists(name)) {
                     defaultIndex_ = -1;
-                    return failWith(formatString(kMissingFile, name.c_str()));
+                    return failWith(formatString(kStrFileMissing, name.c_str()));
                 }
             }
         }

@@ -10,14 +10,6 @@ namespace zq {
 
 namespace {
 
-constexpr unsigned kCannotOpenFile = 122;
-constexpr unsigned kConnectPrompt = 123;
-constexpr unsigned kPowerOnPrompt = 124;
-constexpr unsigned kConnectLeftPrompt = 125;
-constexpr unsigned kPowerOnLeftPrompt = 126;
-constexpr unsigned kMoveToRightPrompt = 127;
-constexpr unsigned kInsertRightPrompt = 128;
-
 constexpr const char* kUnitNames[kUnitKindCount] = {
     "KRAB101", "KRCD101", "KREF10x", "KRGH101", "KRIJ11x",
 };
@@ -81,7 +73,7 @@ bool UnitProcedure::openImages(const SwCatalogue& catalogue, std::uint32_t versi
         std::FILE* file = OFileSys::openForRd(fromUtf8(name), false);
         if (file == nullptr) {
             if (showMessage)
-                showMessage(kCannotOpenFile, formatString(kCannotOpenFile, name.c_str()));
+                showMessage(kStrCannotOpenFile, formatString(kStrCannotOpenFile, name.c_str()));
             allOpen = false;
             continue;
         }
@@ -114,9 +106,9 @@ void OneConnectorProcedure::stepDone() {
 std::string OneConnectorProcedure::promptFor(std::uint32_t state) const {
     switch (state) {
         case 0:
-            return namedPrompt(kConnectPrompt);
+            return namedPrompt(kStrConnectPrompt);
         case 1:
-            return loadString(kPowerOnPrompt);
+            return loadString(kStrPowerOnPrompt);
         default:
             return {};
     }
@@ -218,13 +210,13 @@ void LeftRightUnitProcedure::stepDone() {
 std::string LeftRightUnitProcedure::promptFor(std::uint32_t state) const {
     switch (state) {
         case 0:
-            return namedPrompt(kConnectLeftPrompt);
+            return namedPrompt(kStrConnectLeftPrompt);
         case 1:
-            return loadString(kPowerOnLeftPrompt);
+            return loadString(kStrPowerOnLeftPrompt);
         case 3:
-            return namedPrompt(kMoveToRightPrompt);
+            return namedPrompt(kStrMoveToRightPrompt);
         case 4:
-            return namedPrompt(kInsertRightPrompt);
+            return namedPrompt(kStrInsertRightPrompt);
         default:
             return {};
     }

@@ -60,8 +60,8 @@ public:
     virtual bool inProgress() const;
 
     // Opens the image files of `version` for this unit: side 0, and side 1 for the units that
-    // have two. A file that does not open gets its own message (string 122 with its name); the
-    // other side is tried all the same. True when every file opened. Files held from an earlier
+    // have two. A file that does not open gets its own message (kStrCannotOpenFile with its name);
+    // the other side is tried all the same. True when every file opened. Files held from an earlier
     // start are closed first.
     bool openImages(const SwCatalogue& catalogue, std::uint32_t version,
                     const ShowMessage& showMessage);

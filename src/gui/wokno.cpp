@@ -20,18 +20,23 @@ namespace zq {
 
 namespace {
 
-constexpr unsigned kDone = 104;
-constexpr unsigned kReceiveError = 105;
-constexpr unsigned kError = 106;
-constexpr unsigned kAppName = 107;
-constexpr unsigned kOpenText = 117;
-constexpr unsigned kCloseText = 118;
-
 constexpr unsigned kPortCount = 16;
-constexpr std::uint8_t kNoProgressBar = 255;
 
 bool hasEnded(EngineState state) {
     return state == EngineState::Succeeded || state == EngineState::Failed;
+}
+
+// Runs action. A serial-port error that it throws becomes the pending message: false then.
+template <class Action>
+bool parkPortError(Action&& action) {
+    try {
+        action();
+        return true;
+    } catch (CVyjimka* e) {
+        reportException(e);
+        e->release();
+        return false;
+    }
 }
 
 }  // namespace
@@ -58,7 +63,7 @@ MainDialog::~MainDialog() {
 }
 
 void MainDialog::initDialog() {
-    const std::string appName = loadString(kAppName);
+    const std::string appName = loadString(kStrAppName);
     view_.setTitle(appName);
     view_.setText(kStatusText,
                   appName + " " + programVersion() + ", verze dat " + catalogue_->dataVersion());
@@ -81,8 +86,8 @@ void MainDialog::initDialog() {
     view_.setItems(kUnitCombo, units);
     view_.setSelection(kUnitCombo, 0);
 
-    view_.setText(kOpenButton, loadString(kOpenText));
-    view_.setText(kCloseButton, loadString(kCloseText));
+    view_.setText(kOpenButton, loadString(kStrOpen));
+    view_.setText(kCloseButton, loadString(kStrClose));
     updateControls();
 }
 
@@ -99,12 +104,10 @@ void MainDialog::onOpenPort() {
     portNumber_ = number != 0 ? number : static_cast<unsigned>(selected + 1);
 
     std::unique_ptr<SerialLine> line;
-    try {
-        line = setup_.openLine(name);
-        line->open();
-    } catch (CVyjimka* e) {
-        reportException(e);
-        e->release();
+    if (!parkPortError([&] {
+            line = setup_.openLine(name);
+            line->open();
+        })) {
         showPendingMessage();
         line.reset();
     }
@@ -112,14 +115,12 @@ void MainDialog::onOpenPort() {
         port_ = std::move(line);
         frameTx_ = std::make_unique<Df1FrameTx>(*port_);
         frameRx_ = std::make_unique<Df1FrameRx>(*port_);
-        protocol_ = std::make_unique<CommandProtocol>(*frameTx_, *frameRx_);
+        protocol_ = std::make_unique<CommandProtocol>(*frameTx_, *frameRx_, setup_.protocol);
         engine_ = std::make_unique<ProgrammingEngine>(*protocol_, platforms_);
         for (std::uint32_t kind = 0; kind < kUnitKindCount; ++kind)
             units_[kind] = createUnitProcedure(kind);
     }
-    updatePrompt();
-    updateInfo();
-    updateControls();
+    refreshWindow();
 }
 
 void MainDialog::onClosePort() {
@@ -127,25 +128,13 @@ void MainDialog::onClosePort() {
     stopPort();
     showPendingMessage();
     destroyStack();
-    updatePrompt();
-    updateInfo();
-    updateControls();
+    refreshWindow();
 }
 
 void MainDialog::stopPort() {
     // Both are tried: a receive thread that would not stop must not leave the transmitter on.
-    try {
-        port_->stopRx();
-    } catch (CVyjimka* e) {
-        reportException(e);
-        e->release();
-    }
-    try {
-        port_->stopTx();
-    } catch (CVyjimka* e) {
-        reportException(e);
-        e->release();
-    }
+    parkPortError([&] { port_->stopRx(); });
+    parkPortError([&] { port_->stopTx(); });
 }
 
 void MainDialog::destroyStack() {
@@ -186,9 +175,7 @@ void MainDialog::onProgram() {
             settleRequest(unit);
         }
     }
-    updatePrompt();
-    updateInfo();
-    updateControls();
+    refreshWindow();
 }
 
 void MainDialog::onUnitChanged() {
@@ -222,7 +209,7 @@ void MainDialog::settleRequest(std::uint32_t unit) {
     UnitProcedure& procedure = *units_[unit];
     engine_->acknowledge();
     if (state == EngineState::Failed) {
-        showStringMessage(kError);
+        showStringMessage(kStrError);
         resetProcedure();
     } else {
         procedure.stepDone();
@@ -240,7 +227,7 @@ void MainDialog::settleRequest(std::uint32_t unit) {
             engine_->disconnect();
         }
     } else if (state == EngineState::Succeeded) {
-        showStringMessage(kDone);
+        showStringMessage(kStrDone);
         resetProcedure();
     }
 }
@@ -249,9 +236,7 @@ void MainDialog::resetProcedure() {
     if (!require(engine_ != nullptr, "expected state")) return;
     units_[selectedUnit()]->reset();
     if (engine_->state() != EngineState::Idle) engine_->disconnect();
-    updatePrompt();
-    updateInfo();
-    updateControls();
+    refreshWindow();
 }
 
 // The workers' notifications.
@@ -275,16 +260,9 @@ void MainDialog::onNotification(const Notification& notification) {
 void MainDialog::onRxData(std::intptr_t count) {
     // A notification that the receive thread posted just before "Zavřít" stopped it comes
     // after the stack is gone; it belongs to nothing any more.
-    if (engine_ == nullptr) return;
-    const std::uint32_t unit = selectedUnit();
-    if (engine_->state() != EngineState::Busy) return;
+    if (!engineIsBusy()) return;
     protocol_->onSerialEvent(CommandProtocol::kBytesArrived, static_cast<std::uint32_t>(count));
-    engine_->step();
-    updateInfo();
-    updateCursor();
-    settleRequest(unit);
-    updatePrompt();
-    updateControls();
+    afterProtocolEvent(false);
 }
 
 void MainDialog::onComError(std::intptr_t code) {
@@ -297,8 +275,9 @@ void MainDialog::onComError(std::intptr_t code) {
     // line errors gets one box; the errors behind it still reach the protocol.
     if (!lineErrorShown_) {
         lineErrorShown_ = true;
-        view_.showMessage(kReceiveError, formatString(kReceiveError, static_cast<int>(portNumber_),
-                                                      static_cast<unsigned>(code)));
+        view_.showMessage(kStrReceiveError,
+                          formatString(kStrReceiveError, static_cast<int>(portNumber_),
+                                       static_cast<unsigned>(code)));
         lineErrorShown_ = false;
         // The run ended (or the window closed) while the box was open: nothing is left for
         // this error to do.
@@ -309,18 +288,7 @@ void MainDialog::onComError(std::intptr_t code) {
         }
     }
     protocol_->onSerialEvent(CommandProtocol::kLineError, 0);
-    engine_->step();
-    updateInfo();
-    updateCursor();
-    const EngineState state = engine_->state();
-    if (hasEnded(state)) {
-        engine_->acknowledge();
-        require(state == EngineState::Failed, "expected state");
-        showStringMessage(kError);
-        resetProcedure();
-    }
-    updatePrompt();
-    updateControls();
+    afterProtocolEvent(true);
 }
 
 void MainDialog::onTimeout() {
@@ -328,17 +296,25 @@ void MainDialog::onTimeout() {
     // exchange were handled before this notification, the engine has already ended the request
     // and the time-out has nothing left to say.
     if (!engineIsBusy()) return;
+    afterProtocolEvent(true);
+}
+
+void MainDialog::afterProtocolEvent(bool failureOnly) {
+    const std::uint32_t unit = selectedUnit();
     engine_->step();
     updateInfo();
     updateCursor();
     const EngineState state = engine_->state();
-    if (hasEnded(state)) {
-        require(state == EngineState::Failed, "expected state");
+    if (failureOnly && hasEnded(state) &&
+        !require(state == EngineState::Failed, "expected state")) {
+        // No answer completed the request, whatever the engine says: the run has failed.
         engine_->acknowledge();
-        showStringMessage(kError);
+        showStringMessage(kStrError);
         resetProcedure();
-        updatePrompt();
+    } else {
+        settleRequest(unit);
     }
+    updatePrompt();
     updateControls();
 }
 
@@ -361,6 +337,12 @@ void MainDialog::onCloseWindow() {
 }
 
 // What the window shows.
+
+void MainDialog::refreshWindow() {
+    updatePrompt();
+    updateInfo();
+    updateControls();
+}
 
 void MainDialog::updateInfo() {
     if (engine_ == nullptr) {
@@ -386,7 +368,7 @@ void MainDialog::updateInfo() {
             break;
     }
     const std::uint8_t progress = engine_->progress();
-    if (state == EngineState::Busy && progress < kNoProgressBar) {
+    if (state == EngineState::Busy && progress < kNoProgress) {
         view_.setProgress(progress);
         view_.showProgress(true);
     } else {

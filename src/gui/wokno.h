@@ -7,13 +7,13 @@
 #include <string>
 #include <vector>
 
+#include "df1/command_protocol.h"
 #include "gui/dialog_view.h"
 #include "gui/unit_procedure.h"
 #include "os/notifications.h"
 
 namespace zq {
 
-class CommandProtocol;
 class Df1FrameRx;
 class Df1FrameTx;
 class PlatformList;
@@ -34,6 +34,8 @@ struct DialogSetup {
     // Where the port selection is kept between runs: loaded at initialisation and stored at
     // closing. nullptr: not kept (a program that must not change the window's choice).
     const Settings* settings = nullptr;
+    // The protocol's seams (tests shorten its time-outs); the defaults are the program's.
+    ProtocolOptions protocol;
 };
 
 // The main window's logic ("wokno" is the window's module): the port and the whole
@@ -74,7 +76,7 @@ public:
     bool portOpen() const { return port_ != nullptr; }
     bool awaitingOperator() const { return awaitingOperator_; }
     const ProgrammingEngine* engine() const { return engine_.get(); }
-    // The protocol, for a front-end's trace and for tests' time scale; nullptr without a port.
+    // The protocol, for a front-end's trace; nullptr without a port.
     CommandProtocol* protocol() const { return protocol_.get(); }
     // The procedure of a unit kind; nullptr without a port.
     const UnitProcedure* unit(std::uint32_t kind) const;
@@ -83,6 +85,12 @@ public:
     unsigned portNumber() const { return portNumber_; }
 
 private:
+    // After the protocol has taken a serial event or a time-out: the engine's step, the
+    // window, and the end of a request (its procedure ends or goes on). failureOnly: the event
+    // cannot complete a request (a line error, a time-out), so a request it ends has failed.
+    void afterProtocolEvent(bool failureOnly);
+    // The operator's prompt, the info text and progress bar, and the controls.
+    void refreshWindow();
     void updateInfo();
     void updatePrompt();
     void updateCursor();

@@ -12,7 +12,7 @@ namespace zq {
 namespace {
 
 constexpr std::uint32_t kFlushMs = 200;
-constexpr std::uint32_t kDeadlock = 0;  // string 109 "Deadlock! (%s)"
+constexpr std::uint32_t kDeadlock = kStrDeadlock - kExceptionStringBase;  // "Deadlock! (%s)"
 
 }  // namespace
 

@@ -20,11 +20,11 @@ namespace zq {
 
 namespace {
 
-// String codes (text = code + 109).
-constexpr std::uint32_t kOpenFailed = 1;   // 110
-constexpr std::uint32_t kBadPort = 2;      // 111
-constexpr std::uint32_t kWriteFailed = 3;  // 112
-constexpr std::uint32_t kReadFailed = 5;   // 114
+// Exception codes: the texts' distance from kExceptionStringBase.
+constexpr std::uint32_t kOpenFailed = kStrPortOpenFailed - kExceptionStringBase;
+constexpr std::uint32_t kBadPort = kStrPortBadParameter - kExceptionStringBase;
+constexpr std::uint32_t kWriteFailed = kStrPortWriteFailed - kExceptionStringBase;
+constexpr std::uint32_t kReadFailed = kStrPortReadFailed - kExceptionStringBase;
 
 constexpr std::size_t kScratchSize = 1024;
 

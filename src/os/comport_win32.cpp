@@ -15,13 +15,13 @@ namespace zq {
 
 namespace {
 
-// String codes (text = code + 109).
-constexpr std::uint32_t kOpenFailed = 1;       // 110
-constexpr std::uint32_t kBadPort = 2;          // 111
-constexpr std::uint32_t kWriteFailed = 3;      // 112
-constexpr std::uint32_t kWriteIncomplete = 4;  // 113 "%d"
-constexpr std::uint32_t kReadFailed = 5;       // 114
-constexpr std::uint32_t kReadWaitFailed = 6;   // 115 "%d"
+// Exception codes: the texts' distance from kExceptionStringBase.
+constexpr std::uint32_t kOpenFailed = kStrPortOpenFailed - kExceptionStringBase;
+constexpr std::uint32_t kBadPort = kStrPortBadParameter - kExceptionStringBase;
+constexpr std::uint32_t kWriteFailed = kStrPortWriteFailed - kExceptionStringBase;
+constexpr std::uint32_t kWriteIncomplete = kStrPortWriteIncomplete - kExceptionStringBase;  // "%d"
+constexpr std::uint32_t kReadFailed = kStrPortReadFailed - kExceptionStringBase;
+constexpr std::uint32_t kReadWaitFailed = kStrPortReadWaitFailed - kExceptionStringBase;  // "%d"
 
 constexpr DWORD kInputQueue = 16;
 constexpr DWORD kOutputQueue = 1024;

@@ -5,6 +5,7 @@
 #include <string>
 
 #include "support/root_object.h"
+#include "support/string_ids.h"
 
 namespace zq {
 
@@ -28,7 +29,7 @@ protected:
     std::string text_;
 };
 
-// Code 0..6; text = string code + 109 formatted with the further arguments.
+// Code 0..6; text = string kExceptionStringBase + code formatted with the further arguments.
 class CVyjimkaN : public CVyjimka {
 public:
     explicit CVyjimkaN(std::uint32_t code, ...);
@@ -44,7 +45,7 @@ private:
     std::uint32_t systemError_ = 0;
 };
 
-inline constexpr unsigned kExceptionStringBase = 109;
+inline constexpr unsigned kExceptionStringBase = kStrDeadlock;
 inline constexpr std::size_t kPendingMessageChars = 255;
 
 // Parks at most 255 characters of e's text as the pending message. The caller releases e.

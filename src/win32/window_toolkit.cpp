@@ -12,7 +12,6 @@ namespace zq::win32 {
 
 namespace {
 
-constexpr unsigned kAppName = 107;
 constexpr int kIconSize = 32;
 
 }  // namespace
@@ -34,7 +33,7 @@ void WindowToolkit::showStartupMessage(const std::string& text) {
 }
 
 bool WindowToolkit::askYesNo(const std::string& text) {
-    return MessageBoxW(nullptr, fromUtf8(text).c_str(), fromUtf8(loadString(kAppName)).c_str(),
+    return MessageBoxW(nullptr, fromUtf8(text).c_str(), fromUtf8(loadString(kStrAppName)).c_str(),
                        MB_YESNO | MB_ICONQUESTION) == IDYES;
 }
 

@@ -10,8 +10,6 @@ namespace zq::win32 {
 
 namespace {
 
-constexpr unsigned kAppName = 107;
-
 std::wstring wide(const std::string& text) {
     return fromUtf8(text);
 }
@@ -19,7 +17,7 @@ std::wstring wide(const std::string& text) {
 }  // namespace
 
 void showMessageBox(HWND owner, const std::string& text, UINT icon) {
-    MessageBoxW(owner, wide(text).c_str(), wide(loadString(kAppName)).c_str(), MB_OK | icon);
+    MessageBoxW(owner, wide(text).c_str(), wide(loadString(kStrAppName)).c_str(), MB_OK | icon);
 }
 
 WindowView::WindowView(HINSTANCE instance) {

@@ -161,8 +161,8 @@ TEST_P(BurnEachUnitTest, BurnsTheUnitAndTheSimulatedMemoryEqualsTheImages) {
     cli::CliResult r = burn(c.unit);
     EXPECT_EQ(r.code, cli::kExitDone) << r.out << r.err;
     EXPECT_EQ(r.err, "");
-    const std::string firstPrompt =
-        formatString(std::string(c.unit) == "KRCD101" ? 125 : 123, c.unit);
+    const std::string firstPrompt = formatString(
+        std::string(c.unit) == "KRCD101" ? kStrConnectLeftPrompt : kStrConnectPrompt, c.unit);
     EXPECT_EQ(r.out.rfind("Obsluha: " + firstPrompt + "\n", 0), 0u) << r.out;
     EXPECT_NE(r.out.find("Burn operation successful\nHotovo\n"), std::string::npos) << r.out;
     ASSERT_GE(r.out.size(), 7u);
@@ -178,7 +178,8 @@ TEST_P(BurnEachUnitTest, BurnsTheUnitAndTheSimulatedMemoryEqualsTheImages) {
     }
     if (std::string(c.unit) == "KRCD101") {
         // The pause between the modules, and the right module's own prompt.
-        EXPECT_NE(r.out.find("Obsluha: " + formatString(127, "KRCD101")), std::string::npos);
+        EXPECT_NE(r.out.find("Obsluha: " + formatString(kStrMoveToRightPrompt, "KRCD101")),
+                  std::string::npos);
         EXPECT_NE(r.out.find("Obsluha: Zasuňte pravý modul KRCD101"), std::string::npos);
     }
 }
@@ -234,7 +235,8 @@ TEST_F(BurnSimTest, JsonGivesOneObjectPerEvent) {
     EXPECT_EQ(kinds.front(), "prompt");
     EXPECT_EQ(kinds.back(), "result");
     EXPECT_NE(std::find(kinds.begin(), kinds.end(), "progress"), kinds.end());
-    EXPECT_NE(r.out.find("{\"event\":\"message\",\"id\":106,\"text\":\"Chyba\"}"),
+    EXPECT_NE(r.out.find("{\"event\":\"message\",\"id\":" + std::to_string(kStrError) +
+                         ",\"text\":\"Chyba\"}"),
               std::string::npos);
     EXPECT_NE(r.out.find("{\"event\":\"result\",\"ok\":false,\"exitCode\":1,\"text\":\"Chyba\","
                          "\"error\":\"Error while writing 496 bytes to 0x000101F0\"}"),

@@ -55,7 +55,7 @@ protected:
         std::vector<PcFrame> frames = line.sentFrames();
         ASSERT_EQ(frames.size(), before + 1);
         EXPECT_EQ(frames.back(), frame);
-        EXPECT_EQ(protocol.armedPeriod(), period);
+        EXPECT_EQ(protocol.armedPeriodMs(), period);
         // The channel switch is not acknowledged; everything else is.
         if (frame.address == 0)
             answer(replyFrame(reply, packetType));
@@ -63,7 +63,7 @@ protected:
             acknowledgeAndReply(reply, packetType);
         EXPECT_EQ(protocol.state(), TxnState::Done);
         EXPECT_EQ(replyBytes(), payload);
-        EXPECT_FALSE(protocol.isRunning());
+        EXPECT_FALSE(protocol.timeoutRunning());
         EXPECT_EQ(line.sentCount(), before + 1);
         EXPECT_EQ(timeoutsPosted(), 0u);
     }
@@ -256,13 +256,13 @@ TEST_F(ProtocolRetryTest, ARequestNeverAcknowledgedGoesOutFourTimesThenNoReply) 
         request(protocol);
         for (int expiry = 1; expiry <= 4; ++expiry) {
             EXPECT_EQ(protocol.state(), TxnState::Waiting);
-            protocol.expire();
+            protocol.expireNow();
             EXPECT_EQ(timeoutsPosted(), 1u) << "expiry " << expiry;
         }
         EXPECT_EQ(protocol.state(), TxnState::NoReply);
         EXPECT_EQ(line.sentCount(), before + 4);
         // A stray expiry after the end changes nothing and posts nothing.
-        protocol.expire();
+        protocol.expireNow();
         EXPECT_EQ(timeoutsPosted(), 0u);
         EXPECT_EQ(line.sentCount(), before + 4);
     }
@@ -286,7 +286,7 @@ TEST_F(ProtocolRetryTest, AnAcknowledgedRequestIsRetriedOnTimeOutOnlyWhereItMayS
         c.request(protocol);
         while (protocol.state() == TxnState::Waiting) {
             answer(kAckBytes);
-            protocol.expire();
+            protocol.expireNow();
         }
         EXPECT_EQ(protocol.state(), TxnState::NoReply);
         EXPECT_EQ(line.sentCount(), before + c.transmissions);
@@ -297,9 +297,9 @@ TEST_F(ProtocolRetryTest, AnAcknowledgedRequestIsRetriedOnTimeOutOnlyWhereItMayS
 TEST_F(ProtocolRetryTest, AnL1ConnectOnceAcknowledgedWaitsForTheBootLoaderWithoutLimit) {
     protocol.connect(1);
     answer(kAckBytes);
-    EXPECT_FALSE(protocol.isRunning());
+    EXPECT_FALSE(protocol.timeoutRunning());
     // Even an expiry that slipped through changes nothing.
-    protocol.expire();
+    protocol.expireNow();
     EXPECT_EQ(timeoutsPosted(), 0u);
     EXPECT_EQ(protocol.state(), TxnState::Waiting);
     answer(replyFrame(connectReply(0x10000001, 1)));
@@ -341,7 +341,7 @@ TEST_F(ProtocolRetryTest, ANakIsAnsweredAtTheTimeOutEvenWhereTimeOutsAreNotRetri
     answer(kNakBytes);
     EXPECT_EQ(line.sentCount(), 1u);
     EXPECT_EQ(protocol.state(), TxnState::Waiting);
-    protocol.expire();
+    protocol.expireNow();
     EXPECT_EQ(line.sentCount(), 2u);
     acknowledgeAndReply(execReply(0x100));
     EXPECT_EQ(protocol.state(), TxnState::Done);
@@ -374,7 +374,7 @@ TEST_F(ProtocolRetryTest, AnAnnouncementFromBeforeARetransmissionFeedsNothingSta
     protocol.uploadInit(0x1000, 8);
     // The NAK arrives, but its announcement is handled only after the time-out resent the frame.
     const std::uint32_t stale = line.deliver(kNakBytes);
-    protocol.expire();
+    protocol.expireNow();
     EXPECT_EQ(line.sentCount(), 2u);
     protocol.onSerialEvent(CommandProtocol::kBytesArrived, stale);
     EXPECT_EQ(rx.ackState(), Df1FrameRx::kAwaitingAck);
@@ -440,11 +440,11 @@ TEST_F(ProtocolEraseTest, ManyProgressRepliesDoNotFillTheReceiveArea) {
 TEST_F(ProtocolEraseTest, AnEraseWhoseProgressStopsEndsAtItsTimeOutWithoutRetransmission) {
     protocol.erase(0x1000, 0x2000, 20000);
     acknowledgeAndReply(eraseReply(0x1000, 0x2000, 40));
-    protocol.expire();
+    protocol.expireNow();
     EXPECT_EQ(protocol.state(), TxnState::NoReply);
     EXPECT_EQ(timeoutsPosted(), 1u);
     EXPECT_EQ(line.sentCount(), 1u);
-    EXPECT_EQ(protocol.armedPeriod(), 20000u);
+    EXPECT_EQ(protocol.armedPeriodMs(), 20000u);
 }
 
 TEST_F(ProtocolEraseTest, BeforeProgressAFaultyReplyIsSentAgainAtOnceAfterItNot) {
@@ -472,7 +472,7 @@ TEST_F(ProtocolEraseTest, AFailureReportedDuringTheEraseEndsIt) {
     acknowledgeAndReply(eraseReply(0x1000, 0x2000, 30));
     answer(replyFrame(eraseReply(0x1000, 0x2000, 30, 0x05)));
     EXPECT_EQ(protocol.state(), TxnState::ErrorReply);
-    EXPECT_FALSE(protocol.isRunning());
+    EXPECT_FALSE(protocol.timeoutRunning());
 }
 
 // --- the channel switch ----------------------------------------------------------------------
@@ -489,7 +489,7 @@ TEST_F(ProtocolChannelTest, AnyOtherAnswerIsSentAgainABrokenFrameWaitsForTheTime
     broken.back() ^= 0x01;
     answer(broken);
     EXPECT_EQ(line.sentCount(), 3u);
-    protocol.expire();
+    protocol.expireNow();
     EXPECT_EQ(line.sentCount(), 4u);
     answer(replyFrame(kChannelAnswerBytes, 7));
     EXPECT_EQ(protocol.state(), TxnState::Done);
@@ -506,7 +506,7 @@ TEST_F(ProtocolContractTest, ARequestWhileAnotherRunsIsRefusedAndLeavesItAlone) 
     protocol.write(0x2000, 5, kWriteData.data(), 1000);
     protocol.uploadInit(0x3000, 8);
     EXPECT_EQ(takeFailures(), (Failures{require("!!!"), require("!!!")}));
-    protocol.expire();
+    protocol.expireNow();
     EXPECT_EQ(line.sent().back(), before.back());
     acknowledgeAndReply(uploadInitReply(0x1000, 8));
     EXPECT_EQ(protocol.state(), TxnState::Done);
@@ -537,12 +537,18 @@ TEST_F(ProtocolContractTest, RequestsLargerThanOneFrameCarriesAreRefused) {
     EXPECT_EQ(replyBytes(), Bytes(kMaxReadData, 0x10));
 }
 
-TEST_F(ProtocolContractTest, ALockHeldTooLongIsReportedAndNoByteIsLost) {
-    protocol.setLockLimit(20ms);
+class ProtocolLockTest : public ProtocolTest {
+protected:
+    ProtocolLockTest() : ProtocolTest({.lockLimit = 20ms, .timeScaleMultiplier = 1000}) {}
+};
+
+TEST_F(ProtocolLockTest, ALockHeldTooLongIsReportedAndNoByteIsLost) {
     protocol.uploadInit(0x1000, 8);
-    protocol.lock().lock();
-    answer(kAckBytes + replyFrame(uploadInitReply(0x1000, 8)));
-    protocol.lock().unlock();
+    // The answer arrives while the resend holds the lock.
+    line.setSendScript(
+        [&](const Bytes&) { answer(kAckBytes + replyFrame(uploadInitReply(0x1000, 8))); });
+    protocol.expireNow();
+    line.setSendScript({});
     EXPECT_EQ(takeFailures(), Failures{explicitFailure("deadlock")});
     // The next announcement, whatever its count, finds the bytes.
     protocol.onSerialEvent(CommandProtocol::kBytesArrived, 0);
@@ -552,7 +558,7 @@ TEST_F(ProtocolContractTest, ALockHeldTooLongIsReportedAndNoByteIsLost) {
 TEST_F(ProtocolContractTest, APortFailureDuringARetransmissionEndsTheExchange) {
     protocol.uploadInit(0x1000, 8);
     line.failNextReset();
-    protocol.expire();
+    protocol.expireNow();
     EXPECT_EQ(protocol.state(), TxnState::NoReply);
     auto notification = queue.take();
     ASSERT_TRUE(notification.has_value());

@@ -17,7 +17,6 @@ namespace zq::testing {
 void ProtocolTest::SetUp() {
     ContractTest::SetUp();
     takePendingMessage();
-    protocol.neverExpire();
 }
 
 void ProtocolTest::TearDown() {

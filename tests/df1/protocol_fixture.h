@@ -20,29 +20,14 @@ void PrintTo(TxnState state, std::ostream* os);
 
 namespace zq::testing {
 
-// A CommandProtocol with its seams within reach.
-class TestProtocol : public CommandProtocol {
-public:
-    using CommandProtocol::CommandProtocol;
-
-    // As if the armed time-out expired now: the timer is disarmed and its expiry runs here.
-    void expire() {
-        stop();
-        timeout();
-    }
-    // Time-outs as long as this, so that only expire() ends them.
-    void neverExpire() { setTimeScale(1000, 1); }
-    std::uint32_t armedPeriod() {
-        std::lock_guard<TimedMutex> guard(lock_);
-        return armedPeriodMs_;
-    }
-    TimedMutex& lock() { return lock_; }
-    void setLockLimit(std::chrono::milliseconds limit) { lockLimit_ = limit; }
-};
+// Time-outs this long never expire during a test: only expireNow() ends them.
+inline constexpr ProtocolOptions kNeverExpire{.timeScaleMultiplier = 1000};
 
 // The protocol on an in-memory line, driven from the test thread as the GUI thread drives it.
 class ProtocolTest : public ContractTest {
 protected:
+    explicit ProtocolTest(const ProtocolOptions& options = kNeverExpire)
+        : protocol{tx, rx, options} {}
     void SetUp() override;
     void TearDown() override;
 
@@ -59,7 +44,7 @@ protected:
     ScriptedLine line;
     Df1FrameTx tx{line};
     Df1FrameRx rx{line};
-    TestProtocol protocol{tx, rx};
+    CommandProtocol protocol;
 };
 
 }  // namespace zq::testing

@@ -200,6 +200,11 @@ protected:
         }
         return state;
     }
+    // A protocol whose time-outs are 1/divisor of the real ones.
+    void scaleTimeouts(std::uint32_t divisor) {
+        protocol = std::make_unique<CommandProtocol>(tx, *rx,
+                                                     ProtocolOptions{.timeScaleDivisor = divisor});
+    }
     Bytes reply() {
         MemPtr view;
         protocol->reply(view);
@@ -264,7 +269,7 @@ TEST_F(ProtocolPtyTest, EveryCommandOfTheSetIsExchangedOverThePseudoTerminal) {
 
 TEST_F(ProtocolPtyTest, LostAndRefusedFramesAreSentAgainAtTheirTimeOut) {
     // Long enough that a loaded machine answers the fourth copy within its time-out.
-    protocol->setTimeScale(1, 10);  // 5000 ms become 500 ms
+    scaleTimeouts(10);  // 5000 ms become 500 ms
     // The first two frames get lost, the third is refused, the fourth is answered.
     target->setFilter([](const PcFrame&, std::size_t index) -> std::optional<Bytes> {
         if (index < 2) return Bytes{};
@@ -280,7 +285,7 @@ TEST_F(ProtocolPtyTest, LostAndRefusedFramesAreSentAgainAtTheirTimeOut) {
 }
 
 TEST_F(ProtocolPtyTest, UnansweredRequestsEndInNoReply) {
-    protocol->setTimeScale(1, 500);  // 15000 ms become 30 ms
+    scaleTimeouts(500);  // 15000 ms become 30 ms
     // Acknowledged, never answered.
     target->setFilter(
         [](const PcFrame&, std::size_t) -> std::optional<Bytes> { return kAckBytes; });

@@ -57,6 +57,7 @@ private:
 
 class BurnOpTest : public EngineTest {
 protected:
+    using EngineTest::EngineTest;
     // A burn (or upload) of an OMF-166 image on a QB5 carrier board (0x10000001).
     MemOpState burnOmf(const std::string& file, bool flashRanges = true) {
         EXPECT_TRUE(omf.load(file)) << omf.errorText();
@@ -174,7 +175,12 @@ TEST_F(BurnOpTest, DataAtTheTopOfTheAddressSpaceFitsWhenTheLastRangeReachesIt) {
     EXPECT_EQ(op->errorText(), "Block 0xFFF00000-0xFFF00003 doesn't fit into device's memory map");
 }
 
-TEST_F(BurnOpTest, AFailedCommandNamesWhatTheOperationWasDoing) {
+class BurnOpShortTimeoutTest : public BurnOpTest {
+protected:
+    BurnOpShortTimeoutTest() : BurnOpTest(kShortTimeouts) {}
+};
+
+TEST_F(BurnOpShortTimeoutTest, AFailedCommandNamesWhatTheOperationWasDoing) {
     const std::string image = omfPedata(0x10000, pattern(0x100));
     using Fault = ScriptedTarget::Fault;
     struct Case {
@@ -192,7 +198,6 @@ TEST_F(BurnOpTest, AFailedCommandNamesWhatTheOperationWasDoing) {
         {kWrite, Fault::NoAnswerAtAll,
          "Communication error (no reply) while writing 256 bytes to 0x00010000"},
     };
-    shortTimeouts();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.error);
         target.clearFaults();

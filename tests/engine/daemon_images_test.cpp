@@ -25,13 +25,13 @@ TEST_F(DaemonImagesTest, EachDaemonLoadsNamesItsEntryAndFitsTheRamOfEveryPlatfor
     const PlatformList platforms;
     std::size_t platformsServed[kDaemonImageCount] = {};
     for (const PlatformEntry& platform : platforms.entries()) {
-        const std::size_t index = daemonIndexFor(platform.plId);
-        ASSERT_LT(index, kDaemonImageCount) << std::hex << platform.plId;
+        const std::size_t index = daemonIndexFor(platform.plID);
+        ASSERT_LT(index, kDaemonImageCount) << std::hex << platform.plID;
         ++platformsServed[index];
         const DaemonImage& daemon = daemonImages()[index];
         SCOPED_TRACE(std::string(daemon.file.name) + " on " + platform.name);
 
-        ReaderHarness harness(createImageReader(platform.plId));
+        ReaderHarness harness(createImageReader(platform.plID));
         ASSERT_TRUE(harness.load(bytesOf(daemon.file), true)) << harness.errorText();
         ImageReader& reader = harness.reader();
         EXPECT_TRUE(reader.hasEntry());

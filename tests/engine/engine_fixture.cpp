@@ -55,7 +55,7 @@ void EngineTest::pump(const std::function<bool()>& busy, const std::function<voi
     for (std::size_t delivered = 0; busy();) {
         if (std::optional<Bytes> piece = target.takeAnswer()) {
             if (++delivered > limit) return;
-            target.noteArmed(protocol.armedPeriod());
+            target.noteArmed(protocol.armedPeriodMs());
             protocol.onSerialEvent(CommandProtocol::kBytesArrived, line.deliver(*piece));
         } else {
             // Nothing more comes from the far side: only a time-out can move the run on.

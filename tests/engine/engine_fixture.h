@@ -27,16 +27,6 @@ void PrintTo(MemOpState state, std::ostream* os);
 
 namespace zq::testing {
 
-// The protocol with the time-out it armed last within reach.
-class ArmedProtocol : public CommandProtocol {
-public:
-    using CommandProtocol::CommandProtocol;
-    std::uint32_t armedPeriod() {
-        std::lock_guard<TimedMutex> guard(lock_);
-        return armedPeriodMs_;
-    }
-};
-
 // An image file in memory, readable as the engine reads a file.
 class ImageSource {
 public:
@@ -66,6 +56,10 @@ struct Shown {
 // far side's answers and the protocol's time-outs to the protocol, then calls step().
 class EngineTest : public ContractTest {
 protected:
+    // Time-outs of milliseconds instead of seconds, for the far side's silences.
+    static constexpr ProtocolOptions kShortTimeouts{.timeScaleDivisor = 1000};
+
+    explicit EngineTest(const ProtocolOptions& options = {}) : protocol{tx, rx, options} {}
     void SetUp() override;
     void TearDown() override;
 
@@ -73,8 +67,6 @@ protected:
     void run(std::size_t limit = 100000);
     // Polls an operation until it is no longer Running (or `limit` answers were delivered).
     void runOp(MemOp& op, std::size_t limit = 100000);
-    // Time-outs of milliseconds instead of seconds, for the far side's silences.
-    void shortTimeouts() { protocol.setTimeScale(1, 1000); }
 
     // Connects and checks that it worked (then acknowledged: Connected).
     void connect(bool doubleProcessor = false);
@@ -91,7 +83,7 @@ protected:
     ScriptedLine line;
     Df1FrameTx tx{line};
     Df1FrameRx rx{line};
-    ArmedProtocol protocol{tx, rx};
+    CommandProtocol protocol;
     ScriptedTarget target{line};
     PlatformList platforms;
     ProgrammingEngine engine{protocol, platforms};

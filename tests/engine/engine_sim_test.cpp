@@ -230,11 +230,11 @@ protected:
 TEST_F(EngineSimTest, EveryPlatformConnectsAndBurnsAndItsFlashEqualsTheImage) {
     for (const PlatformEntry& platform : platforms.entries()) {
         SCOPED_TRACE(platform.name);
-        startSim({"--plid", std::to_string(platform.plId)});
+        startSim({"--plid", std::to_string(platform.plID)});
         connect();
         EXPECT_EQ(engine->deviceName(), platform.name);
         const Blocks image = blocksForEveryRange(platform);
-        burn(imageFile(platform.plId, image));
+        burn(imageFile(platform.plID, image));
         closeLine();
         EXPECT_EQ(burned("ch1"), image);
     }

@@ -89,10 +89,10 @@ TEST_F(PlatformListTest, TableHoldsTheEightPlatformsInOrder) {
     for (std::size_t i = 0; i < expected.size(); ++i) {
         SCOPED_TRACE(expected[i].name);
         const PlatformEntry& e = list.entry(i);
-        EXPECT_EQ(e.plId, expected[i].plId);
+        EXPECT_EQ(e.plID, expected[i].plID);
         EXPECT_EQ(e.name, expected[i].name);
         EXPECT_EQ(e.ranges, expected[i].map);
-        EXPECT_STREQ(list.nameOf(e.plId), expected[i].name);
+        EXPECT_STREQ(list.nameOf(e.plID), expected[i].name);
     }
 }
 
@@ -146,7 +146,7 @@ TEST_F(PlatformListTest, SelectMatchesExactIdentifierOnly) {
 
     // A known family with an unknown variant is refused and the selection stays.
     EXPECT_FALSE(list.select(0x10000003));
-    EXPECT_EQ(list.current().plId, 0x10000100u);
+    EXPECT_EQ(list.current().plID, 0x10000100u);
 
     EXPECT_TRUE(list.select(0x30000001));
     EXPECT_EQ(list.current().ranges.size(), 6u);

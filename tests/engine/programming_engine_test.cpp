@@ -31,6 +31,11 @@ std::vector<std::tuple<int, int, int>> trail(const ScriptedTarget& target, std::
 
 using ProgrammingEngineTest = EngineTest;
 
+class ShortTimeoutEngineTest : public EngineTest {
+protected:
+    ShortTimeoutEngineTest() : EngineTest(kShortTimeouts) {}
+};
+
 TEST_F(ProgrammingEngineTest, ASingleUnitConnectsThroughTheDaemonAndBurns) {
     EXPECT_EQ(engine.deviceName(), "NO DEVICE");
     engine.startConnect(false);
@@ -95,11 +100,11 @@ TEST_F(ProgrammingEngineTest, EveryPlatformGetsItsGroupsDaemonAndStartsAtItsEntr
     const std::uint32_t entries[] = {0x00E00000, 0x00E00000, 0x00010000, 0x40000000};
     for (const PlatformEntry& platform : platforms.entries()) {
         SCOPED_TRACE(platform.name);
-        target.setPlId(1, platform.plId);
+        target.setPlId(1, platform.plID);
         const std::size_t before = target.commands().size();
         connect();
         EXPECT_EQ(engine.deviceName(), platform.name);
-        const std::size_t daemon = daemonIndexFor(platform.plId);
+        const std::size_t daemon = daemonIndexFor(platform.plID);
         const std::vector<SeenCommand> execs = seen(kExec);
         ASSERT_FALSE(execs.empty());
         EXPECT_EQ(execs.back().address, entries[daemon]);
@@ -107,7 +112,7 @@ TEST_F(ProgrammingEngineTest, EveryPlatformGetsItsGroupsDaemonAndStartsAtItsEntr
         std::size_t written = 0;
         for (std::size_t i = before; i < target.commands().size(); ++i)
             if (target.commands()[i].opcode == kWrite) written += target.commands()[i].length;
-        ReaderHarness daemonImage(createImageReader(platform.plId));
+        ReaderHarness daemonImage(createImageReader(platform.plID));
         ASSERT_TRUE(daemonImage.load(daemonBytes(daemon), true));
         EXPECT_EQ(written, imageDataBytes(daemonImage.reader()));
         engine.disconnect();
@@ -258,8 +263,7 @@ TEST_F(ProgrammingEngineTest, ADaemonOfAnotherVariantNamesTheDeviceButTheMapStay
     EXPECT_EQ(engine.state(), EngineState::Connected);
 }
 
-TEST_F(ProgrammingEngineTest, ConnectsThatTheLineLetsDownFailAtTheirStep) {
-    shortTimeouts();
+TEST_F(ShortTimeoutEngineTest, ConnectsThatTheLineLetsDownFailAtTheirStep) {
     struct Case {
         std::uint8_t opcode;
         int n;

@@ -122,6 +122,7 @@ protected:
     void start() {
         DialogSetup setup;
         setup.settings = &settings();
+        setup.protocol = protocolOptions;
         setup.openLine = [this](const std::string& name) -> std::unique_ptr<SerialLine> {
             openedNames.push_back(name);
             if (name == "COM0") return std::make_unique<ComPort>(name, kComPortBaudRate);
@@ -191,6 +192,7 @@ protected:
     std::vector<std::string> openedNames;
     std::unique_ptr<ScriptedTarget> target;
     TestLine* line = nullptr;
+    ProtocolOptions protocolOptions;
     std::unique_ptr<MainDialog> dialog;
 
 private:
@@ -250,7 +252,7 @@ TEST_F(MainDialogTest, OpensAndClosesThePortWithItsStack) {
     open();
     EXPECT_EQ(openedNames, (std::vector<std::string>{"COM1"}));
     EXPECT_EQ(view.enabledControls(), kReady);
-    EXPECT_EQ(view.text(kOperatorText), formatString(123, "KRAB101"));
+    EXPECT_EQ(view.text(kOperatorText), formatString(kStrConnectPrompt, "KRAB101"));
     EXPECT_EQ(view.text(kInfoText), "");
     EXPECT_FALSE(view.progressShown);
     EXPECT_EQ(engineState(), EngineState::Idle);
@@ -259,7 +261,7 @@ TEST_F(MainDialogTest, OpensAndClosesThePortWithItsStack) {
 
     // Each unit shows its own procedure's prompt.
     ASSERT_TRUE(view.select(*dialog, kUnitCombo, 1));
-    EXPECT_EQ(view.text(kOperatorText), formatString(125, "KRCD101"));
+    EXPECT_EQ(view.text(kOperatorText), formatString(kStrConnectLeftPrompt, "KRCD101"));
 
     view.takeLog();
     ASSERT_TRUE(view.click(*dialog, kCloseButton));
@@ -288,14 +290,14 @@ TEST_F(MainDialogTest, BurnsASingleProcessorUnit) {
 
         pump();
         EXPECT_EQ(view.messages,
-                  (std::vector<ShownMessage>{{104, "Hotovo", "Burn operation successful"}}));
+                  (std::vector<ShownMessage>{{kStrDone, "Hotovo", "Burn operation successful"}}));
         EXPECT_EQ(written(1, file), imageData(file));
         EXPECT_EQ(target->count(0, 0), 0u) << "a single processor is reached on channel 1 only";
         EXPECT_TRUE(infoShown("Connect successful (plID=0x10000001)"));
         EXPECT_GT(view.maxProgress, 0u);
 
         // Ready for the next unit: the first prompt again, the engine disconnected.
-        EXPECT_EQ(view.text(kOperatorText), formatString(123, unitName(unit)));
+        EXPECT_EQ(view.text(kOperatorText), formatString(kStrConnectPrompt, unitName(unit)));
         EXPECT_EQ(view.text(kInfoText), "");
         EXPECT_FALSE(view.progressShown);
         EXPECT_EQ(view.enabledControls(), kReady);
@@ -314,7 +316,7 @@ TEST_F(MainDialogTest, BurnsBothProcessorsOfADualUnitAThenB) {
         ASSERT_TRUE(view.select(*dialog, kUnitCombo, unit));
         ASSERT_TRUE(view.click(*dialog, kProgramButton));
         pump();
-        EXPECT_EQ(messageIds(), (std::vector<unsigned>{104}));
+        EXPECT_EQ(messageIds(), (std::vector<unsigned>{kStrDone}));
         EXPECT_EQ(written(0, a), imageData(a));
         EXPECT_EQ(written(1, b), imageData(b));
         EXPECT_TRUE(infoShown("Burn operation successful"));
@@ -340,7 +342,7 @@ TEST_F(MainDialogTest, LeftRightUnitPausesWithOnlyProgramEnabled) {
     EXPECT_TRUE(view.messages.empty());
     EXPECT_TRUE(dialog->awaitingOperator());
     EXPECT_EQ(view.enabledControls(), "205");
-    EXPECT_EQ(view.text(kOperatorText), formatString(127, "KRCD101"));
+    EXPECT_EQ(view.text(kOperatorText), formatString(kStrMoveToRightPrompt, "KRCD101"));
     EXPECT_EQ(engineState(), EngineState::Idle);
     EXPECT_EQ(written(1, "a_mub_a.bin"), imageData("a_mub_a.bin"));
     const FileSource* right = dialog->unit(1)->image(1);
@@ -350,11 +352,11 @@ TEST_F(MainDialogTest, LeftRightUnitPausesWithOnlyProgramEnabled) {
     EXPECT_EQ(view.text(kOperatorText), "Zasuňte pravý modul KRCD101");
     EXPECT_EQ(view.enabledControls(), "");
     pump();
-    EXPECT_EQ(messageIds(), (std::vector<unsigned>{104}));
+    EXPECT_EQ(messageIds(), (std::vector<unsigned>{kStrDone}));
     EXPECT_EQ(written(1, "a_mub_b.bin"), imageData("a_mub_b.bin"));
     EXPECT_EQ(dialog->unit(1)->image(1), right) << "the files were opened again";
     EXPECT_EQ(target->count(0x01, 1), 4u) << "two L1 and two L2 CONNECTs";
-    EXPECT_EQ(view.text(kOperatorText), formatString(125, "KRCD101"));
+    EXPECT_EQ(view.text(kOperatorText), formatString(kStrConnectLeftPrompt, "KRCD101"));
     EXPECT_EQ(view.enabledControls(), kReady);
 }
 
@@ -363,7 +365,7 @@ TEST_F(MainDialogTest, AFailedRunShowsChybaAndTheNextRunSucceeds) {
     target->setFault(kOpWrite, 1, ScriptedTarget::Fault::ErrorStatus, 1);
     ASSERT_TRUE(view.click(*dialog, kProgramButton));
     pump();
-    ASSERT_EQ(messageIds(), (std::vector<unsigned>{106}));
+    ASSERT_EQ(messageIds(), (std::vector<unsigned>{kStrError}));
     EXPECT_EQ(view.messages[0].text, "Chyba");
     // While "Chyba" is shown, the info field holds the engine's reason.
     EXPECT_FALSE(view.messages[0].infoText.empty());
@@ -377,7 +379,7 @@ TEST_F(MainDialogTest, AFailedRunShowsChybaAndTheNextRunSucceeds) {
     target->clearFaults();
     ASSERT_TRUE(view.click(*dialog, kProgramButton));
     pump();
-    EXPECT_EQ(messageIds(), (std::vector<unsigned>{106, 104}));
+    EXPECT_EQ(messageIds(), (std::vector<unsigned>{kStrError, kStrDone}));
     EXPECT_EQ(written(1, "a_qel.bin"), imageData("a_qel.bin"));
 }
 
@@ -386,7 +388,7 @@ TEST_F(MainDialogTest, TheVersionIsReadWhenAProcedureStarts) {
     ASSERT_TRUE(view.select(*dialog, kVersionCombo, 1));
     ASSERT_TRUE(view.click(*dialog, kProgramButton));
     pump();
-    EXPECT_EQ(messageIds(), (std::vector<unsigned>{104}));
+    EXPECT_EQ(messageIds(), (std::vector<unsigned>{kStrDone}));
     EXPECT_EQ(written(1, "b_qel.bin"), imageData("b_qel.bin"));
 }
 
@@ -396,11 +398,12 @@ TEST_F(MainDialogTest, AMissingImageOfADualUnitStartsNothing) {
     std::filesystem::remove(files.path() / "a_vog_b.bin");
     ASSERT_TRUE(view.click(*dialog, kProgramButton));
     EXPECT_EQ(view.messages,
-              (std::vector<ShownMessage>{{122, "Nepodařilo se otevřít soubor a_vog_b.bin", ""}}));
+              (std::vector<ShownMessage>{
+                  {kStrCannotOpenFile, "Nepodařilo se otevřít soubor a_vog_b.bin", ""}}));
     EXPECT_EQ(line->sentCount(), 0u);
     EXPECT_EQ(dialog->unit(2)->state(), 0u);
     EXPECT_EQ(view.enabledControls(), kReady);
-    EXPECT_EQ(view.text(kOperatorText), formatString(123, "KREF10x"));
+    EXPECT_EQ(view.text(kOperatorText), formatString(kStrConnectPrompt, "KREF10x"));
 
     // Both missing: one message for each. (Files of another unit: a procedure holds the
     // files that did open, and Windows does not let an open file go.)
@@ -410,8 +413,9 @@ TEST_F(MainDialogTest, AMissingImageOfADualUnitStartsNothing) {
     ASSERT_TRUE(view.select(*dialog, kUnitCombo, 3));
     ASSERT_TRUE(view.click(*dialog, kProgramButton));
     EXPECT_EQ(view.messages,
-              (std::vector<ShownMessage>{{122, "Nepodařilo se otevřít soubor a_fut_a.bin", ""},
-                                         {122, "Nepodařilo se otevřít soubor a_fut_b.bin", ""}}));
+              (std::vector<ShownMessage>{
+                  {kStrCannotOpenFile, "Nepodařilo se otevřít soubor a_fut_a.bin", ""},
+                  {kStrCannotOpenFile, "Nepodařilo se otevřít soubor a_fut_b.bin", ""}}));
     EXPECT_EQ(line->sentCount(), 0u);
 }
 
@@ -425,7 +429,7 @@ TEST_F(MainDialogTest, AnImageRefusedBeforeAnyCommandEndsTheRunAtOnce) {
         open();
         ASSERT_TRUE(view.click(*dialog, kProgramButton));
         pump();
-        ASSERT_EQ(messageIds(), (std::vector<unsigned>{106}));
+        ASSERT_EQ(messageIds(), (std::vector<unsigned>{kStrError}));
         EXPECT_FALSE(view.messages[0].infoText.empty());
         EXPECT_EQ(target->count(kOpErase), 0u);
         EXPECT_EQ(engineState(), EngineState::Idle);
@@ -462,11 +466,12 @@ TEST_F(MainDialogTest, ALineErrorIsReportedOnlyWhileBusy) {
     ASSERT_TRUE(view.click(*dialog, kProgramButton));
     dialog->onComError(kLineErrorFrame | kLineErrorOverrun);
     ASSERT_FALSE(view.messages.empty());
-    EXPECT_EQ(view.messages[0], (ShownMessage{105, "COM1: chyba příjmu (0x0000000A)", ""}));
+    EXPECT_EQ(view.messages[0],
+              (ShownMessage{kStrReceiveError, "COM1: chyba příjmu (0x0000000A)", ""}));
     pump();
     // However the protocol took it, the run has ended with one of its two messages.
     ASSERT_EQ(view.messages.size(), 2u);
-    EXPECT_TRUE(view.messages[1].id == 104 || view.messages[1].id == 106);
+    EXPECT_TRUE(view.messages[1].id == kStrDone || view.messages[1].id == kStrError);
     EXPECT_EQ(engineState(), EngineState::Idle);
 }
 
@@ -521,17 +526,18 @@ TEST_F(MainDialogTest, TheWaitCursorHoldsTheMouseWhileAnImageIsPrepared) {
     for (const std::string& entry : view.takeLog())
         if (entry.rfind("cursor", 0) == 0) cursor.push_back(entry);
     EXPECT_EQ(cursor, (std::vector<std::string>{"cursor wait", "cursor arrow"}));
-    EXPECT_EQ(messageIds(), (std::vector<unsigned>{104}));
+    EXPECT_EQ(messageIds(), (std::vector<unsigned>{kStrDone}));
 }
 
 TEST_F(MainDialogTest, ATimeOutEndsTheRunWithChyba) {
+    protocolOptions.timeScaleDivisor = 1000;
     open();
-    dialog->protocol()->setTimeScale(1, 1000);
     target->setFault(0, 1, ScriptedTarget::Fault::NoAnswerAtAll);
     ASSERT_TRUE(view.click(*dialog, kProgramButton));
     pump();
-    EXPECT_EQ(view.messages,
-              (std::vector<ShownMessage>{{106, "Chyba", "Unable to switch convertor channel"}}));
+    EXPECT_EQ(
+        view.messages,
+        (std::vector<ShownMessage>{{kStrError, "Chyba", "Unable to switch convertor channel"}}));
     EXPECT_EQ(engineState(), EngineState::Idle);
     EXPECT_EQ(view.enabledControls(), kReady);
 }

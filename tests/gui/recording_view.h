@@ -52,7 +52,7 @@ public:
     bool click(MainDialog& dialog, unsigned control);
     bool select(MainDialog& dialog, unsigned control, int index);
 
-    // Entries of the log since the last call, e.g. "message 104 Hotovo", "cursor wait".
+    // Entries of the log since the last call, e.g. "message <id> Hotovo", "cursor wait".
     std::vector<std::string> takeLog();
     void log(const std::string& entry) { log_.push_back(entry); }
 

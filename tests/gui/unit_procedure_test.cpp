@@ -83,9 +83,9 @@ TEST_F(UnitProcedureTest, CreatesTheProcedureOfEachKindInItsFirstState) {
         {1, "KRCD101",
          "Připojte KVSB k KRV konektoru levého KRCD101, vypněte napájení a klikněte na tlačítko "
          "'Naprogramovat'"},
-        {2, "KREF10x", formatString(123, "KREF10x")},
-        {3, "KRGH101", formatString(123, "KRGH101")},
-        {4, "KRIJ11x", formatString(123, "KRIJ11x")},
+        {2, "KREF10x", formatString(kStrConnectPrompt, "KREF10x")},
+        {3, "KRGH101", formatString(kStrConnectPrompt, "KRGH101")},
+        {4, "KRIJ11x", formatString(kStrConnectPrompt, "KRIJ11x")},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -142,7 +142,7 @@ TEST_F(UnitProcedureTest, DualUnitConnectsBothProcessorsAndBurnsAThenB) {
     EXPECT_EQ(contents(burn.fileB), "a_vog_b.bin");
     procedure->stepDone();
     EXPECT_EQ(procedure->state(), 0u);
-    EXPECT_EQ(procedure->prompt(), formatString(123, "KREF10x"));
+    EXPECT_EQ(procedure->prompt(), formatString(kStrConnectPrompt, "KREF10x"));
 }
 
 TEST_F(UnitProcedureTest, ConfirmRestartsAOneConnectorProcedureFromAnyState) {
@@ -154,7 +154,7 @@ TEST_F(UnitProcedureTest, ConfirmRestartsAOneConnectorProcedureFromAnyState) {
     EXPECT_EQ(procedure->nextRequest().kind, ProcedureRequest::ConnectDouble);
     procedure->reset();
     EXPECT_EQ(procedure->state(), 0u);
-    EXPECT_EQ(procedure->prompt(), formatString(123, "KRGH101"));
+    EXPECT_EQ(procedure->prompt(), formatString(kStrConnectPrompt, "KRGH101"));
 }
 
 TEST_F(UnitProcedureTest, LeftRightUnitPausesBetweenTheModules) {
@@ -185,7 +185,7 @@ TEST_F(UnitProcedureTest, LeftRightUnitPausesBetweenTheModules) {
     EXPECT_EQ(contents(right.fileA), "a_mub_b.bin");
     procedure->stepDone();
     EXPECT_FALSE(procedure->inProgress());
-    EXPECT_EQ(procedure->prompt(), formatString(125, "KRCD101"));
+    EXPECT_EQ(procedure->prompt(), formatString(kStrConnectLeftPrompt, "KRCD101"));
 }
 
 TEST_F(UnitProcedureTest, CallsThatDoNotFitTheStateAreExplicitFailures) {
@@ -241,8 +241,8 @@ TEST_F(UnitProcedureTest, OpensTheFilesOfItsSidesAndNamesEachOneThatFails) {
     auto dual = createUnitProcedure(3);
     EXPECT_FALSE(dual->openImages(catalogue, 0, record()));
     EXPECT_EQ(messages, (std::vector<Message>{
-                            {122, "Nepodařilo se otevřít soubor a_fut_a.bin"},
-                            {122, "Nepodařilo se otevřít soubor a_fut_b.bin"},
+                            {kStrCannotOpenFile, "Nepodařilo se otevřít soubor a_fut_a.bin"},
+                            {kStrCannotOpenFile, "Nepodařilo se otevřít soubor a_fut_b.bin"},
                         }));
     EXPECT_FALSE(dual->inProgress());
 
@@ -251,7 +251,9 @@ TEST_F(UnitProcedureTest, OpensTheFilesOfItsSidesAndNamesEachOneThatFails) {
     std::filesystem::remove(dir.path() / "a_mub_b.bin");
     auto leftRight = createUnitProcedure(1);
     EXPECT_FALSE(leftRight->openImages(catalogue, 0, record()));
-    EXPECT_EQ(messages, (std::vector<Message>{{122, "Nepodařilo se otevřít soubor a_mub_b.bin"}}));
+    EXPECT_EQ(
+        messages,
+        (std::vector<Message>{{kStrCannotOpenFile, "Nepodařilo se otevřít soubor a_mub_b.bin"}}));
     EXPECT_EQ(contents(leftRight->image(0)), "a_mub_a.bin");
     EXPECT_EQ(leftRight->image(1), nullptr);
 

@@ -154,21 +154,21 @@ TEST_F(ComPortPtyTest, RefusesWhatIsNoUsablePort) {
         TestPort port("");
         auto [code, text] = thrownBy([&] { port.open(); });
         EXPECT_EQ(code, 2u);
-        EXPECT_EQ(text, loadString(111));
+        EXPECT_EQ(text, loadString(kStrPortBadParameter));
     }
     {
         TestPort port("/dev/zq-no-such-device");
         auto [code, text] = thrownBy([&] { port.open(); });
         EXPECT_EQ(code, 1u);
-        EXPECT_EQ(text, systemText(110, ENOENT));
+        EXPECT_EQ(text, systemText(kStrPortOpenFailed, ENOENT));
     }
     {
         TestPort port(file);
-        EXPECT_EQ(thrownBy([&] { port.open(); }).second, systemText(110, ENOTTY));
+        EXPECT_EQ(thrownBy([&] { port.open(); }).second, systemText(kStrPortOpenFailed, ENOTTY));
     }
     {
         TestPort port(peer.slavePath(), 12345);
-        EXPECT_EQ(thrownBy([&] { port.open(); }).second, systemText(110, EINVAL))
+        EXPECT_EQ(thrownBy([&] { port.open(); }).second, systemText(kStrPortOpenFailed, EINVAL))
             << "a speed the driver does not know";
     }
     {
@@ -176,7 +176,7 @@ TEST_F(ComPortPtyTest, RefusesWhatIsNoUsablePort) {
         owner.open();
         TestPort intruder(peer.slavePath());
         std::string text = thrownBy([&] { intruder.open(); }).second;
-        EXPECT_EQ(text, systemText(110, EBUSY));
+        EXPECT_EQ(text, systemText(kStrPortOpenFailed, EBUSY));
         EXPECT_NE(text.find("busy"), std::string::npos) << text;
         shutDown(owner);
     }
@@ -294,12 +294,12 @@ TEST_F(ComPortPtyTest, ADeviceThatGoesAwayEndsBothWorkersWithTheirTexts) {
     port.startRx(buffer, sizeof buffer, RxMode::EveryChunk);
     peer.closeMaster();
     EXPECT_EQ(next(), (Notification{WM_COM_ERROR, kComErrorRxThread, 0}));
-    EXPECT_EQ(takePendingMessage(), systemText(114, EIO));
+    EXPECT_EQ(takePendingMessage(), systemText(kStrPortReadFailed, EIO));
     port.stopRx();
 
     port.send(reinterpret_cast<const std::uint8_t*>("ping"), 4);
     EXPECT_EQ(next(), (Notification{WM_COM_ERROR, kComErrorTxThread, 0}));
-    EXPECT_EQ(takePendingMessage(), systemText(112, EIO));
+    EXPECT_EQ(takePendingMessage(), systemText(kStrPortWriteFailed, EIO));
     port.send(reinterpret_cast<const std::uint8_t*>("ping"), 4);  // dropped, never hangs
     port.stopTx();
 }

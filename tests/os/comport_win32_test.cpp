@@ -46,7 +46,7 @@ TEST_F(ComPortWin32Test, RefusesNumbersOutOfRangeBeforeAnySystemCall) {
         ComPort port(name, kComPortBaudRate);
         Thrown thrown = thrownBy([&] { port.open(); });
         EXPECT_EQ(thrown.code, 2u) << name;
-        EXPECT_EQ(thrown.text, loadString(111)) << name;
+        EXPECT_EQ(thrown.text, loadString(kStrPortBadParameter)) << name;
     }
 }
 
@@ -55,7 +55,7 @@ TEST_F(ComPortWin32Test, AMissingPortThrowsTheSystemErrorAndDestroysSafely) {
     Thrown thrown = thrownBy([&] { port.open(); });
     EXPECT_EQ(thrown.code, 1u);
     EXPECT_EQ(thrown.systemError, static_cast<std::uint32_t>(ERROR_FILE_NOT_FOUND));
-    std::string prefix = std::string(loadString(110)) + " 2 - ";
+    std::string prefix = std::string(loadString(kStrPortOpenFailed)) + " 2 - ";
     EXPECT_EQ(thrown.text.substr(0, prefix.size()), prefix);
     port.stopRx();  // nothing was started
     port.stopTx();
@@ -71,7 +71,7 @@ TEST_F(ComPortWin32Test, ATransmitFailureIsPostedWithItsText) {
     EXPECT_EQ(*n, (Notification{WM_COM_ERROR, kComErrorTxThread, 0}));
     auto text = takePendingMessage();
     ASSERT_TRUE(text.has_value());
-    std::string prefix = std::string(loadString(112)) + " ";
+    std::string prefix = std::string(loadString(kStrPortWriteFailed)) + " ";
     EXPECT_EQ(text->substr(0, prefix.size()), prefix);
     port.stopTx();
 }

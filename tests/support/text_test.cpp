@@ -35,25 +35,28 @@ TEST(Text, FormatsLikePrintf) {
 }
 
 TEST(StringTable, HoldsTheOperatorTexts) {
-    EXPECT_STREQ(loadString(104), "Hotovo");
-    EXPECT_STREQ(loadString(106), "Chyba");
-    EXPECT_STREQ(loadString(107), "Zidavuvorud QS");
-    EXPECT_STREQ(loadString(117), "Otevřít");
-    EXPECT_STREQ(loadString(118), "Zavřít");
-    EXPECT_STREQ(loadString(116), "") << "an id without a text";
+    EXPECT_STREQ(loadString(kStrDone), "Hotovo");
+    EXPECT_STREQ(loadString(kStrError), "Chyba");
+    EXPECT_STREQ(loadString(kStrAppName), "Zidavuvorud QS");
+    EXPECT_STREQ(loadString(kStrOpen), "Otevřít");
+    EXPECT_STREQ(loadString(kStrClose), "Zavřít");
+    EXPECT_STREQ(loadString(kStrOpen - 1), "") << "an id without a text";
     EXPECT_STREQ(loadString(9999), "");
     // The two connect prompts differ by the accent of the last letter of "napájení".
-    EXPECT_NE(std::string(loadString(123)).find("vypněte napájeni a"), std::string::npos);
-    EXPECT_NE(std::string(loadString(125)).find("vypněte napájení a"), std::string::npos);
-    EXPECT_STREQ(loadString(124), loadString(126));
+    EXPECT_NE(std::string(loadString(kStrConnectPrompt)).find("vypněte napájeni a"),
+              std::string::npos);
+    EXPECT_NE(std::string(loadString(kStrConnectLeftPrompt)).find("vypněte napájení a"),
+              std::string::npos);
+    EXPECT_STREQ(loadString(kStrPowerOnPrompt), loadString(kStrPowerOnLeftPrompt));
 }
 
 TEST(StringTable, FormatsWithArguments) {
-    EXPECT_EQ(formatString(105, 3, 0x12u), "COM3: chyba příjmu (0x00000012)");
-    EXPECT_EQ(formatString(130, "x = 1"), "Chyba na řádku \"x = 1\"");
-    EXPECT_EQ(formatString(136, "config.ini", ""), "Chybný formát souboru config.ini: ");
-    EXPECT_EQ(formatString(137, "RT19_bin"), "Nenalezen adresář RT19_bin");
-    EXPECT_EQ(formatString(128, "KRCD101"), "Zasuňte pravý modul KRCD101");
+    EXPECT_EQ(formatString(kStrReceiveError, 3, 0x12u), "COM3: chyba příjmu (0x00000012)");
+    EXPECT_EQ(formatString(kStrBadLine, "x = 1"), "Chyba na řádku \"x = 1\"");
+    EXPECT_EQ(formatString(kStrBadFileFormat, "config.ini", ""),
+              "Chybný formát souboru config.ini: ");
+    EXPECT_EQ(formatString(kStrNoDirectory, "RT19_bin"), "Nenalezen adresář RT19_bin");
+    EXPECT_EQ(formatString(kStrInsertRightPrompt, "KRCD101"), "Zasuňte pravý modul KRCD101");
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 
 #include <sstream>
 
-#include "cli/json_writer.h"
+#include "support/json_writer.h"
 
-namespace zq::cli {
+namespace zq {
 namespace {
 
 TEST(JsonWriter, NestsAndSeparates) {
@@ -38,4 +38,4 @@ TEST(JsonWriter, EscapesControlCharactersAndQuotes) {
 }
 
 }  // namespace
-}  // namespace zq::cli
+}  // namespace zq

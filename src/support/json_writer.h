@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-namespace zq::cli {
+namespace zq {
 
 // A small streaming JSON writer for --json output: compact, one document per call of the
 // subcommand, strings escaped as RFC 8259 asks (UTF-8 passes through).
@@ -48,4 +48,4 @@ private:
     bool afterKey_ = false;
 };
 
-}  // namespace zq::cli
+}  // namespace zq

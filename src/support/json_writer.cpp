@@ -1,8 +1,8 @@
-#include "cli/json_writer.h"
+#include "support/json_writer.h"
 
 #include <cstdio>
 
-namespace zq::cli {
+namespace zq {
 
 JsonWriter::~JsonWriter() {
     if (first_.empty()) out_ << '\n';
@@ -106,4 +106,4 @@ void JsonWriter::writeString(std::string_view text) {
     out_ << '"';
 }
 
-}  // namespace zq::cli
+}  // namespace zq
