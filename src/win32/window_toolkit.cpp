@@ -24,8 +24,8 @@ WindowToolkit::~WindowToolkit() {
 }
 
 void WindowToolkit::loadIcon() {
-    icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(kAppIconResource),
-                                          IMAGE_ICON, kIconSize, kIconSize, 0));
+    icon_ = static_cast<HICON>(LoadImageW(instance_, MAKEINTRESOURCEW(kAppIconResource), IMAGE_ICON,
+                                          kIconSize, kIconSize, 0));
 }
 
 void WindowToolkit::showStartupMessage(const std::string& text) {

@@ -81,8 +81,8 @@ bool WindowView::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     if (message >= WM_COM_RXDATA && message <= WM_COM_TIMEOUT) {
         if (dialog_ != nullptr)
-            dialog_->onNotification({message, static_cast<std::intptr_t>(wParam),
-                                     static_cast<std::intptr_t>(lParam)});
+            dialog_->onNotification(
+                {message, static_cast<std::intptr_t>(wParam), static_cast<std::intptr_t>(lParam)});
         SetWindowLongPtrW(window_, DWLP_MSGRESULT, 0);
         return true;
     }

@@ -39,7 +39,12 @@ struct Expected {
 };
 
 const Expected kControls[] = {
-    {200, "ComboBox", "", 0x3 | WS_VSCROLL | WS_TABSTOP, CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP, {26, 12, 48, 90}},
+    {200,
+     "ComboBox",
+     "",
+     0x3 | WS_VSCROLL | WS_TABSTOP,
+     CBS_DROPDOWNLIST | WS_VSCROLL | WS_TABSTOP,
+     {26, 12, 48, 90}},
     {201, "Button", "Otevřít", BS_TYPEMASK, BS_PUSHBUTTON, {80, 12, 30, 14}},
     {202, "Button", "Zavřít", BS_TYPEMASK, BS_PUSHBUTTON, {116, 12, 30, 14}},
     {203, "ComboBox", "", 0x3, CBS_DROPDOWNLIST, {39, 44, 71, 38}},
@@ -48,7 +53,12 @@ const Expected kControls[] = {
     {206, "msctls_progress32", "", PBS_SMOOTH, PBS_SMOOTH, {15, 156, 245, 9}},
     {207, "Static", "", SS_TYPEMASK | SS_SUNKEN, SS_LEFT | SS_SUNKEN, {15, 131, 245, 21}},
     {208, "Static", "", SS_TYPEMASK | SS_SUNKEN, SS_LEFT | SS_SUNKEN, {7, 81, 261, 28}},
-    {215, "Static", "Zidavuvorud QS 1.02, verze dat 7.4", SS_TYPEMASK, SS_RIGHT, {129, 177, 140, 8}},
+    {215,
+     "Static",
+     "Zidavuvorud QS 1.02, verze dat 7.4",
+     SS_TYPEMASK,
+     SS_RIGHT,
+     {129, 177, 140, 8}},
     {-1, "Static", "Port", SS_TYPEMASK, SS_LEFT, {9, 15, 12, 8}},
     {-1, "Static", "Verze SW", SS_TYPEMASK, SS_LEFT, {5, 46, 32, 8}},
     {-1, "Static", "Jednotka", SS_TYPEMASK, SS_LEFT, {119, 46, 30, 8}},
@@ -83,10 +93,10 @@ protected:
         InTempDirTest::SetUp();
         writeImages("a");
         writeImages("b");
-        std::string text = testing::catalogueText(
-            {testing::catalogueSection("SW31", "Verze 3.1", "a"),
-             testing::catalogueSection("SW30", "Verze 3.0", "b")},
-            "SW30", "7.4");
+        std::string text =
+            testing::catalogueText({testing::catalogueSection("SW31", "Verze 3.1", "a"),
+                                    testing::catalogueSection("SW30", "Verze 3.0", "b")},
+                                   "SW30", "7.4");
         MemSource source(MemPtr(reinterpret_cast<std::uint8_t*>(text.data()),
                                 static_cast<std::uint32_t>(text.size())));
         ASSERT_TRUE(catalogue.read(source)) << catalogue.errorText();
@@ -160,7 +170,8 @@ TEST_F(DialogResourceTest, InitialisationFillsTheCombosAndTheIconLoads) {
     EXPECT_EQ(toUtf8(entry), "KREF10x");
     EXPECT_FALSE(IsWindowEnabled(GetDlgItem(window, kProgramButton)));
     EXPECT_TRUE(IsWindowEnabled(GetDlgItem(window, kOpenButton)));
-    HANDLE icon = LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(108), IMAGE_ICON, 32, 32, 0);
+    HANDLE icon =
+        LoadImageW(GetModuleHandleW(nullptr), MAKEINTRESOURCEW(108), IMAGE_ICON, 32, 32, 0);
     EXPECT_NE(icon, nullptr);
     if (icon != nullptr) DestroyIcon(static_cast<HICON>(icon));
 }

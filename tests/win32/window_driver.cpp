@@ -11,7 +11,8 @@
 //     info TEXT               the info field (207) starts with TEXT (60 s)
 //     prompt TEXT             the operator field (208) starts with TEXT (60 s)
 //     busy                    the progress bar shows (60 s)
-//     box TEXT                a message box says TEXT; confirmed with OK (120 s). Steps that check the moment of the next box:
+//     box TEXT                a message box says TEXT; confirmed with OK (120 s). Steps that check
+//     the moment of the next box:
 //       progress              the progress bar showed more than 0 before it
 //       boxinfo TEXT          the info field starts with TEXT while it is open
 //       nowindow              no main window exists while it is open
@@ -107,13 +108,13 @@ bool fail(const std::string& what) {
 bool selectEntry(int id, const std::string& entry) {
     HWND combo = item(id);
     const std::wstring wide = zq::fromUtf8(entry);
-    const LRESULT index =
-        SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                     reinterpret_cast<LPARAM>(wide.c_str()));
+    const LRESULT index = SendMessageW(combo, CB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                       reinterpret_cast<LPARAM>(wide.c_str()));
     if (index == CB_ERR) return fail("no entry " + entry + " in " + std::to_string(id));
     SendMessageW(combo, CB_SETCURSEL, static_cast<WPARAM>(index), 0);
     // Setting the selection from outside sends no notification; the operator's choice does.
-    PostMessageW(g_main, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE), reinterpret_cast<LPARAM>(combo));
+    PostMessageW(g_main, WM_COMMAND, MAKEWPARAM(id, CBN_SELCHANGE),
+                 reinterpret_cast<LPARAM>(combo));
     return true;
 }
 
@@ -154,8 +155,9 @@ bool confirmBox(const std::string& expected, const BoxChecks& checks) {
         box = messageBox();
         return box != nullptr;
     });
-    if (!shown) return fail("no message box \"" + expected + "\"; info: " +
-                            (g_main ? text(item(kInfoText)) : std::string()));
+    if (!shown)
+        return fail("no message box \"" + expected +
+                    "\"; info: " + (g_main ? text(item(kInfoText)) : std::string()));
     const std::string said = text(GetDlgItem(box, kBoxText));
     const std::string info = g_main != nullptr ? text(item(kInfoText)) : std::string();
     const bool windowSeen = mainWindow() != nullptr;
@@ -203,7 +205,8 @@ bool run(int argc, wchar_t** argv) {
             if (!selectEntry(id(), arg(2))) return false;
             i += 2;
         } else if (step == "selected") {
-            if (selected(id()) != arg(2)) return fail("combo " + arg(1) + " shows " + selected(id()));
+            if (selected(id()) != arg(2))
+                return fail("combo " + arg(1) + " shows " + selected(id()));
             i += 2;
         } else if (step == "click") {
             HWND button = item(id());
@@ -213,14 +216,17 @@ bool run(int argc, wchar_t** argv) {
             i += 1;
         } else if (step == "text" || step == "info" || step == "prompt") {
             const bool prefix = step != "text";
-            const int control = step == "info" ? kInfoText : step == "prompt" ? kOperatorText : id();
+            const int control = step == "info"     ? kInfoText
+                                : step == "prompt" ? kOperatorText
+                                                   : id();
             const std::string want = prefix ? arg(1) : arg(2);
             std::string seen;
             if (!waitFor(prefix ? 60000 : 10000, [&] {
                     seen = text(item(control));
                     return prefix ? seen.rfind(want, 0) == 0 : seen == want;
                 }))
-                return fail(std::to_string(control) + " shows \"" + seen + "\", not \"" + want + "\"");
+                return fail(std::to_string(control) + " shows \"" + seen + "\", not \"" + want +
+                            "\"");
             i += prefix ? 1 : 2;
         } else if (step == "progress") {
             checks.progress = true;
