@@ -4,7 +4,7 @@
 set -eu
 
 packages="cmake ninja-build g++ pkg-config libgtest-dev googletest libcli11-dev libcurl4-openssl-dev
-  g++-mingw-w64-x86-64-posix wine wine64 binutils-powerpc-linux-gnu clang libclang-rt-dev $*"
+  g++-mingw-w64-x86-64-posix wine wine64 xvfb binutils-powerpc-linux-gnu clang libclang-rt-dev $*"
 
 missing=""
 for p in $packages; do

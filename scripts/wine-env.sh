@@ -2,6 +2,7 @@
 # Prepares the Wine prefix of a cross build folder once and keeps a wine server alive so
 # every test program starts in a tenth of a second instead of one second.
 # Usage: . scripts/wine-env.sh   (or ZQ_WINE_BUILD=build/other . scripts/wine-env.sh)
+# scripts/wine-com.sh then maps a COM port of the prefix to kvsb-sim.
 ZQ_WINE_BUILD="${ZQ_WINE_BUILD:-${1:-build/mingw}}"
 WINEPREFIX="$(cd "$ZQ_WINE_BUILD" && pwd)/wineprefix"
 WINEDEBUG=-all

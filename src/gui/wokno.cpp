@@ -271,9 +271,22 @@ void MainDialog::onComError(std::intptr_t code) {
         return;
     }
     if (!engineIsBusy()) return;
-    view_.showMessage(
-        kStrReceiveError,
-        formatString(kStrReceiveError, static_cast<int>(portNumber_), static_cast<unsigned>(code)));
+    // The box runs its own message loop, in which the rest of the run may arrive. A burst of
+    // line errors gets one box; the errors behind it still reach the protocol.
+    if (!lineErrorShown_) {
+        lineErrorShown_ = true;
+        view_.showMessage(kStrReceiveError,
+                          formatString(kStrReceiveError, static_cast<int>(portNumber_),
+                                       static_cast<unsigned>(code)));
+        lineErrorShown_ = false;
+        // The run ended (or the window closed) while the box was open: nothing is left for
+        // this error to do.
+        if (!engineIsBusy()) {
+            updatePrompt();
+            updateControls();
+            return;
+        }
+    }
     protocol_->onSerialEvent(CommandProtocol::kLineError, 0);
     afterProtocolEvent(true);
 }
@@ -308,6 +321,10 @@ void MainDialog::afterProtocolEvent(bool failureOnly) {
 // Closing the window.
 
 void MainDialog::onCloseWindow() {
+    // A second close request (both port threads failed, each posted one) may arrive inside the
+    // first one's message box; the window closes once.
+    if (closing_) return;
+    closing_ = true;
     if (setup_.settings != nullptr)
         setup_.settings->storePortIndex(static_cast<std::uint8_t>(view_.selection(kPortCombo)));
     if (engineIsBusy()) {

@@ -122,6 +122,8 @@ private:
 
     unsigned portNumber_ = 0;
     bool waitCursorShown_ = false;
+    bool lineErrorShown_ = false;
+    bool closing_ = false;
 };
 
 // The 16 entries of the window's port combo box, "COM1" to "COM16".

@@ -60,6 +60,9 @@ protected:
     std::chrono::milliseconds stopLimit_{500};
     // Bytes that arrived while the buffer was full, dropped since the port was constructed.
     std::atomic<std::uint64_t> rxDropped_{0};
+    // The open port's system handle (a HANDLE on Windows, a descriptor on POSIX), for tests
+    // that act on the line itself, such as sending a break.
+    std::intptr_t systemHandle() const;
 
 private:
     struct Native;  // the platform's handles (comport_posix.cpp / comport_win32.cpp)

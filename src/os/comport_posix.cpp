@@ -142,6 +142,10 @@ void ComPort::NativeDeleter::operator()(Native* native) const {
     delete native;
 }
 
+std::intptr_t ComPort::systemHandle() const {
+    return native_->fd;
+}
+
 void ComPort::open() {
     // There are no port numbers here; what corresponds to a number out of range is no name.
     if (portName_.empty()) throw new CVyjimkaN(kBadPort);

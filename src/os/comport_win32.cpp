@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 
 #include "os/comport.h"
@@ -26,8 +27,12 @@ constexpr DWORD kInputQueue = 16;
 constexpr DWORD kOutputQueue = 1024;
 constexpr DWORD kScratchSize = 1024;
 // Under Wine a pseudo-terminal's WaitCommEvent ends at once with ERROR_OPERATION_ABORTED and
-// never reports EV_RXCHAR; the receive thread then asks ClearCommError this often instead.
-constexpr DWORD kPollFallbackMs = 1;
+// never reports EV_RXCHAR; the receive thread then asks ClearCommError instead: every
+// millisecond while the line is busy, and less often once it has been quiet for a while, as
+// every wait costs a round trip to the wine server and an open port idles most of its life.
+constexpr DWORD kPollBusyMs = 1;
+constexpr DWORD kPollQuietMs = 20;
+constexpr DWORD kQuietAfterMs = 100;
 
 void closeIfSet(HANDLE& handle) {
     if (handle != nullptr) CloseHandle(handle);
@@ -41,6 +46,7 @@ struct ComPort::Native {
     HANDLE handle = nullptr;  // none until open succeeds
     OVERLAPPED txOverlapped{};
     OVERLAPPED rxOverlapped{};
+    std::atomic<DWORD> lastSend{0};  // tick of the last block handed to the driver
 };
 
 ComPort::Native* ComPort::createNative(const std::string& port) {
@@ -51,6 +57,10 @@ ComPort::Native* ComPort::createNative(const std::string& port) {
 
 void ComPort::NativeDeleter::operator()(Native* native) const {
     delete native;
+}
+
+std::intptr_t ComPort::systemHandle() const {
+    return reinterpret_cast<std::intptr_t>(native_->handle);
 }
 
 void ComPort::open() {
@@ -161,16 +171,20 @@ void ComPort::receiveLoop() {
 
     std::uint8_t scratch[kScratchSize];
     bool polling = false;
+    DWORD lastReceived = GetTickCount();
     PendingWait wait{handle, overlapped};
     while (!rxStop_) {
         DWORD mask = 0;
         if (polling) {
+            const DWORD now = GetTickCount();
+            const bool busy = now - lastReceived < kQuietAfterMs ||
+                              now - native.lastSend.load() < kQuietAfterMs;
             // A completed read leaves the event signalled. stopRx sets rxStop_ before it
             // signals, so after the reset either the check or the wait sees the stop.
             ResetEvent(overlapped.hEvent);
             if (rxStop_) break;
-            WaitForSingleObject(overlapped.hEvent, kPollFallbackMs);
-            mask = EV_RXCHAR | EV_ERR;
+            WaitForSingleObject(overlapped.hEvent, busy ? kPollBusyMs : kPollQuietMs);
+            mask = EV_RXCHAR;  // the drain below reports line errors as well
         } else if (!WaitCommEvent(handle, &mask, &overlapped)) {
             DWORD error = GetLastError();
             if (error == ERROR_OPERATION_ABORTED) {
@@ -202,12 +216,13 @@ void ComPort::receiveLoop() {
 
         // Read exactly what the driver holds: a read for more stays pending under Wine instead
         // of returning what is there. Drain it all, as an EV_RXCHAR reports only new bytes.
+        // The lock is taken only when there is something to store.
         for (;;) {
-            std::unique_lock<TimedMutex> guard(lock_, lockLimit_);
-            if (!guard.owns_lock()) throw new CVyjimkaN(0, "ComPort::rxThreadFnc() 1");
             if (!ClearCommError(handle, &errors, &status)) throw new CVyjimkaGLE(kReadFailed);
             if (errors != 0) postComError(static_cast<std::intptr_t>(errors));
             if (status.cbInQue == 0) break;
+            std::unique_lock<TimedMutex> guard(lock_, lockLimit_);
+            if (!guard.owns_lock()) throw new CVyjimkaN(0, "ComPort::rxThreadFnc() 1");
             const bool full = rxCount_ >= rxWanted_;
             std::uint8_t* target = full ? scratch : rxWrite_;
             DWORD room = full ? kScratchSize : rxWanted_ - rxCount_;
@@ -217,6 +232,7 @@ void ComPort::receiveLoop() {
             if (!finishRead(handle, overlapped, done, n)) throw new CVyjimkaGLE(kReadFailed);
             if (n == 0) break;
             probe_.onRead();
+            lastReceived = GetTickCount();
             if (full)
                 rxDropped_ += n;
             else
@@ -231,6 +247,7 @@ void ComPort::writeBlock() {
     OVERLAPPED& overlapped = native.txOverlapped;
     DWORD written = 0;
     probe_.onWrite();
+    native.lastSend = GetTickCount();
     if (WriteFile(handle, txData_, txLength_, &written, &overlapped)) return;
     if (GetLastError() != ERROR_IO_PENDING) throw new CVyjimkaGLE(kWriteFailed);
     // stopTx may have signalled the event before WriteFile reset it.

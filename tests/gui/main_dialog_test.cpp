@@ -542,6 +542,61 @@ TEST_F(MainDialogTest, ATimeOutEndsTheRunWithChyba) {
     EXPECT_EQ(view.enabledControls(), kReady);
 }
 
+// A message box runs its own message loop: the workers' notifications and a close request keep
+// arriving while it is open, and each must be handled for the state the dialog is in then.
+TEST_F(MainDialogTest, NotificationsInsideAMessageBoxAreHandledForTheStateThen) {
+    {
+        SCOPED_TRACE("the run ends while the line error's box is open");
+        open();
+        ASSERT_TRUE(view.click(*dialog, kProgramButton));
+        view.whileBoxOpen = [this](unsigned) {
+            dialog->onComError(kLineErrorFrame);  // a second error of the burst: no second box
+            pump();
+        };
+        dialog->onComError(kLineErrorBreak);
+        EXPECT_EQ(messageIds(), (std::vector<unsigned>{105, 104}));
+        EXPECT_EQ(engineState(), EngineState::Idle);
+        EXPECT_EQ(view.enabledControls(), kReady);
+        EXPECT_TRUE(takeFailures().empty());
+    }
+    {
+        SCOPED_TRACE("line error, data and a time-out while \"Hotovo\" is open");
+        view.messages.clear();
+        ASSERT_TRUE(view.click(*dialog, kProgramButton));
+        view.whileBoxOpen = [this](unsigned) {
+            dialog->onComError(kLineErrorFrame);
+            dialog->onNotification({WM_COM_RXDATA, line->deliver({0x10, 0x06}), 0});
+            dialog->onTimeout();
+        };
+        pump();
+        EXPECT_EQ(messageIds(), (std::vector<unsigned>{104}));
+        EXPECT_TRUE(takeFailures().empty());
+    }
+    {
+        SCOPED_TRACE("a failed worker closes the window while \"Chyba\" is open");
+        view.messages.clear();
+        target->setFault(kOpWrite, 1, ScriptedTarget::Fault::ErrorStatus, 1);
+        ASSERT_TRUE(view.click(*dialog, kProgramButton));
+        view.whileBoxOpen = [this](unsigned) {
+            CVyjimka* e = new CVyjimkaN(0, "ComPort::rxThreadFnc() 1");
+            reportException(e);
+            e->release();
+            dialog->onComError(kComErrorRxThread);
+            dialog->onComError(kComErrorTxThread);
+            // Both posted closes arrive; the second one inside the first one's box.
+            view.whileBoxOpen = [this](unsigned) { dialog->onCloseWindow(); };
+            dialog->onCloseWindow();
+        };
+        view.takeLog();
+        pump();
+        EXPECT_EQ(messageIds(), (std::vector<unsigned>{106, 0}));
+        int destroys = 0;
+        for (const std::string& entry : view.takeLog()) destroys += entry == "destroy";
+        EXPECT_EQ(destroys, 1);
+        EXPECT_TRUE(takeFailures().empty());
+    }
+}
+
 TEST_F(MainDialogTest, NotificationsLeftOverFromAClosedPortAreDropped) {
     open();
     ASSERT_TRUE(view.click(*dialog, kCloseButton));

@@ -1,5 +1,7 @@
 #include "recording_view.h"
 
+#include <utility>
+
 #include "gui/wokno.h"
 
 namespace zq::testing {
@@ -32,6 +34,7 @@ void RecordingView::setProgress(unsigned position) {
 void RecordingView::showMessage(unsigned stringId, const std::string& text) {
     messages.push_back({stringId, text, this->text(kInfoText)});
     log("message " + std::to_string(stringId) + " " + text);
+    if (whileBoxOpen) std::exchange(whileBoxOpen, nullptr)(stringId);
 }
 
 void RecordingView::beginWaitCursor() {

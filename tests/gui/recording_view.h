@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -65,6 +66,9 @@ public:
     bool captured = false;
     int closePosts = 0;
     bool destroyed = false;
+    // Runs inside the next message box, as the window's messages do inside MessageBoxW's own
+    // loop; the box is open while it runs. Used once, then cleared.
+    std::function<void(unsigned id)> whileBoxOpen;
 
 private:
     std::map<unsigned, std::string> texts_;

@@ -1,0 +1,52 @@
+// zidavuvorud.exe: the operator's window on Windows.
+#include <windows.h>
+
+#include <commctrl.h>
+
+#include <filesystem>
+
+#include "gui/programmer_app.h"
+#include "win32/window_toolkit.h"
+
+namespace {
+
+std::filesystem::path programDirectory() {
+    std::wstring path(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+        if (length == 0) return {};
+        if (length < path.size()) {
+            path.resize(length);
+            return std::filesystem::path(path).parent_path();
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+// Runs the window's messages until the main window is destroyed. Tab, the arrow keys and
+// Alt+letter move between the controls as in any dialog only if IsDialogMessageW sees the keys.
+void runMessageLoop(HWND window) {
+    MSG message;
+    while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (window != nullptr && IsWindow(window) && IsDialogMessageW(window, &message)) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
+
+    zq::win32::WindowToolkit toolkit(instance);
+    zq::AppOptions options;
+    options.programDirectory = programDirectory();
+    zq::ProgrammerApp app(toolkit, options);
+    if (!app.startup()) return 1;
+    runMessageLoop(toolkit.mainWindow());
+    app.shutdown();
+    return 0;
+}

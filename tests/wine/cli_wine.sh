@@ -1,0 +1,112 @@
+#!/bin/sh
+# zidavuvorud-cli.exe under Wine on COM5, which scripts/wine-com.sh maps to kvsb-sim.
+# Usage: cli_wine.sh CASE WINEPREFIX CLI_EXE KVSB_SIM COMPARE_DUMP EXAMPLES WORK [CPACK BUILD]
+#   KRAB101, KRCD101, KREF10x, KRGH101, KRIJ11x: the unit is burnt, each module's dump equals
+#       its image
+#   retries: every WRITE of the daemon refused: exit 1 with the engine's text
+#   unmapped: a COM port that the prefix does not map: exit 1 with the open error and code 2
+#   package: the ZIP that CPACK makes of BUILD, unpacked into an empty folder: `versions` and
+#       a burn of KREF10x run from there, with its own RT19_bin
+# Exit 77: skipped (the Linux tools or the Wine prefix are missing).
+set -u
+case="$1"
+export WINEPREFIX="$2" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+cli="$3"
+sim="$4"
+compare="$5"
+dir="$6"
+work="$7"
+for tool in "$sim" "$compare"; do
+    [ -x "$tool" ] || {
+        echo "$tool is missing: build kvsb-sim and compare_dump in the dev preset, or name them" \
+            "with -DZQ_KVSB_SIM=... -DZQ_COMPARE_DUMP=... (scripts/test.sh does): skipped"
+        exit 77
+    }
+done
+[ -d "$WINEPREFIX/dosdevices" ] || { echo "no Wine prefix: . scripts/wine-env.sh first: skipped"; exit 77; }
+. "$(dirname "$0")/../../scripts/wine-com.sh"
+rm -rf "$work"
+mkdir -p "$work"
+
+fail() {
+    echo "FAILED: $*"
+    echo "--- zidavuvorud-cli.exe"
+    cat "$work/cli.out"
+    echo "--- kvsb-sim"
+    cat "$work/sim.out" 2> /dev/null
+    exit 1
+}
+
+# cli ARGS: the program from the folder that holds RT19_bin; its output without the CRs.
+cli() {
+    (cd "$dir" && timeout 120 wine "$cli" "$@" > "$work/cli.raw" 2>&1)
+    code=$?
+    tr -d '\r' < "$work/cli.raw" > "$work/cli.out"
+    last=$(tail -n 1 "$work/cli.out")
+}
+
+# burn UNIT [kvsb-sim options]
+burn() {
+    unit="$1"
+    shift
+    zq_com_serve 5 "$work" "$sim" --once --power-on-ms 0 --erase-ms 20 --erase-steps 4 \
+        --dump "$work/dump" "$@" || exit 1
+    cli burn --port COM5 --unit "$unit" --yes
+    zq_com_release || fail "kvsb-sim ended with an error"
+}
+
+# burnt UNIT PLID [kvsb-sim options] -- FOLDER IMAGE ...
+burnt() {
+    unit="$1"
+    plid="$2"
+    shift 2
+    options=""
+    while [ "$1" != "--" ]; do
+        options="$options $1"
+        shift
+    done
+    shift
+    # shellcheck disable=SC2086
+    burn "$unit" $options
+    [ "$code" -eq 0 ] && [ "$last" = "Hotovo" ] || fail "exit $code, last line '$last'"
+    while [ $# -gt 0 ]; do
+        "$compare" "$dir/RT19_bin/$2" "$plid" "$work/dump/$1" > "$work/compare.out" 2>&1 ||
+            { cat "$work/compare.out"; fail "the dump of $1 differs from $2"; }
+        shift 2
+    done
+    echo "$unit burnt through COM5, the simulated memory equals the images"
+}
+
+case "$case" in
+KRAB101) burnt KRAB101 0x10000001 -- ch1 krab101_31.omf ;;
+KRIJ11x) burnt KRIJ11x 0x20000003 --plid 0x20000003 -- ch1 krij11x_31.elf ;;
+KREF10x)
+    burnt KREF10x 0x20000001 --plid 0x20000001 -- ch0 kref10x_a_31.elf ch1 kref10x_b_31.elf ;;
+KRGH101)
+    burnt KRGH101 0x30000001 --plid 0x30000001 -- ch0 krgh101_a_31.elf ch1 krgh101_b_31.elf ;;
+KRCD101)
+    burnt KRCD101 0x10000100 --plid 0x10000100 --second-module --plid-second 0x10000100 -- \
+        ch1 krcd101_l_31.omf ch1-second krcd101_r_31.omf ;;
+retries)
+    burn KRAB101 --fault nak,on=write,level=2,every=1
+    expected="Chyba: Communication error (no reply) while writing 496 bytes to 0x00010000"
+    [ "$code" -eq 1 ] && [ "$last" = "$expected" ] || fail "exit $code, last line '$last'" ;;
+unmapped)
+    rm -f "$WINEPREFIX/dosdevices/com6"
+    cli burn --port COM6 --unit KRAB101 --yes
+    [ "$code" -eq 1 ] && grep -qF "Chyba při otevírání sériového portu:  2 - " "$work/cli.out" ||
+        fail "exit $code, no open error with the system's code 2" ;;
+package)
+    "$8" -G ZIP --config "$9/CPackConfig.cmake" -B "$work/zip" > "$work/cpack.out" 2>&1 ||
+        { cat "$work/cpack.out"; fail "cpack failed"; }
+    mkdir "$work/empty"
+    (cd "$work/empty" && cmake -E tar xf "$work/zip/Zidavuvorud-QS-1.02-win64.zip") ||
+        fail "cannot unpack Zidavuvorud-QS-1.02-win64.zip"
+    dir="$work/empty/Zidavuvorud-QS-1.02-win64"
+    cli="$dir/zidavuvorud-cli.exe"
+    ls -R "$work/empty"
+    cli versions
+    [ "$code" -eq 0 ] && grep -q "SW31" "$work/cli.out" || fail "versions: exit $code"
+    burnt KREF10x 0x20000001 --plid 0x20000001 -- ch0 kref10x_a_31.elf ch1 kref10x_b_31.elf ;;
+*) fail "unknown case $case" ;;
+esac

@@ -1,0 +1,243 @@
+// The Windows serial port on a real COM port whose far end echoes every byte back: a loopback
+// plug on Windows, under Wine a pseudo-terminal served by echo_peer.py (comport_echo.sh). The
+// port is named by ZQ_TEST_COM_PORT; without it every test is skipped. What Wine's serial driver
+// cannot do on a pseudo-terminal is skipped by name, so the same test still runs on Windows.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "common/recording_failure_handler.h"
+#include "os/comport.h"
+#include "os/notifications.h"
+#include "support/vyjimka.h"
+
+namespace zq {
+namespace {
+
+using testing::require;
+using testing::takeFailures;
+using Failures = std::vector<testing::RecordedFailure>;
+using namespace std::chrono_literals;
+
+constexpr auto kPatience = 10s;
+
+bool underWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
+class TestPort : public ComPort {
+public:
+    explicit TestPort(const std::string& name) : ComPort(name, kComPortBaudRate) {}
+    TimedMutex& receiveLock() { return lock_; }
+    void setLimits(std::chrono::milliseconds lock, std::chrono::milliseconds stop) {
+        lockLimit_ = lock;
+        stopLimit_ = stop;
+    }
+    std::uint64_t dropped() const { return rxDropped_; }
+    HANDLE handle() const { return reinterpret_cast<HANDLE>(systemHandle()); }
+};
+
+bool eventually(const std::function<bool()>& condition) {
+    auto due = std::chrono::steady_clock::now() + kPatience;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > due) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
+
+std::string thrownText(const std::function<void()>& f) {
+    try {
+        f();
+    } catch (CVyjimka* e) {
+        std::string text = e->text();
+        e->release();
+        return text;
+    }
+    return "nothing was thrown";
+}
+
+class ComPortEchoTest : public testing::ContractTest {
+protected:
+    void SetUp() override {
+        ContractTest::SetUp();
+        takePendingMessage();
+        const char* name = std::getenv("ZQ_TEST_COM_PORT");
+        if (name == nullptr) GTEST_SKIP() << "ZQ_TEST_COM_PORT names no port with an echo";
+        portName = name;
+        port = std::make_unique<TestPort>(portName);
+        port->open();
+    }
+    void TearDown() override {
+        if (port) {
+            port->stopRx();
+            port->stopTx();
+        }
+        if (auto n = queue.take()) ADD_FAILURE() << "left over: " << n->message << " " << n->wParam;
+        EXPECT_FALSE(hasPendingMessage());
+        ContractTest::TearDown();
+    }
+
+    // Through the port and back; the bytes stay alive until the test ends, as send requires.
+    void echo(std::string bytes) {
+        const std::string& kept = sent.emplace_back(std::move(bytes));
+        port->send(reinterpret_cast<const std::uint8_t*>(kept.data()),
+                   static_cast<std::uint32_t>(kept.size()));
+    }
+
+    Notification next() {
+        auto n = queue.waitFor(kPatience);
+        EXPECT_TRUE(n.has_value()) << "no notification came";
+        return n.value_or(Notification{});
+    }
+
+    void chunksUntil(std::intptr_t total) {
+        std::intptr_t sum = 0;
+        while (sum < total) {
+            Notification n = next();
+            ASSERT_EQ(n.message, WM_COM_RXDATA) << n.wParam;
+            ASSERT_GT(n.wParam, 0);
+            sum += n.wParam;
+        }
+        EXPECT_EQ(sum, total);
+    }
+
+    NotificationQueue queue;
+    ScopedNotificationPoster installed{queue};
+    std::string portName;
+    std::unique_ptr<TestPort> port;
+    std::deque<std::string> sent;
+};
+
+TEST_F(ComPortEchoTest, CompleteModeAnnouncesOnceAndDropsTheSurplus) {
+    std::uint8_t buffer[8] = {};
+    port->startRx(buffer, sizeof buffer, RxMode::OnComplete);
+    echo("0123");
+    ASSERT_TRUE(eventually([&] { return port->receivedCount() == 4; }));
+    EXPECT_EQ(queue.size(), 0u) << "nothing before the buffer is full";
+    echo("4567ABCD");
+    EXPECT_EQ(next(), (Notification{WM_COM_RXDATA, 8, 0}));
+    ASSERT_TRUE(eventually([&] { return port->dropped() == 4; }));
+    EXPECT_EQ(std::string(buffer, buffer + 8), "01234567");
+    EXPECT_EQ(queue.size(), 0u) << "dropped bytes are never announced";
+
+    port->resetRx();
+    echo("wxyz0123");
+    EXPECT_EQ(next(), (Notification{WM_COM_RXDATA, 8, 0}));
+    EXPECT_EQ(std::string(buffer, buffer + 8), "wxyz0123") << "after resetRx, from the start";
+}
+
+TEST_F(ComPortEchoTest, ChunkModeAnnouncesEveryChunkUpToTheEnd) {
+    std::string buffer(2040, '\0');
+    port->startRx(reinterpret_cast<std::uint8_t*>(buffer.data()), 2040, RxMode::EveryChunk);
+    echo("abc");
+    chunksUntil(3);
+    port->resetRx();
+    echo("XY");
+    chunksUntil(2);
+    EXPECT_EQ(buffer.substr(0, 3), "XYc");
+    std::string bulk;
+    for (int i = 0; i < 2038 + 100; ++i) bulk += static_cast<char>('A' + i % 26);
+    echo(bulk);
+    chunksUntil(2038);
+    ASSERT_TRUE(eventually([&] { return port->dropped() == 100; }));
+    EXPECT_EQ(buffer.substr(2), bulk.substr(0, 2038));
+}
+
+TEST_F(ComPortEchoTest, FlushModeAnnouncesAfter200msAndAtCompletion) {
+    std::uint8_t buffer[100] = {};
+    echo("hello");  // its echo waits in the driver until the reception starts
+    ASSERT_TRUE(eventually([&] { return !port->isWriting(); }));
+    std::this_thread::sleep_for(50ms);
+    port->startRx(buffer, sizeof buffer, RxMode::CompleteOrFlush);
+    EXPECT_EQ(next(), (Notification{WM_COM_RXDATA, 5, 0})) << "the 200 ms flush";
+    echo(std::string(95, '.'));
+    EXPECT_EQ(next(), (Notification{WM_COM_RXDATA, 95, 0})) << "the rest at completion";
+    EXPECT_EQ(std::string(buffer, buffer + 6), "hello.");
+}
+
+TEST_F(ComPortEchoTest, SendWaitsForThePendingBlockAndKeepsOrder) {
+    // Larger than the driver's buffers: the first block is still pending when the second comes.
+    std::string first(150000, 'a'), second(50000, 'b');
+    for (std::size_t i = 0; i < first.size(); i += 7) first[i] = static_cast<char>(i);
+    std::string buffer(first.size() + second.size(), '\0');
+    port->startRx(reinterpret_cast<std::uint8_t*>(buffer.data()),
+                  static_cast<std::uint32_t>(buffer.size()), RxMode::EveryChunk);
+    echo(first);
+    echo(second);
+    chunksUntil(static_cast<std::intptr_t>(buffer.size()));
+    EXPECT_TRUE(buffer == first + second);
+}
+
+TEST_F(ComPortEchoTest, LockAndStopWaitsEndAsDeadlocks) {
+    port->stopRx();  // no reception was started: nothing happens
+    std::uint8_t buffer[16];
+    {
+        port->setLimits(20ms, 500ms);
+        std::unique_lock<TimedMutex> held(port->receiveLock());
+        port->startRx(buffer, sizeof buffer, RxMode::EveryChunk);
+        EXPECT_EQ(next(), (Notification{WM_COM_ERROR, kComErrorRxThread, 0}));
+        EXPECT_EQ(takePendingMessage(), "Deadlock! (ComPort::rxThreadFnc() 0)");
+        EXPECT_EQ(thrownText([&] { port->resetRx(); }), "Deadlock! (ComPort::rxThreadFnc() 1)");
+    }
+    port->stopRx();
+    {
+        port->setLimits(std::chrono::milliseconds(kPatience), 20ms);
+        std::unique_lock<TimedMutex> held(port->receiveLock());
+        port->startRx(buffer, sizeof buffer, RxMode::EveryChunk);
+        EXPECT_EQ(thrownText([&] { port->stopRx(); }), "Deadlock! (ComPort::stopRx())");
+    }
+    port->stopRx();  // the thread got the lock, saw the stop and ended
+    {
+        port->setTimeScale(1000, 1);  // the real flush would come after 200 s
+        port->setLimits(20ms, 500ms);
+        port->startRx(buffer, sizeof buffer, RxMode::CompleteOrFlush);
+        echo("!");
+        ASSERT_TRUE(eventually([&] { return port->receivedCount() == 1; }));
+        std::unique_lock<TimedMutex> held(port->receiveLock());
+        port->timeout();
+        EXPECT_EQ(next(), (Notification{WM_COM_ERROR, kComErrorRxThread, 0}));
+        EXPECT_EQ(takePendingMessage(), "Deadlock! (ComPort::timeout())");
+    }
+    port->stopRx();
+    port->startRx(buffer, sizeof buffer, RxMode::EveryChunk);
+    port->timeout();
+    EXPECT_EQ(takeFailures(), (Failures{require("expected state")})) << "no flush in chunk mode";
+}
+
+TEST_F(ComPortEchoTest, ALineErrorIsPostedWithItsBitsAndReceptionGoesOn) {
+    if (underWine())
+        GTEST_SKIP() << "Wine: ClearCommError reports no error bits on any port, so no line "
+                        "error ever reaches the receive thread";
+    std::uint8_t buffer[16];
+    port->startRx(buffer, sizeof buffer, RxMode::EveryChunk);
+    // The loopback brings our own break back: the receiver sees a break and a framing error.
+    ASSERT_TRUE(SetCommBreak(port->handle()));
+    std::this_thread::sleep_for(20ms);
+    ASSERT_TRUE(ClearCommBreak(port->handle()));
+    Notification error = next();
+    EXPECT_EQ(error.message, WM_COM_ERROR);
+    EXPECT_NE(error.wParam & CE_BREAK, 0) << error.wParam;
+    while (queue.take()) {  // the break's zero byte, if the driver stores it
+    }
+    port->resetRx();
+    echo("ok");
+    chunksUntil(2);
+}
+
+TEST_F(ComPortEchoTest, ASecondOpenOfTheSamePortIsRefused) {
+    if (underWine()) GTEST_SKIP() << "Wine lets a second exclusive open of a serial port succeed";
+    TestPort intruder(portName);
+    EXPECT_EQ(thrownText([&] { intruder.open(); }).rfind("Chyba", 0), 0u);
+}
+
+}  // namespace
+}  // namespace zq
