@@ -3,7 +3,7 @@
 # already there. Usage: scripts/install-deps.sh [package ...]   (adds to the base list)
 set -eu
 
-packages="cmake ninja-build g++ pkg-config libgtest-dev googletest libcli11-dev
+packages="cmake ninja-build g++ pkg-config libgtest-dev googletest libcli11-dev libcurl4-openssl-dev
   g++-mingw-w64-x86-64-posix wine wine64 binutils-powerpc-linux-gnu clang libclang-rt-dev $*"
 
 missing=""

@@ -1,0 +1,31 @@
+#include <windows.h>
+#include <shellapi.h>
+
+#include <vector>
+
+#include "os/shell.h"
+#include "support/text.h"
+
+namespace zq {
+
+bool openWebPageWithSystem(const std::string& url) {
+    std::wstring address = fromUtf8(url);
+    auto result = reinterpret_cast<INT_PTR>(
+        ShellExecuteW(nullptr, L"open", address.c_str(), nullptr, nullptr, SW_SHOWNORMAL));
+    return result > 32;  // smaller values are error codes
+}
+
+std::filesystem::path programDirectory() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        DWORD length = GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) return {};
+        // A path that fills the buffer was cut short.
+        if (length < buffer.size())
+            return std::filesystem::path(std::wstring(buffer.data(), length)).parent_path();
+        if (buffer.size() >= 32768) return {};
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+}  // namespace zq
