@@ -295,6 +295,14 @@ void MainDialog::onComError(std::intptr_t code) {
     if (!engineIsBusy()) return;
     view_.showMessage(kReceiveError, formatString(kReceiveError, static_cast<int>(portNumber_),
                                                   static_cast<unsigned>(code)));
+    // The box ran a message loop of its own: a notification handled in it may have ended the
+    // request already (with its own "Chyba" or "Hotovo"), or a close request aborted it. The
+    // line error then has nothing left to end.
+    if (!engineIsBusy()) {
+        updatePrompt();
+        updateControls();
+        return;
+    }
     protocol_->onSerialEvent(CommandProtocol::kLineError, 0);
     engine_->step();
     updateInfo();

@@ -52,7 +52,7 @@ QIcon drawIcon() {
 }  // namespace
 
 QtToolkit::QtToolkit(QtToolkitOptions options)
-    : options_(std::move(options)), settings_(options_.settingsProduct) {
+    : options_(std::move(options)) {
     if (!options_.quit) options_.quit = [] { QCoreApplication::exit(0); };
 }
 
@@ -83,7 +83,6 @@ void QtToolkit::openWebPage(const std::string& url) {
 DialogView& QtToolkit::createMainWindow(DialogSetup& setup) {
     window_ = std::make_unique<MainWindow>(options_.quit);
     setup.portNames = portNames(options_.port);
-    setup.settings = &settings_;
     return *window_;
 }
 

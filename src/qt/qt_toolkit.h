@@ -7,7 +7,6 @@
 #include <string>
 
 #include "gui/app_toolkit.h"
-#include "gui/settings.h"
 
 namespace zq::qt {
 
@@ -17,8 +16,6 @@ class MainWindow;
 struct QtToolkitOptions {
     // A port named on the command line: first in the port combo box and selected.
     std::string port;
-    // Where the port selection is kept; tests use a place of their own.
-    std::string settingsProduct = Settings::kProduct;
     // What ends the application when the window has been destroyed.
     std::function<void()> quit;
 };
@@ -42,7 +39,6 @@ public:
 
 private:
     QtToolkitOptions options_;
-    Settings settings_;
     QIcon icon_;
     std::unique_ptr<MainWindow> window_;
     std::unique_ptr<EventPoster> poster_;
