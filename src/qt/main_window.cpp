@@ -11,6 +11,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 
+#include <algorithm>
+
 #include "gui/wokno.h"
 
 namespace zq::qt {
@@ -56,8 +58,8 @@ QLabel* sunkenText(QLabel* label) {
 
 DialogUnits DialogUnits::of(const QFont& font) {
     const QFontMetrics metrics(font);
-    const int letters =
-        metrics.horizontalAdvance(QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
     return {(letters / 26 + 1) / 2, metrics.height()};
 }
 
@@ -104,7 +106,11 @@ QWidget* MainWindow::label(const char* name, const char* text, int x, int y, int
                            int height) {
     auto* widget = new QLabel(QString::fromUtf8(text), this);
     widget->setObjectName(QString::fromLatin1(name));
-    widget->setGeometry(units_.rect(x, y, width, height));
+    QRect place = units_.rect(x, y, width, height);
+    // The dialog was drawn for narrower fonts than Linux has: a label grows to the right, where
+    // its control leaves room, rather than cut its last letter.
+    place.setWidth(std::max(place.width(), widget->sizeHint().width()));
+    widget->setGeometry(place);
     return widget;
 }
 

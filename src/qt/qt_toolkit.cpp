@@ -51,8 +51,7 @@ QIcon drawIcon() {
 
 }  // namespace
 
-QtToolkit::QtToolkit(QtToolkitOptions options)
-    : options_(std::move(options)) {
+QtToolkit::QtToolkit(QtToolkitOptions options) : options_(std::move(options)) {
     if (!options_.quit) options_.quit = [] { QCoreApplication::exit(0); };
 }
 
