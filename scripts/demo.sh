@@ -4,13 +4,31 @@
 # burns the example RT19_bin's images with `zidavuvorud-cli burn --yes`, then compares the
 # simulated flash with the images.
 #   scripts/demo.sh [UNIT]    UNIT: KREF10x (default), KRAB101, KRCD101, KRGH101 or KRIJ11x
+# With --window first, for a person at a desktop: opens the window `zidavuvorud` on the
+# simulator instead, with the simulator's line first in the port list; choose the unit there,
+# press "Otevřít" and follow the operator field with "Naprogramovat". Closing the window ends
+# the demo.
+#   scripts/demo.sh --window [UNIT]
 set -eu
 cd "$(dirname "$0")/.."
+window=
+if [ "${1:-}" = "--window" ]; then
+    window=1
+    shift
+fi
 unit=${1:-KREF10x}
 
 scripts/install-deps.sh
 cmake --preset release > /dev/null
-cmake --build --preset release --target zidavuvorud-cli kvsb-sim compare_dump
+if [ -n "$window" ]; then
+    if [ -z "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ] && [ -z "${QT_QPA_PLATFORM:-}" ]; then
+        echo "$0 --window needs a desktop (DISPLAY or WAYLAND_DISPLAY)." >&2
+        exit 2
+    fi
+    cmake --build --preset release --target zidavuvorud kvsb-sim
+else
+    cmake --build --preset release --target zidavuvorud-cli kvsb-sim compare_dump
+fi
 bin=build/release
 
 # What the simulator plays for each unit of the example RT19_bin, and which of its modules
@@ -36,9 +54,12 @@ cleanup() {
 trap cleanup EXIT
 
 # The simulator prints its pseudo-terminal's path first, and with --once ends (writing the
-# dump of every module) when the program lets go of the line.
+# dump of every module) when the program lets go of the line. The window's operator may open
+# and close the port as often as he likes: there it serves until the demo ends.
+once=--once
+[ -n "$window" ] && once=
 # shellcheck disable=SC2086
-"$bin/sim/kvsb-sim" --once --power-on-ms 300 --erase-ms 400 --dump "$work/dump" $sim \
+"$bin/sim/kvsb-sim" $once --power-on-ms 300 --erase-ms 400 --dump "$work/dump" $sim \
     > "$work/sim.out" 2>&1 &
 sim_pid=$!
 tries=0
@@ -46,6 +67,12 @@ while [ ! -s "$work/sim.out" ] && [ $tries -lt 100 ]; do sleep 0.05; tries=$((tr
 pty=$(head -n 1 "$work/sim.out")
 echo "kvsb-sim serves $pty"
 echo
+
+if [ -n "$window" ]; then
+    echo "Opening the window: choose $unit, press Otevřít, then Naprogramovat."
+    "$bin/src/qt/zidavuvorud" -C examples --port "$pty"
+    exit 0
+fi
 
 status=0
 "$bin/src/cli/zidavuvorud-cli" -C examples burn --port "$pty" --unit "$unit" --yes || status=$?

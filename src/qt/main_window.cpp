@@ -1,0 +1,285 @@
+#include "qt/main_window.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QEvent>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QPushButton>
+
+#include <algorithm>
+
+#include "gui/wokno.h"
+
+namespace zq::qt {
+
+namespace {
+
+// Height of a closed combo box: the height of the buttons beside it. The dialog's height of a
+// drop-down list includes its open list.
+constexpr int kClosedComboHeight = 14;
+constexpr int kListLineHeight = 8;
+
+QEvent::Type notificationEventType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+QEvent::Type closeRequestType() {
+    static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
+    return type;
+}
+
+class NotificationEvent : public QEvent {
+public:
+    explicit NotificationEvent(const Notification& n)
+        : QEvent(notificationEventType()), notification(n) {}
+    Notification notification;
+};
+
+// Windows' MulDiv for the non-negative values of a dialog: rounds half up.
+int mulDiv(int value, int numerator, int denominator) {
+    return (value * numerator + denominator / 2) / denominator;
+}
+
+QLabel* sunkenText(QLabel* label) {
+    label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    label->setAlignment(Qt::AlignLeft | Qt::AlignTop);
+    label->setWordWrap(true);
+    label->setMargin(1);
+    return label;
+}
+
+}  // namespace
+
+DialogUnits DialogUnits::of(const QFont& font) {
+    const QFontMetrics metrics(font);
+    const int letters = metrics.horizontalAdvance(
+        QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"));
+    return {(letters / 26 + 1) / 2, metrics.height()};
+}
+
+QRect DialogUnits::rect(int x, int y, int width, int height) const {
+    const int left = mulDiv(x, baseX, 4);
+    const int top = mulDiv(y, baseY, 8);
+    return {left, top, mulDiv(x + width, baseX, 4) - left, mulDiv(y + height, baseY, 8) - top};
+}
+
+QString controlName(unsigned id) {
+    return QStringLiteral("ctl%1").arg(id);
+}
+
+void showMessageBox(QWidget* parent, const QString& title, const std::string& text) {
+    QMessageBox box(QMessageBox::NoIcon, title, QString::fromStdString(text), QMessageBox::Ok,
+                    parent);
+    box.setTextFormat(Qt::PlainText);
+    box.exec();
+}
+
+void EventPoster::post(const Notification& notification) {
+    QCoreApplication::postEvent(&window_, new NotificationEvent(notification));
+}
+
+MainWindow::MainWindow(std::function<void()> whenDestroyed)
+    : whenDestroyed_(std::move(whenDestroyed)) {
+    build();
+}
+
+MainWindow::~MainWindow() {
+    if (waitCursor_) endWaitCursor();
+}
+
+template <class Widget>
+Widget* MainWindow::add(unsigned id, int x, int y, int width, int height) {
+    auto* widget = new Widget(this);
+    widget->setObjectName(controlName(id));
+    widget->setGeometry(units_.rect(x, y, width, height));
+    controls_[id] = widget;
+    return widget;
+}
+
+QWidget* MainWindow::label(const char* name, const char* text, int x, int y, int width,
+                           int height) {
+    auto* widget = new QLabel(QString::fromUtf8(text), this);
+    widget->setObjectName(QString::fromLatin1(name));
+    QRect place = units_.rect(x, y, width, height);
+    // The dialog was drawn for narrower fonts than Linux has: a label grows to the right, where
+    // its control leaves room, rather than cut its last letter.
+    place.setWidth(std::max(place.width(), widget->sizeHint().width()));
+    widget->setGeometry(place);
+    return widget;
+}
+
+void MainWindow::build() {
+    units_ = DialogUnits::of(font());
+    // Group boxes first: they lie beneath the controls they frame.
+    auto* portGroup = new QGroupBox(this);
+    portGroup->setObjectName(QStringLiteral("groupPort"));
+    portGroup->setGeometry(units_.rect(5, 3, 263, 28));
+    auto* infoGroup = new QGroupBox(QStringLiteral("Info"), this);
+    infoGroup->setObjectName(QStringLiteral("groupInfo"));
+    infoGroup->setGeometry(units_.rect(7, 119, 261, 54));
+
+    label("labelPort", "Port", 9, 15, 12, 8);
+    label("labelVersion", "Verze SW", 5, 46, 32, 8);
+    label("labelUnit", "Jednotka", 119, 46, 30, 8);
+    label("labelOperator", "Obsluha", 7, 68, 61, 8);
+
+    struct Combo {
+        unsigned id;
+        int x, y, width, height;
+    };
+    for (const Combo& c : {Combo{kPortCombo, 26, 12, 48, 90}, Combo{kVersionCombo, 39, 44, 71, 38},
+                           Combo{kUnitCombo, 150, 44, 48, 56}}) {
+        auto* combo = add<QComboBox>(c.id, c.x, c.y, c.width, kClosedComboHeight);
+        combo->setMaxVisibleItems((c.height - kClosedComboHeight) / kListLineHeight);
+    }
+    auto* open = add<QPushButton>(kOpenButton, 80, 12, 30, 14);
+    auto* close = add<QPushButton>(kCloseButton, 116, 12, 30, 14);
+    auto* program = add<QPushButton>(kProgramButton, 208, 44, 59, 14);
+    program->setText(QStringLiteral("Naprogramovat"));
+    for (QPushButton* button : {open, close, program}) {
+        button->setAutoDefault(false);
+        button->setDefault(false);
+    }
+    auto* progress = add<QProgressBar>(kProgressBar, 15, 156, 245, 9);
+    progress->setRange(0, 100);
+    progress->setValue(0);
+    progress->setTextVisible(false);
+    sunkenText(add<QLabel>(kInfoText, 15, 131, 245, 21));
+    sunkenText(add<QLabel>(kOperatorText, 7, 81, 261, 28));
+    add<QLabel>(kStatusText, 129, 177, 140, 8)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    for (auto& [id, widget] : controls_)
+        if (auto* text = qobject_cast<QLabel*>(widget)) text->setTextFormat(Qt::PlainText);
+
+    setFixedSize(units_.rect(0, 0, 275, 190).size());
+}
+
+void MainWindow::attach(MainDialog& dialog) {
+    dialog_ = &dialog;
+    auto* open = static_cast<QPushButton*>(control(kOpenButton));
+    auto* close = static_cast<QPushButton*>(control(kCloseButton));
+    auto* program = static_cast<QPushButton*>(control(kProgramButton));
+    connect(open, &QPushButton::clicked, this, [this] { dialog_->onOpenPort(); });
+    connect(close, &QPushButton::clicked, this, [this] { dialog_->onClosePort(); });
+    connect(program, &QPushButton::clicked, this, [this] { dialog_->onProgram(); });
+    // activated: the operator's choice only, as CBN_SELCHANGE; the logic's own setting of the
+    // selection says nothing.
+    connect(static_cast<QComboBox*>(control(kUnitCombo)), &QComboBox::activated, this,
+            [this] { dialog_->onUnitChanged(); });
+}
+
+QWidget* MainWindow::control(unsigned id) const {
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+void MainWindow::setTitle(const std::string& text) {
+    title_ = QString::fromStdString(text);
+    setWindowTitle(title_);
+}
+
+void MainWindow::setText(unsigned id, const std::string& text) {
+    QWidget* widget = control(id);
+    if (auto* button = qobject_cast<QPushButton*>(widget))
+        button->setText(QString::fromStdString(text));
+    else if (auto* label = qobject_cast<QLabel*>(widget))
+        label->setText(QString::fromStdString(text));
+}
+
+void MainWindow::setEnabled(unsigned id, bool enabled) {
+    if (QWidget* widget = control(id)) widget->setEnabled(enabled);
+}
+
+void MainWindow::setItems(unsigned id, const std::vector<std::string>& items) {
+    auto* combo = qobject_cast<QComboBox*>(control(id));
+    if (combo == nullptr) return;
+    const QSignalBlocker quiet(combo);
+    combo->clear();
+    for (const std::string& item : items) combo->addItem(QString::fromStdString(item));
+}
+
+void MainWindow::setSelection(unsigned id, int index) {
+    if (auto* combo = qobject_cast<QComboBox*>(control(id))) {
+        const QSignalBlocker quiet(combo);
+        combo->setCurrentIndex(index);
+    }
+}
+
+int MainWindow::selection(unsigned id) const {
+    auto* combo = qobject_cast<QComboBox*>(control(id));
+    return combo != nullptr ? combo->currentIndex() : -1;
+}
+
+void MainWindow::showProgress(bool shown) {
+    control(kProgressBar)->setVisible(shown);
+}
+
+void MainWindow::setProgress(unsigned position) {
+    static_cast<QProgressBar*>(control(kProgressBar))->setValue(static_cast<int>(position));
+}
+
+void MainWindow::showMessage(unsigned, const std::string& text) {
+    // A box that appears while the wait cursor holds the mouse must still take the operator's
+    // click; the wait cursor comes back with its end.
+    const bool waiting = waitCursor_;
+    if (waiting) endWaitCursor();
+    showMessageBox(this, title_, text);
+    if (waiting && !destroyed_) beginWaitCursor();
+}
+
+void MainWindow::beginWaitCursor() {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    grabMouse();
+    waitCursor_ = true;
+}
+
+void MainWindow::endWaitCursor() {
+    QApplication::restoreOverrideCursor();
+    releaseMouse();
+    waitCursor_ = false;
+}
+
+void MainWindow::postClose() {
+    QCoreApplication::postEvent(this, new QEvent(closeRequestType()));
+}
+
+void MainWindow::destroyWindow() {
+    destroyed_ = true;
+    if (waitCursor_) endWaitCursor();
+    hide();
+    whenDestroyed_();
+}
+
+bool MainWindow::event(QEvent* event) {
+    if (event->type() == notificationEventType()) {
+        // Notifications still queued when the window went belong to nothing any more.
+        if (dialog_ != nullptr && !destroyed_)
+            dialog_->onNotification(static_cast<NotificationEvent*>(event)->notification);
+        return true;
+    }
+    if (event->type() == closeRequestType()) {
+        requestClose();
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+void MainWindow::closeEvent(QCloseEvent* event) {
+    // The logic destroys the window itself; a second request while the first is handled (its
+    // message box open) is the same request.
+    event->ignore();
+    requestClose();
+}
+
+void MainWindow::requestClose() {
+    if (dialog_ == nullptr || closing_ || destroyed_) return;
+    closing_ = true;
+    dialog_->onCloseWindow();
+}
+
+}  // namespace zq::qt

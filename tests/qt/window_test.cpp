@@ -1,0 +1,364 @@
+// The Qt window as the operator meets it: the dialog as built, the start-up failures, and runs
+// clicked through it against kvsb-sim, whose dump must then equal the images. Message boxes are
+// read and answered from a timer, as an operator answers them.
+#include <QtTest>
+#include <QtWidgets>
+
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iterator>
+#include <memory>
+
+#include "gui/programmer_app.h"
+#include "gui/wokno.h"
+#include "qt/main_window.h"
+#include "qt/qt_toolkit.h"
+#include "sim/sim_process.h"
+#include "support/fail.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+constexpr int kWaitMs = 30000;
+const char* const kErase = "\"dir\":\"pc\",\"op\":\"ERASE\"";
+
+// A run through the window must raise no contract failure.
+class RecordingHandler : public zq::FailureHandler {
+public:
+    explicit RecordingHandler(QStringList& failures) : failures_(failures) {}
+
+protected:
+    void onFailure() override { failures_ << QString::fromUtf8(text()); }
+
+private:
+    QStringList& failures_;
+};
+
+std::string fileText(const QString& path) {
+    std::ifstream in(path.toStdString(), std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+}  // namespace
+
+class WindowTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void init();
+    void cleanup();
+    void theDialogHasItsControlsTextsAndPlaces();
+    void startUpFailuresShowOneBoxAndNoWindow();
+    void burnsAUnitByClicking_data();
+    void burnsAUnitByClicking();
+    void aFailedRunShowsChybaThenTheNextSucceeds();
+    void closingDuringABurnAbortsIt();
+    void aCloseRequestWhileALineErrorIsShownEndsTheRun();
+
+private:
+    bool start(const QString& port, const fs::path& dir = ZQ_EXAMPLES_DIR);
+    void startSim(const QStringList& extra, const char* eraseMs = "20");
+    QWidget* control(unsigned id) const { return toolkit_->window()->control(id); }
+    QString text(unsigned id) const { return control(id)->property("text").toString(); }
+    void click(unsigned id) { QTest::mouseClick(control(id), Qt::LeftButton); }
+    // Presses "Naprogramovat" whenever the procedure waits for the operator, until a box ends it.
+    void runProcedure();
+    void closePortAndCompare(const QStringList& modules, const QString& plid);
+    void grab(const QString& name, QWidget* box = nullptr);
+    // A KRAB101 burn with a long erase, under way.
+    void startLongBurn();
+
+    QTemporaryDir files_;
+    fs::path startDir_;
+    QTimer closer_;
+    QStringList boxes_;
+    QStringList failures_;
+    std::function<void(QMessageBox*)> onBox_;
+    int quits_ = 0;
+    zq::Settings settings_{"ZidavuvorudQtTest"};
+    std::unique_ptr<zq::qt::QtToolkit> toolkit_;
+    std::unique_ptr<zq::ProgrammerApp> app_;
+    std::unique_ptr<zq::sim::testing::SimProcess> sim_;
+};
+
+void WindowTest::initTestCase() {
+    qputenv("XDG_CONFIG_HOME", files_.path().toUtf8());
+    startDir_ = fs::current_path();
+    connect(&closer_, &QTimer::timeout, this, [this] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        if (box == nullptr || !box->isVisible()) return;
+        boxes_ << box->text();
+        if (onBox_) onBox_(box);
+        QAbstractButton* ok = box->button(QMessageBox::Ok);
+        (ok != nullptr ? ok : box->button(QMessageBox::No))->click();
+    });
+    closer_.start(10);
+}
+
+void WindowTest::init() {
+    boxes_.clear();
+    onBox_ = nullptr;
+    quits_ = 0;
+}
+
+void WindowTest::cleanup() {
+    if (app_) app_->shutdown();
+    app_.reset();
+    toolkit_.reset();
+    sim_.reset();
+    fs::current_path(startDir_);
+    QCOMPARE(failures_, QStringList());
+}
+
+bool WindowTest::start(const QString& port, const fs::path& dir) {
+    fs::current_path(dir);
+    toolkit_ = std::make_unique<zq::qt::QtToolkit>(
+        zq::qt::QtToolkitOptions{port.toStdString(), [this] { ++quits_; }});
+    zq::AppOptions options;
+    options.settings = &settings_;
+    options.makeFailureHandler = [this] { return std::make_unique<RecordingHandler>(failures_); };
+    app_ = std::make_unique<zq::ProgrammerApp>(*toolkit_, options);
+    // The application stays in RT19_bin, where it opens the images; cleanup() leaves it.
+    return app_->startup();
+}
+
+void WindowTest::startSim(const QStringList& extra, const char* eraseMs) {
+    const std::string dir = files_.path().toStdString();
+    std::vector<std::string> args{
+        "--once", "--power-on-ms", "0",       "--erase-ms",        eraseMs, "--erase-steps", "4",
+        "--dump", dir + "/dump",   "--trace", dir + "/trace.jsonl"};
+    for (const QString& a : extra) args.push_back(a.toStdString());
+    fs::remove_all(dir + "/dump");
+    fs::remove(dir + "/trace.jsonl");
+    sim_ = std::make_unique<zq::sim::testing::SimProcess>(args);
+    QVERIFY(start(QString::fromStdString(sim_->path())));
+    click(zq::kOpenButton);
+    QVERIFY(app_->mainDialog()->portOpen());
+}
+
+void WindowTest::startLongBurn() {
+    startSim({}, "2000");
+    click(zq::kProgramButton);
+    QTRY_VERIFY_WITH_TIMEOUT(
+        fileText(files_.path() + "/trace.jsonl").find(kErase) != std::string::npos, kWaitMs);
+}
+
+void WindowTest::runProcedure() {
+    const qsizetype before = boxes_.size();
+    for (int press = 0; press < 4 && boxes_.size() == before; ++press) {
+        QTRY_VERIFY_WITH_TIMEOUT(control(zq::kProgramButton)->isEnabled(), kWaitMs);
+        click(zq::kProgramButton);
+        QTRY_VERIFY_WITH_TIMEOUT(boxes_.size() > before || app_->mainDialog()->awaitingOperator(),
+                                 kWaitMs);
+    }
+    QVERIFY(boxes_.size() > before);
+}
+
+void WindowTest::closePortAndCompare(const QStringList& modules, const QString& plid) {
+    click(zq::kCloseButton);
+    QCOMPARE(sim_->wait(), 0);  // it writes its dump once the program lets go of the line
+    for (const QString& module : modules) {
+        const QStringList m = module.split('=');
+        QCOMPARE(QProcess::execute(ZQ_COMPARE_DUMP, {ZQ_EXAMPLES_DIR "/RT19_bin/" + m[1], plid,
+                                                     files_.path() + "/dump/" + m[0]}),
+                 0);
+    }
+}
+
+// The README's pictures, when asked for; the offscreen platform draws no window frames, so a
+// box gets a plain one with its title.
+void WindowTest::grab(const QString& name, QWidget* box) {
+    const QString dir = qEnvironmentVariable("ZQ_SCREENSHOT_DIR");
+    if (dir.isEmpty()) return;
+    QPixmap picture = toolkit_->window()->grab();
+    if (box != nullptr) {
+        QPainter painter(&picture);
+        const QPixmap inside = box->grab();
+        const int bar = painter.fontMetrics().height() + 6;
+        const QRect frame((picture.width() - inside.width()) / 2 - 1,
+                          (picture.height() - inside.height() - bar) / 2, inside.width() + 2,
+                          inside.height() + bar + 1);
+        painter.fillRect(frame, QColor(60, 90, 140));
+        painter.setPen(Qt::white);
+        painter.drawText(frame.adjusted(8, 0, 0, -inside.height()), Qt::AlignVCenter,
+                         box->windowTitle());
+        painter.drawPixmap(frame.left() + 1, frame.top() + bar, inside);
+    }
+    QVERIFY(picture.save(dir + "/" + name + ".png"));
+}
+
+void WindowTest::theDialogHasItsControlsTextsAndPlaces() {
+    QVERIFY(start("/dev/ttyKVSB"));
+    QWidget* window = toolkit_->window();
+    QCOMPARE(window->windowTitle(), "Zidavuvorud QS");
+    // Dialog units of the window's font, as Windows reckons them.
+    const QFontMetrics metrics(window->font());
+    const int baseX =
+        (metrics.horizontalAdvance("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz") / 26 +
+         1) /
+        2;
+    auto px = [&](int x, int y, int w, int h) {
+        auto mul = [](int v, int base, int div) { return (v * base + div / 2) / div; };
+        return QRect(QPoint(mul(x, baseX, 4), mul(y, metrics.height(), 8)),
+                     QPoint(mul(x + w, baseX, 4) - 1, mul(y + h, metrics.height(), 8) - 1));
+    };
+    QCOMPARE(window->minimumSize(), window->maximumSize());
+    QCOMPARE(window->size(), px(0, 0, 275, 190).size());
+    struct Expected {
+        const char* name;
+        QRect rect;  // a closed drop-down list is as high as the buttons beside it
+        const char* text;
+    };
+    for (const Expected& e :
+         {Expected{"ctl200", px(26, 12, 48, 14), "/dev/ttyKVSB"},
+          Expected{"ctl201", px(80, 12, 30, 14), "Otevřít"},
+          Expected{"ctl202", px(116, 12, 30, 14), "Zavřít"},
+          Expected{"ctl203", px(39, 44, 71, 14), "Verze 3.1"},
+          Expected{"ctl204", px(150, 44, 48, 14), "KRAB101"},
+          Expected{"ctl205", px(208, 44, 59, 14), "Naprogramovat"},
+          Expected{"ctl206", px(15, 156, 245, 9), "0"},
+          Expected{"ctl207", px(15, 131, 245, 21), ""}, Expected{"ctl208", px(7, 81, 261, 28), ""},
+          Expected{"ctl215", px(129, 177, 140, 8), "Zidavuvorud QS 1.02, verze dat 3.1"},
+          Expected{"labelPort", px(9, 15, 12, 8), "Port"},
+          Expected{"labelVersion", px(5, 46, 32, 8), "Verze SW"},
+          Expected{"labelUnit", px(119, 46, 30, 8), "Jednotka"},
+          Expected{"labelOperator", px(7, 68, 61, 8), "Obsluha"},
+          Expected{"groupPort", px(5, 3, 263, 28), ""},
+          Expected{"groupInfo", px(7, 119, 261, 54), "Info"}}) {
+        QWidget* widget = window->findChild<QWidget*>(e.name);
+        QVERIFY2(widget != nullptr, e.name);
+        QRect place = widget->geometry();
+        // A label may be wider than its place where its text needs it, never narrower.
+        if (QByteArray(e.name).startsWith("label")) {
+            QVERIFY(place.width() >= widget->sizeHint().width());
+            place.setWidth(std::min(place.width(), e.rect.width()));
+        }
+        QCOMPARE(place, e.rect);
+        const char* shown = qobject_cast<QGroupBox*>(widget)      ? "title"
+                            : qobject_cast<QComboBox*>(widget)    ? "currentText"
+                            : qobject_cast<QProgressBar*>(widget) ? "value"
+                                                                  : "text";
+        QCOMPARE(widget->property(shown).toString(), QString::fromUtf8(e.text));
+    }
+    QCOMPARE(control(zq::kProgressBar)->isVisible(), true);
+    QVERIFY(control(zq::kOpenButton)->isEnabled() && !control(zq::kProgramButton)->isEnabled());
+    // The selection is kept at closing, where the logic reads it at the next start.
+    auto* ports = static_cast<QComboBox*>(control(zq::kPortCombo));
+    ports->setCurrentIndex(ports->count() - 1);
+    window->close();
+    QCOMPARE(quits_, 1);
+    QCOMPARE(settings_.loadPortIndex(), ports->count() - 1);
+}
+
+void WindowTest::startUpFailuresShowOneBoxAndNoWindow() {
+    QTemporaryDir dir;
+    QVERIFY(!start(QString(), dir.path().toStdString()));
+    QCOMPARE(boxes_, QStringList{"Nenalezen adresář RT19_bin"});
+    QVERIFY(toolkit_->window() == nullptr);
+    fs::create_directory(dir.path().toStdString() + "/RT19_bin");
+    std::ofstream(dir.path().toStdString() + "/RT19_bin/config.ini") << "[sw31]\nbroken\n";
+    QVERIFY(!start(QString(), dir.path().toStdString()));
+    QCOMPARE(boxes_.size(), 2);
+    QVERIFY2(boxes_[1].startsWith("Chybný formát souboru config.ini: "), qPrintable(boxes_[1]));
+    QVERIFY(toolkit_->window() == nullptr);
+}
+
+void WindowTest::burnsAUnitByClicking_data() {
+    QTest::addColumn<QStringList>("simArgs");
+    QTest::addColumn<QStringList>("modules");
+    QTest::addColumn<QString>("plid");
+    QTest::newRow("KRAB101") << QStringList{} << QStringList{"ch1=krab101_31.omf"} << "0x10000001";
+    QTest::newRow("KREF10x") << QStringList{"--plid", "0x20000001"}
+                             << QStringList{"ch0=kref10x_a_31.elf", "ch1=kref10x_b_31.elf"}
+                             << "0x20000001";
+    QTest::newRow("KRCD101") << QStringList{"--plid", "0x10000100", "--second-module",
+                                            "--plid-second", "0x10000100"}
+                             << QStringList{"ch1=krcd101_l_31.omf", "ch1-second=krcd101_r_31.omf"}
+                             << "0x10000100";
+}
+
+void WindowTest::burnsAUnitByClicking() {
+    QFETCH(QStringList, simArgs);
+    const QString unit = QTest::currentDataTag();
+    startSim(simArgs);
+    auto* units = static_cast<QComboBox*>(control(zq::kUnitCombo));
+    units->setCurrentIndex(units->findText(unit));
+    emit units->activated(units->currentIndex());
+    QVERIFY(text(zq::kOperatorText).contains(unit));
+    // The README's pictures show the two-processor unit of the demo.
+    const bool pictures = unit == "KREF10x";
+    if (pictures) grab("qt-window-rest");
+    bool barSeen = false;
+    connect(static_cast<QProgressBar*>(control(zq::kProgressBar)), &QProgressBar::valueChanged,
+            this, [&](int value) {
+                if (barSeen || value < 40 || !control(zq::kProgressBar)->isVisible()) return;
+                barSeen = true;
+                if (pictures) grab("qt-window-burning");
+            });
+    onBox_ = [&](QMessageBox* box) {
+        if (pictures) grab("qt-window-done", box);
+    };
+    runProcedure();
+    QCOMPARE(boxes_, QStringList{"Hotovo"});
+    QVERIFY(barSeen);
+    // Ready for the next unit: its first prompt again, and "Zavřít" usable.
+    QVERIFY(text(zq::kOperatorText).contains(unit));
+    QFETCH(QStringList, modules);
+    QFETCH(QString, plid);
+    closePortAndCompare(modules, plid);
+}
+
+void WindowTest::aFailedRunShowsChybaThenTheNextSucceeds() {
+    // The adapter refuses the second WRITE once; the retries cannot help that run.
+    startSim({"--fault", "status,on=write,level=2,n=2,value=3"});
+    QString infoWhileChyba;
+    onBox_ = [&](QMessageBox*) {
+        infoWhileChyba = text(zq::kInfoText);
+        // Notifications that come while the box is open find the run over: no second box.
+        zq::postRxData(0);
+        zq::postTimeout();
+        zq::postComError(zq::kLineErrorFrame);
+        QCoreApplication::processEvents();
+    };
+    runProcedure();
+    QCOMPARE(boxes_, QStringList{"Chyba"});
+    QCOMPARE(infoWhileChyba, "Error while writing 496 bytes to 0x000101F0");
+    QCOMPARE(text(zq::kInfoText), QString());
+    onBox_ = nullptr;
+    runProcedure();
+    QCOMPARE(boxes_.last(), "Hotovo");
+    closePortAndCompare({"ch1=krab101_31.omf"}, "0x10000001");
+}
+
+void WindowTest::closingDuringABurnAbortsIt() {
+    startLongBurn();
+    toolkit_->window()->close();
+    QCOMPARE(quits_, 1);
+    QVERIFY(!toolkit_->window()->isVisible());
+    QCOMPARE(text(zq::kInfoText), "User abort");
+    app_->shutdown();
+    QCOMPARE(sim_->wait(), 0);
+    QCOMPARE(fileText(files_.path() + "/trace.jsonl").find("\"op\":\"WRITE\",\"ch\":1,\"level\":2"),
+             std::string::npos);
+    QCOMPARE(boxes_, QStringList());
+}
+
+void WindowTest::aCloseRequestWhileALineErrorIsShownEndsTheRun() {
+    startLongBurn();
+    // While the line error's box is open the receive thread fails: the window closes from
+    // inside the box, and the line error has nothing left to end (no "Chyba" after it).
+    onBox_ = [](QMessageBox*) {
+        zq::postComError(zq::kComErrorRxThread);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+    };
+    zq::postComError(zq::kLineErrorFrame);
+    QTRY_COMPARE_WITH_TIMEOUT(quits_, 1, kWaitMs);
+    QTest::qWait(100);
+    QCOMPARE(boxes_, QStringList{"COM1: chyba příjmu (0x00000008)"});
+}
+
+QTEST_MAIN(WindowTest)
+#include "window_test.moc"
