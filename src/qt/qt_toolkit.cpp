@@ -17,10 +17,9 @@ namespace zq::qt {
 
 namespace {
 
-constexpr unsigned kAppName = 107;
 
 QString appName() {
-    return QString::fromUtf8(loadString(kAppName));
+    return QString::fromUtf8(loadString(kStrAppName));
 }
 
 // The serial devices as `zidavuvorud-cli ports` lists them, with a port of the command line
