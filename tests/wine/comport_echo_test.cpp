@@ -164,19 +164,6 @@ TEST_F(ComPortEchoTest, FlushModeAnnouncesAfter200msAndAtCompletion) {
     EXPECT_EQ(std::string(buffer, buffer + 6), "hello.");
 }
 
-TEST_F(ComPortEchoTest, SendWaitsForThePendingBlockAndKeepsOrder) {
-    // Larger than the driver's buffers: the first block is still pending when the second comes.
-    std::string first(150000, 'a'), second(50000, 'b');
-    for (std::size_t i = 0; i < first.size(); i += 7) first[i] = static_cast<char>(i);
-    std::string buffer(first.size() + second.size(), '\0');
-    port->startRx(reinterpret_cast<std::uint8_t*>(buffer.data()),
-                  static_cast<std::uint32_t>(buffer.size()), RxMode::EveryChunk);
-    echo(first);
-    echo(second);
-    chunksUntil(static_cast<std::intptr_t>(buffer.size()));
-    EXPECT_TRUE(buffer == first + second);
-}
-
 TEST_F(ComPortEchoTest, LockAndStopWaitsEndAsDeadlocks) {
     port->stopRx();  // no reception was started: nothing happens
     std::uint8_t buffer[16];
