@@ -49,6 +49,9 @@ struct ComPort::Native {
     // The reads' own record: under Wine a comm-event wait may still complete into rxOverlapped
     // after it has reported its end, which must never be taken for a read's result.
     OVERLAPPED readOverlapped{};
+    // WaitCommEvent's mask, here rather than on the receive thread's stack: under Wine a wait
+    // that was given up may still write it later, even after the thread has ended.
+    DWORD waitMask = 0;
     std::atomic<bool> sent{false};  // a block went out since the receive thread last looked
 };
 
@@ -193,7 +196,9 @@ void ComPort::receiveLoop() {
             WaitForSingleObject(overlapped.hEvent, busy ? kPollBusyMs : kPollQuietMs);
             if (busy) ++emptyPolls;
             mask = EV_RXCHAR;  // the drain below reports line errors as well
-        } else if (!WaitCommEvent(handle, &mask, &overlapped)) {
+        } else if (WaitCommEvent(handle, &native.waitMask, &overlapped)) {
+            mask = native.waitMask;
+        } else {
             DWORD error = GetLastError();
             if (error == ERROR_OPERATION_ABORTED) {
                 polling = true;
@@ -213,10 +218,11 @@ void ComPort::receiveLoop() {
                 const DWORD result = GetLastError();
                 if (result != ERROR_OPERATION_ABORTED && result != ERROR_IO_INCOMPLETE)
                     throw new CVyjimkaGLE(kReadFailed);
+                if (result == ERROR_IO_INCOMPLETE) CancelIoEx(handle, &overlapped);
                 polling = true;
-                mask = 0;
             }
             wait.pending = false;
+            if (!polling) mask = native.waitMask;
         }
         if (rxStop_) break;
 

@@ -154,10 +154,8 @@ TEST_F(ComPortEchoTest, ChunkModeAnnouncesEveryChunkUpToTheEnd) {
 
 TEST_F(ComPortEchoTest, FlushModeAnnouncesAfter200msAndAtCompletion) {
     std::uint8_t buffer[100] = {};
-    echo("hello");  // its echo waits in the driver until the reception starts
-    ASSERT_TRUE(eventually([&] { return !port->isWriting(); }));
-    std::this_thread::sleep_for(50ms);
     port->startRx(buffer, sizeof buffer, RxMode::CompleteOrFlush);
+    echo("hello");
     EXPECT_EQ(next(), (Notification{WM_COM_RXDATA, 5, 0})) << "the 200 ms flush";
     echo(std::string(95, '.'));
     EXPECT_EQ(next(), (Notification{WM_COM_RXDATA, 95, 0})) << "the rest at completion";
@@ -182,6 +180,7 @@ TEST_F(ComPortEchoTest, LockAndStopWaitsEndAsDeadlocks) {
         port->startRx(buffer, sizeof buffer, RxMode::EveryChunk);
         EXPECT_EQ(thrownText([&] { port->stopRx(); }), "Deadlock! (ComPort::stopRx())");
     }
+    port->setLimits(kPatience, kPatience);
     port->stopRx();  // the thread got the lock, saw the stop and ended
     {
         port->setTimeScale(1000, 1);  // the real flush would come after 200 s
