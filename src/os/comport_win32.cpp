@@ -34,6 +34,14 @@ constexpr DWORD kPollBusyMs = 1;
 constexpr DWORD kPollQuietMs = 20;
 constexpr unsigned kQuietAfterPolls = 100;
 
+// Wine's serial driver cannot be trusted to report EV_RXCHAR: on a pseudo-terminal its
+// WaitCommEvent ends with 995, or now and then stays pending past the bytes that came. Under
+// Wine the receive thread polls from the start.
+bool underWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
+
 void closeIfSet(HANDLE& handle) {
     if (handle != nullptr) CloseHandle(handle);
     handle = nullptr;
@@ -179,7 +187,8 @@ void ComPort::receiveLoop() {
     if (!ClearCommError(handle, &errors, nullptr)) throw new CVyjimkaGLE(kReadFailed);
 
     std::uint8_t scratch[kScratchSize];
-    bool polling = false;
+    static const bool wine = underWine();
+    bool polling = wine;
     unsigned emptyPolls = 0;
     PendingWait wait{handle, overlapped};
     while (!rxStop_) {
@@ -200,7 +209,8 @@ void ComPort::receiveLoop() {
             mask = native.waitMask;
         } else {
             DWORD error = GetLastError();
-            if (error == ERROR_OPERATION_ABORTED) {
+            // Wine: 995 on a pseudo-terminal, or 87 while a wait it gave up on is still alive.
+            if (error == ERROR_OPERATION_ABORTED || error == ERROR_INVALID_PARAMETER) {
                 polling = true;
                 continue;
             }

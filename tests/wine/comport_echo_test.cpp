@@ -82,7 +82,7 @@ protected:
             port->stopTx();
         }
         if (auto n = queue.take()) ADD_FAILURE() << "left over: " << n->message << " " << n->wParam;
-        EXPECT_FALSE(hasPendingMessage());
+        if (auto text = takePendingMessage()) ADD_FAILURE() << "pending: " << *text;
         ContractTest::TearDown();
     }
 
@@ -166,7 +166,7 @@ TEST_F(ComPortEchoTest, LockAndStopWaitsEndAsDeadlocks) {
     port->stopRx();  // no reception was started: nothing happens
     std::uint8_t buffer[16];
     {
-        port->setLimits(20ms, 500ms);
+        port->setLimits(20ms, kPatience);
         std::unique_lock<TimedMutex> held(port->receiveLock());
         port->startRx(buffer, sizeof buffer, RxMode::EveryChunk);
         EXPECT_EQ(next(), (Notification{WM_COM_ERROR, kComErrorRxThread, 0}));
@@ -184,7 +184,7 @@ TEST_F(ComPortEchoTest, LockAndStopWaitsEndAsDeadlocks) {
     port->stopRx();  // the thread got the lock, saw the stop and ended
     {
         port->setTimeScale(1000, 1);  // the real flush would come after 200 s
-        port->setLimits(20ms, 500ms);
+        port->setLimits(20ms, kPatience);
         port->startRx(buffer, sizeof buffer, RxMode::CompleteOrFlush);
         echo("!");
         ASSERT_TRUE(eventually([&] { return port->receivedCount() == 1; }));
