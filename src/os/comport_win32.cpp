@@ -28,11 +28,19 @@ constexpr DWORD kOutputQueue = 1024;
 constexpr DWORD kScratchSize = 1024;
 // Under Wine a pseudo-terminal's WaitCommEvent ends at once with ERROR_OPERATION_ABORTED and
 // never reports EV_RXCHAR; the receive thread then asks ClearCommError instead: every
-// millisecond while the line is busy, and less often once it has been quiet for a while, as
+// millisecond while the line is busy, and less often once a hundred polls found nothing, as
 // every wait costs a round trip to the wine server and an open port idles most of its life.
 constexpr DWORD kPollBusyMs = 1;
 constexpr DWORD kPollQuietMs = 20;
-constexpr DWORD kQuietAfterMs = 100;
+constexpr unsigned kQuietAfterPolls = 100;
+
+// Wine's serial driver cannot be trusted to report EV_RXCHAR: on a pseudo-terminal its
+// WaitCommEvent ends with 995, or now and then stays pending past the bytes that came. Under
+// Wine the receive thread polls from the start.
+bool underWine() {
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    return ntdll != nullptr && GetProcAddress(ntdll, "wine_get_version") != nullptr;
+}
 
 void closeIfSet(HANDLE& handle) {
     if (handle != nullptr) CloseHandle(handle);
@@ -46,7 +54,13 @@ struct ComPort::Native {
     HANDLE handle = nullptr;  // none until open succeeds
     OVERLAPPED txOverlapped{};
     OVERLAPPED rxOverlapped{};
-    std::atomic<DWORD> lastSend{0};  // tick of the last block handed to the driver
+    // The reads' own record: under Wine a comm-event wait may still complete into rxOverlapped
+    // after it has reported its end, which must never be taken for a read's result.
+    OVERLAPPED readOverlapped{};
+    // WaitCommEvent's mask, here rather than on the receive thread's stack: under Wine a wait
+    // that was given up may still write it later, even after the thread has ended.
+    DWORD waitMask = 0;
+    std::atomic<bool> sent{false};  // a block went out since the receive thread last looked
 };
 
 ComPort::Native* ComPort::createNative(const std::string& port) {
@@ -99,7 +113,8 @@ void ComPort::open() {
     }
     if (ok) {
         native.rxOverlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-        ok = native.rxOverlapped.hEvent != nullptr;
+        native.readOverlapped.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+        ok = native.rxOverlapped.hEvent != nullptr && native.readOverlapped.hEvent != nullptr;
     }
     ok = ok && ClearCommError(handle, &errors, nullptr) && SetCommMask(handle, EV_RXCHAR | EV_ERR);
     if (!ok) {
@@ -116,6 +131,7 @@ void ComPort::closePort() {
     closeIfSet(native.handle);
     closeIfSet(native.txOverlapped.hEvent);
     closeIfSet(native.rxOverlapped.hEvent);
+    closeIfSet(native.readOverlapped.hEvent);
 }
 
 void ComPort::wakeRx() {
@@ -165,29 +181,36 @@ void ComPort::receiveLoop() {
     Native& native = *native_;
     HANDLE handle = native.handle;
     OVERLAPPED& overlapped = native.rxOverlapped;
+    OVERLAPPED& reading = native.readOverlapped;
     DWORD errors = 0;
     COMSTAT status{};
     if (!ClearCommError(handle, &errors, nullptr)) throw new CVyjimkaGLE(kReadFailed);
 
     std::uint8_t scratch[kScratchSize];
-    bool polling = false;
-    DWORD lastReceived = GetTickCount();
+    static const bool wine = underWine();
+    bool polling = wine;
+    unsigned emptyPolls = 0;
     PendingWait wait{handle, overlapped};
     while (!rxStop_) {
         DWORD mask = 0;
         if (polling) {
-            const DWORD now = GetTickCount();
-            const bool busy = now - lastReceived < kQuietAfterMs ||
-                              now - native.lastSend.load() < kQuietAfterMs;
-            // A completed read leaves the event signalled. stopRx sets rxStop_ before it
-            // signals, so after the reset either the check or the wait sees the stop.
+            // A reply follows a block sent: poll quickly again.
+            if (native.sent.exchange(false)) emptyPolls = 0;
+            // A late comm-event completion may have left the event signalled. stopRx sets
+            // rxStop_ before it signals, so after the reset either the check or the wait sees
+            // the stop.
             ResetEvent(overlapped.hEvent);
             if (rxStop_) break;
+            const bool busy = emptyPolls < kQuietAfterPolls;
             WaitForSingleObject(overlapped.hEvent, busy ? kPollBusyMs : kPollQuietMs);
+            if (busy) ++emptyPolls;
             mask = EV_RXCHAR;  // the drain below reports line errors as well
-        } else if (!WaitCommEvent(handle, &mask, &overlapped)) {
+        } else if (WaitCommEvent(handle, &native.waitMask, &overlapped)) {
+            mask = native.waitMask;
+        } else {
             DWORD error = GetLastError();
-            if (error == ERROR_OPERATION_ABORTED) {
+            // Wine: 995 on a pseudo-terminal, or 87 while a wait it gave up on is still alive.
+            if (error == ERROR_OPERATION_ABORTED || error == ERROR_INVALID_PARAMETER) {
                 polling = true;
                 continue;
             }
@@ -200,11 +223,16 @@ void ComPort::receiveLoop() {
             if (rxStop_) break;
             DWORD ignored = 0;
             if (!GetOverlappedResult(handle, &overlapped, &ignored, FALSE)) {
-                if (GetLastError() != ERROR_OPERATION_ABORTED) throw new CVyjimkaGLE(kReadFailed);
+                // Wine ends the wait with 995, or signals the event before the result is set
+                // (996); either way it never reports a byte on a pseudo-terminal.
+                const DWORD result = GetLastError();
+                if (result != ERROR_OPERATION_ABORTED && result != ERROR_IO_INCOMPLETE)
+                    throw new CVyjimkaGLE(kReadFailed);
+                if (result == ERROR_IO_INCOMPLETE) CancelIoEx(handle, &overlapped);
                 polling = true;
-                mask = 0;
             }
             wait.pending = false;
+            if (!polling) mask = native.waitMask;
         }
         if (rxStop_) break;
 
@@ -228,11 +256,11 @@ void ComPort::receiveLoop() {
             DWORD room = full ? kScratchSize : rxWanted_ - rxCount_;
             DWORD n = 0;
             BOOL done =
-                ReadFile(handle, target, std::min<DWORD>(room, status.cbInQue), &n, &overlapped);
-            if (!finishRead(handle, overlapped, done, n)) throw new CVyjimkaGLE(kReadFailed);
+                ReadFile(handle, target, std::min<DWORD>(room, status.cbInQue), &n, &reading);
+            if (!finishRead(handle, reading, done, n)) throw new CVyjimkaGLE(kReadFailed);
             if (n == 0) break;
             probe_.onRead();
-            lastReceived = GetTickCount();
+            emptyPolls = 0;
             if (full)
                 rxDropped_ += n;
             else
@@ -247,7 +275,7 @@ void ComPort::writeBlock() {
     OVERLAPPED& overlapped = native.txOverlapped;
     DWORD written = 0;
     probe_.onWrite();
-    native.lastSend = GetTickCount();
+    native.sent = true;
     if (WriteFile(handle, txData_, txLength_, &written, &overlapped)) return;
     if (GetLastError() != ERROR_IO_PENDING) throw new CVyjimkaGLE(kWriteFailed);
     // stopTx may have signalled the event before WriteFile reset it.
