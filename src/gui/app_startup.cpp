@@ -26,9 +26,10 @@ bool readStartupCatalogue(SwCatalogue& catalogue, std::string& message) {
         message = formatString(kNoDirectory, kBinariesDirectory);
         return false;
     }
-    std::FILE* file = OFileSys::openForRd(fromUtf8(kCatalogueFileName), false);
+    std::string refusal;
+    std::FILE* file = OFileSys::openForRd(fromUtf8(kCatalogueFileName), false, refusal);
     if (file == nullptr) {
-        message = formatString(kCannotOpenFile, kCatalogueFileName);
+        message = withRefusal(formatString(kCannotOpenFile, kCatalogueFileName), refusal);
         return false;
     }
     bool ok = false;
