@@ -164,18 +164,26 @@ def report(results, path, command):
                 kind, k["runs"], k["hit"], k["recovered"], k["failed"], k["aborted"], k["bad"],
                 k["retransmissions"], k["slowest"]))
     errors = sorted({r["last"] for r in results if r["verdict"] == "error"})
+    # The file's other sections (the fuzzing figures) are kept as they are.
+    kept = ""
+    if os.path.exists(path):
+        with open(path) as f:
+            old = f.read()
+        at = old.find("\n## ", old.find("## The fault campaign") + 1)
+        kept = old[at:] if at >= 0 else ""
     with open(path, "w") as f:
         f.write("# Reliability\n\n## The fault campaign\n\n")
         f.write("Made by `%s` from %d runs of `zidavuvorud-cli burn` against kvsb-sim (%s).\n"
-                "Every run ended either \"Hotovo\" with each module's simulated memory equal to "
+                "A run is sound when it ends \"Hotovo\" with each module's simulated memory equal to "
                 "its image byte for byte, or with exit 1 and the engine's error text, or (an L1 "
                 "CONNECT whose reply was lost: the program waits for the boot loader without "
                 "limit) with \"User abort\" after Ctrl-C at %d s (%d s for an ERASE); the column \"wrong dump, other "
-                "ending or hang\" counts the runs that did none of these.\n\n" %
+                "ending or hang\" counts the runs that were not.\n\n" %
                 (command, len(results), time.strftime("%Y-%m-%d", time.gmtime()), DEFAULT_BOUND_S, RUN_BOUND_S["erase"]))
         f.write("\n".join(rows) + "\n\n")
         f.write("The error texts the failed runs ended with:\n\n")
         f.write("".join("- `%s`\n" % e for e in errors))
+        f.write(kept)
 
 
 def main():
