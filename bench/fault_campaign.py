@@ -163,7 +163,12 @@ def report(results, path, command):
             rows.append("| `%s` | %d | %d | %d | %d | %d | %d | %d | %.1f |" % (
                 kind, k["runs"], k["hit"], k["recovered"], k["failed"], k["aborted"], k["bad"],
                 k["retransmissions"], k["slowest"]))
-    errors = sorted({r["last"] for r in results if r["verdict"] == "error"})
+    # The error texts with their addresses and sizes left out, and how many runs ended so.
+    errors = {}
+    for r in results:
+        if r["verdict"] == "error":
+            text = re.sub(r"\d+ bytes", "N bytes", re.sub(r"0x[0-9A-F]{8}", "0x…", r["last"]))
+            errors[text] = errors.get(text, 0) + 1
     # The file's other sections (the fuzzing figures) are kept as they are.
     kept = ""
     if os.path.exists(path):
@@ -181,8 +186,8 @@ def report(results, path, command):
                 "ending or hang\" counts the runs that were not.\n\n" %
                 (command, len(results), time.strftime("%Y-%m-%d", time.gmtime()), DEFAULT_BOUND_S, RUN_BOUND_S["erase"]))
         f.write("\n".join(rows) + "\n\n")
-        f.write("The error texts the failed runs ended with:\n\n")
-        f.write("".join("- `%s`\n" % e for e in errors))
+        f.write("The error texts the failed runs ended with (runs):\n\n")
+        f.write("".join("- `%s` (%d)\n" % (e, n) for e, n in sorted(errors.items())))
         f.write(kept)
 
 
