@@ -1,5 +1,6 @@
 #!/bin/sh
-# Builds the fuzz preset (clang, libFuzzer, ASan + UBSan) and runs each image-reader target.
+# Builds the fuzz preset (clang, libFuzzer, ASan + UBSan) and runs each target: the two image
+# readers, config.ini, the stored settings, the DF1 receiver and the replies of every request.
 # Usage: scripts/fuzz.sh [SECONDS_PER_TARGET]   (default 25)
 # New inputs go to build/fuzz/corpus/<reader> and are kept for the next run; the seeds in
 # fuzz/corpus/<reader> are only read. A crash leaves its input as build/fuzz/crash-* and the
@@ -10,17 +11,23 @@ seconds="${1:-25}"
 
 cmake --preset fuzz > /dev/null
 cmake --build --preset fuzz
-for reader in elf omf; do
-    corpus="build/fuzz/corpus/$reader"
+# The image readers' targets are named by the reader (fuzz_elf_image: corpus/elf); the others
+# by what they parse.
+for target in elf_image omf_image catalogue df1_rx replies settings; do
+    name="${target%_image}"
+    corpus="build/fuzz/corpus/$name"
     mkdir -p "$corpus"
-    printf 'fuzz_%s_image: %s s ... ' "$reader" "$seconds"
-    if build/fuzz/fuzz/fuzz_${reader}_image -max_total_time="$seconds" -max_len=8192 \
-        -artifact_prefix=build/fuzz/ "$corpus" "fuzz/corpus/$reader" \
-        > "build/fuzz/$reader.log" 2>&1; then
-        grep -E '^#[0-9]+[[:space:]]+DONE' "build/fuzz/$reader.log" || echo done
+    seeds=""
+    [ -d "fuzz/corpus/$name" ] && seeds="fuzz/corpus/$name"
+    printf 'fuzz_%s: %s s ... ' "$target" "$seconds"
+    # shellcheck disable=SC2086  # no seeds: no argument
+    if build/fuzz/fuzz/fuzz_${target} -max_total_time="$seconds" -max_len=8192 \
+        -artifact_prefix=build/fuzz/ "$corpus" $seeds \
+        > "build/fuzz/$name.log" 2>&1; then
+        grep -E '^#[0-9]+[[:space:]]+DONE' "build/fuzz/$name.log" || echo done
     else
         echo "FAILED"
-        tail -n 40 "build/fuzz/$reader.log"
+        tail -n 40 "build/fuzz/$name.log"
         exit 1
     fi
 done

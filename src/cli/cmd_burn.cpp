@@ -12,6 +12,8 @@
 #include "cli/cli_context.h"
 #include "cli/console.h"
 #include "cli/terminal_view.h"
+#include "cli/wire_trace.h"
+#include "df1/command_protocol.h"
 #include "engine/platform_list.h"
 #include "engine/programming_engine.h"
 #include "gui/app_startup.h"
@@ -33,6 +35,7 @@ struct BurnOptions {
     std::string port;
     std::string unit;
     std::string sw;
+    std::string trace;
     bool yes = false;
 };
 
@@ -84,6 +87,8 @@ private:
 
     CliContext& context_;
     const BurnOptions& options_;
+    // Outlives the dialog: the protocol reports to it until the port is gone.
+    std::unique_ptr<WireTrace> trace_;
 };
 
 TerminalView::Style BurnRun::style() const {
@@ -110,6 +115,10 @@ int BurnRun::run() {
         if (version < 0) return fail(formatString(kStrNoSwVersion, options_.sw.c_str()));
     }
 
+    if (!options_.trace.empty()) {
+        trace_ = WireTrace::create(options_.trace, message);
+        if (!trace_) return fail(message);
+    }
     Utf8Console console;
     PlatformList platforms;
     NotificationQueue queue;
@@ -128,6 +137,7 @@ int BurnRun::run() {
         view.result(false, "");
         return kExitFailed;
     }
+    if (trace_) dialog.protocol()->setObserver(trace_.get());
     bool closing = false;
     do {
         if (!options_.yes && !waitForPress(style(), context_.out)) {
@@ -136,6 +146,7 @@ int BurnRun::run() {
         }
         InterruptCatcher interrupts;
         dialog.onProgram();
+        if (trace_) trace_->engine(dialog.engine());
         closing = !pump(dialog, view, queue);
     } while (!closing && dialog.awaitingOperator());
 
@@ -143,10 +154,15 @@ int BurnRun::run() {
         // As the window's close box: the engine aborts a run, then the port's threads stop.
         dialog.onCloseWindow();
         const ProgrammingEngine* engine = dialog.engine();
-        view.result(false, engine != nullptr ? engine->errorText() : "");
+        const std::string error = engine != nullptr ? engine->errorText() : "";
+        if (trace_) trace_->outcome(formatString(kStrError), error);
+        view.result(false, error);
         return kExitFailed;
     }
     const bool ok = view.ending() == kStrDone;
+    if (trace_)
+        trace_->outcome(formatString(ok ? kStrDone : kStrError),
+                        dialog.engine() != nullptr ? dialog.engine()->errorText() : "");
     dialog.onClosePort();
     view.result(ok, "");
     return ok ? kExitDone : kExitFailed;
@@ -157,7 +173,11 @@ bool BurnRun::pump(MainDialog& dialog, TerminalView& view, NotificationQueue& qu
         if (view.closePosted() || InterruptCatcher::interrupted()) return false;
         const ProgrammingEngine* engine = dialog.engine();
         if (engine == nullptr || engine->state() != EngineState::Busy) return true;
-        if (std::optional<Notification> n = queue.waitFor(kPollInterval)) dialog.onNotification(*n);
+        if (std::optional<Notification> n = queue.waitFor(kPollInterval)) {
+            if (trace_) trace_->notification(*n);
+            dialog.onNotification(*n);
+            if (trace_) trace_->engine(dialog.engine());
+        }
     }
 }
 
@@ -181,6 +201,10 @@ void registerBurnCommand(CLI::App& app, CliContext& context) {
         ->add_option("--sw", options->sw,
                      "Software version: a section of config.ini (default: the catalogue's)")
         ->option_text("ID");
+    command
+        ->add_option("--trace", options->trace,
+                     "Write everything on the line to FILE, one JSON object a line")
+        ->option_text("FILE");
     command->add_flag("--yes", options->yes,
                       "Go on by itself where the operator would press Naprogramovat");
 }

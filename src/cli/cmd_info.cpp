@@ -151,9 +151,11 @@ int runInfo(CliContext& context, const InfoOptions& options) {
         elf = platformFamily(plID) != 0x1;
     }
 
-    std::FILE* file = OFileSys::openForRd(fromUtf8(options.file), false);
+    std::string refusal;
+    std::FILE* file = OFileSys::openForRd(fromUtf8(options.file), false, refusal);
     if (file == nullptr) {
-        context.err << formatString(kStrCannotOpenFile, options.file.c_str()) << '\n';
+        context.err << withRefusal(formatString(kStrCannotOpenFile, options.file.c_str()), refusal)
+                    << '\n';
         return kExitFailed;
     }
     {

@@ -93,7 +93,19 @@ void CommandProtocol::idSearch(std::uint8_t selector) {
 }
 
 void CommandProtocol::switchChannel(std::uint32_t channel) {
+    // The adapter has two channels; any other value would put an unknown selector byte on the
+    // line, which the adapter answers with silence until the time-outs run out.
+    if (!require(channel <= 1, "correct channel")) return;
     request(*channel_, [&] { channel_->setup(channel); });
+}
+
+void CommandProtocol::setObserver(WireObserver* observer) {
+    Guard guard(lock_, lockLimit_);
+    if (!guard.owns_lock()) {
+        failExplicit("deadlock");
+        return;
+    }
+    observer_ = observer;
 }
 
 // --- events ----------------------------------------------------------------------------------
@@ -105,10 +117,12 @@ void CommandProtocol::onSerialEvent(std::uint32_t kind, std::uint32_t count) {
         if (!guard) return;
         // The receiver is scanned under the lock, because a retransmission on the timer thread
         // restarts it.
+        const RxSnapshot before = rxSnapshot();
         if (kind == kBytesArrived)
             rx_.onBytes(count);
         else if (kind == kLineError)
             rx_.onLineError();
+        observeReceive(before);
         if (current_ != nullptr && lastState_ < TxnState::Done) {
             current_->onReceive();
             settle();
@@ -135,6 +149,7 @@ void CommandProtocol::onTimeout(bool fromTimer) {
         if (current_ == nullptr || lastState_ >= TxnState::Done) return;
         // Nobody on this thread could catch a serial-port error: it goes the way of a failed
         // receive thread, and the exchange ends.
+        if (observer_ != nullptr) observer_->timeout(current_->attempts());
         try {
             current_->onTimeout();
         } catch (CVyjimka* e) {
@@ -159,6 +174,7 @@ void CommandProtocol::abort() {
         if (current_ != nullptr && lastState_ < TxnState::Done) {
             current_->abort();
             lastState_ = current_->state();
+            if (observer_ != nullptr) observer_->exchangeEnded(lastState_);
             current_ = nullptr;
         }
     }
@@ -191,6 +207,7 @@ void CommandProtocol::settle() {
     const TxnState state = current_->state();
     if (state < TxnState::Done) return;
     lastState_ = state;
+    if (observer_ != nullptr) observer_->exchangeEnded(state);
     if (state == TxnState::Done) current_->getReply(lastReply_);
     current_ = nullptr;
     // An exchange that has ended needs no time-out, whichever way it ended.
@@ -218,6 +235,40 @@ void CommandProtocol::cancelTimer() {
     if (!timerArmed_) return;
     timerArmed_ = false;
     timer_.cancel();
+}
+
+// --- the observer ----------------------------------------------------------------------------
+
+void CommandProtocol::observeSend(const Transaction& txn) {
+    if (observer_ != nullptr) observer_->frameOut(tx_.frame(), tx_.frameLength(), txn.attempts());
+}
+
+CommandProtocol::RxSnapshot CommandProtocol::rxSnapshot() const {
+    return {rx_.scanned(), rx_.ackState(), rx_.result(), rx_.counters()};
+}
+
+void CommandProtocol::observeReceive(const RxSnapshot& before) {
+    if (observer_ == nullptr) return;
+    if (rx_.scanned() > before.scanned)
+        observer_->bytesIn(rx_.received() + before.scanned, rx_.scanned() - before.scanned);
+    if (rx_.ackState() != before.ackState && rx_.ackState() != Df1FrameRx::kAwaitingAck)
+        observer_->acknowledgement(rx_.ackState() == Df1FrameRx::kRefused);
+    const Df1FrameRx::Counters& now = rx_.counters();
+    const char* fault = now.crcErrors != before.counters.crcErrors       ? "CRC error"
+                        : now.badPackets != before.counters.badPackets   ? "bad packet"
+                        : now.badEscapes != before.counters.badEscapes   ? "bad DLE escape"
+                        : now.shortFrames != before.counters.shortFrames ? "short frame"
+                        : now.skippedType7 != before.counters.skippedType7
+                            ? "adapter packet skipped"
+                        : now.lineErrors != before.counters.lineErrors ? "line error"
+                                                                        : nullptr;
+    if (rx_.result() == Df1FrameRx::kGoodFrame && before.result != Df1FrameRx::kGoodFrame) {
+        MemPtr message;
+        rx_.takeMessage(message);
+        observer_->frameIn(message.data(), message.size(), nullptr);
+    } else if (fault != nullptr) {
+        observer_->frameIn(nullptr, 0, fault);
+    }
 }
 
 }  // namespace zq

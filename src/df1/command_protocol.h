@@ -9,6 +9,7 @@
 #include "df1/commands.h"
 #include "df1/df1_frame.h"
 #include "df1/transaction.h"
+#include "df1/wire_observer.h"
 #include "os/timed_mutex.h"
 #include "os/timer_thread.h"
 #include "support/mem_ptr.h"
@@ -71,7 +72,8 @@ public:
     void command7();
     // reply(): the chip ids found, 8 bytes each.
     void idSearch(std::uint8_t selector);
-    // channel 0 or 1 of the adapter.
+    // channel 0 or 1 of the adapter; any other is a REQUIRE failure "correct channel" and no
+    // request.
     void switchChannel(std::uint32_t channel);
 
     // kind 1: bytes arrived (count from WM_COM_RXDATA); kind 2: a line error; others: only the
@@ -90,6 +92,10 @@ public:
     std::uint32_t armedPeriodMs();
     // True while a time-out is armed and waiting on the timer thread.
     bool timeoutRunning() const { return timer_.isRunning(); }
+
+    // Everything on the line from now on also goes to observer (none: nothing). Set while no
+    // exchange runs; the observer must outlive the protocol or be taken away first.
+    void setObserver(WireObserver* observer);
 
 private:
     friend class Transaction;
@@ -118,6 +124,17 @@ private:
     void transmit(Transaction& txn);
     void armTimer(std::uint32_t ms);
     void cancelTimer();
+    // Under lock_: tells the observer about a transmission of txn.
+    void observeSend(const Transaction& txn);
+    // Under lock_: what the receiver took from the line since the snapshot, for the observer.
+    struct RxSnapshot {
+        std::uint32_t scanned;
+        std::uint32_t ackState;
+        std::uint32_t result;
+        Df1FrameRx::Counters counters;
+    };
+    RxSnapshot rxSnapshot() const;
+    void observeReceive(const RxSnapshot& before);
 
     template <class Setup>
     void request(Transaction& txn, Setup&& setup);
@@ -140,6 +157,7 @@ private:
     std::unique_ptr<Command7Txn> command7_;
     std::unique_ptr<IdSearchTxn> idSearch_;
     std::unique_ptr<ChannelTxn> channel_;
+    WireObserver* observer_ = nullptr;
     Transaction* current_ = nullptr;
     TxnState lastState_ = TxnState::Idle;
     MemPtr lastReply_;

@@ -110,6 +110,9 @@ public:
 
     const Counters& counters() const { return counters_; }
     std::uint32_t receiveState() const { return state_; }
+    // For a trace: the receive area, scanned up to scanned() since the last restart.
+    const std::uint8_t* received() const { return raw_.data(); }
+    std::uint32_t scanned() const { return scanPos_; }
 
 private:
     enum State : std::uint32_t {

@@ -63,6 +63,7 @@ void Transaction::start() {
 void Transaction::send() {
     rx_.restart(noAck_, ignoreType7_);
     tx_.send();
+    protocol_.observeSend(*this);
     protocol_.armTimer(timeoutMs_);
 }
 

@@ -18,9 +18,10 @@ bool readStartupCatalogue(SwCatalogue& catalogue, std::string& message) {
         message = formatString(kStrNoDirectory, kBinariesDirectory);
         return false;
     }
-    std::FILE* file = OFileSys::openForRd(fromUtf8(kCatalogueFileName), false);
+    std::string refusal;
+    std::FILE* file = OFileSys::openForRd(fromUtf8(kCatalogueFileName), false, refusal);
     if (file == nullptr) {
-        message = formatString(kStrCannotOpenFile, kCatalogueFileName);
+        message = withRefusal(formatString(kStrCannotOpenFile, kCatalogueFileName), refusal);
         return false;
     }
     bool ok = false;

@@ -70,10 +70,12 @@ bool UnitProcedure::openImages(const SwCatalogue& catalogue, std::uint32_t versi
     for (std::uint32_t side = 0; side < sides; ++side) {
         closeImage(side);
         const std::string& name = catalogue.fileName(version, unit, side);
-        std::FILE* file = OFileSys::openForRd(fromUtf8(name), false);
+        std::string refusal;
+        std::FILE* file = OFileSys::openForRd(fromUtf8(name), false, refusal);
         if (file == nullptr) {
             if (showMessage)
-                showMessage(kStrCannotOpenFile, formatString(kStrCannotOpenFile, name.c_str()));
+                showMessage(kStrCannotOpenFile,
+                            withRefusal(formatString(kStrCannotOpenFile, name.c_str()), refusal));
             allOpen = false;
             continue;
         }

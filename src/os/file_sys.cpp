@@ -7,7 +7,13 @@
 namespace zq {
 
 std::FILE* OFileSys::openForRd(const std::wstring& path, bool mustExist) {
-    std::FILE* file = fs_detail::openBinaryForRead(path);
+    std::string refusal;
+    return openForRd(path, mustExist, refusal);
+}
+
+std::FILE* OFileSys::openForRd(const std::wstring& path, bool mustExist, std::string& refusal) {
+    refusal.clear();
+    std::FILE* file = fs_detail::openBinaryForRead(path, refusal);
     if (file == nullptr && mustExist) failExplicit("OFileSys::openForRd");
     return file;
 }

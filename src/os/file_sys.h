@@ -14,7 +14,10 @@ namespace zq {
 class OFileSys {
 public:
     // nullptr when the file cannot be opened; with mustExist that is also an EXPLICIT failure.
+    // Only regular files open: a directory, a device or a FIFO in an image's or the
+    // catalogue's place is refused before a byte of it is read, and why goes into refusal.
     static std::FILE* openForRd(const std::wstring& path, bool mustExist);
+    static std::FILE* openForRd(const std::wstring& path, bool mustExist, std::string& refusal);
     static void close(std::FILE* file);
     // True when the path's status can be read (a directory too).
     static bool exists(const std::wstring& path);
@@ -27,6 +30,11 @@ public:
     static void seekStart(std::FILE* file, std::uint32_t n);
     static void seekEnd(std::FILE* file, std::uint32_t n);
 };
+
+// The operator's "cannot open" text with the refusal of openForRd after it, when there is one.
+inline std::string withRefusal(std::string message, const std::string& refusal) {
+    return refusal.empty() ? message : message + " (" + refusal + ")";
+}
 
 // A ByteSource over an open file. The file is not owned: the caller closes it after the
 // source is gone. The position is kept here and mirrored into the file with each seek.
@@ -51,7 +59,9 @@ private:
 
 namespace fs_detail {
 // Platform pieces (file_sys_posix.cpp / file_sys_win32.cpp).
-std::FILE* openBinaryForRead(const std::wstring& path);
+// nullptr with refusal set to "adresář", "zařízení", "roura (FIFO)" or "není obyčejný soubor"
+// when the path opened but is not a regular file; nullptr with refusal empty when it did not open.
+std::FILE* openBinaryForRead(const std::wstring& path, std::string& refusal);
 bool statPath(const std::wstring& path);
 bool fileSize(std::FILE* file, std::uint64_t& size);
 bool seek(std::FILE* file, std::int64_t offset, int origin);

@@ -234,6 +234,37 @@ TEST_F(BurnSimTest, JsonGivesOneObjectPerEvent) {
         << r.out;
 }
 
+TEST_F(BurnSimTest, TheWireTraceShowsEveryExchangeInOrder) {
+    // The second WRITE's reply breaks on the way: the trace must show it and the resend.
+    startSim({"--fault", "frame-crc,on=write,level=2,n=2"});
+    const std::filesystem::path wire = files.path() / "wire.jsonl";
+    ASSERT_EQ(burn("KRAB101", {"--trace", wire.string()}).code, cli::kExitDone);
+    std::istringstream lines(fileText(wire));
+    std::int64_t last = -1;
+    std::string all;
+    for (std::string line; std::getline(lines, line); all += line + "\n") {
+        ASSERT_EQ(line.rfind("{\"t_us\":", 0), 0u) << line;
+        ASSERT_EQ(line.back(), '}') << line;
+        const std::int64_t t = std::stoll(line.substr(8));
+        EXPECT_GE(t, last) << line;
+        last = t;
+    }
+    for (const char* expected :
+         {"\"dir\":\"out\",\"attempt\":0,\"hex\":\"100200621003",  // DLE STX 0 'b' DLE ETX
+          "\"df1\":0,\"kind\":\"channel\",\"channel\":1}",
+          "\"dir\":\"in\",\"hex\":\"5354415254",  // the adapter's START answer
+          "\"df1\":1,\"kind\":\"command\",\"op\":\"WRITE\",\"opcode\":4,\"address\":65536,"
+          "\"length\":496}",
+          "\"event\":\"ack\"", "\"dir\":\"in\",\"fault\":\"CRC error\"",
+          "\"attempt\":1,", "\"op\":\"ERASE\",\"opcode\":253,\"status\":1,",
+          "\"event\":\"notification\",\"message\":\"WM_COM_RXDATA\"",
+          "\"event\":\"engine\",\"state\":\"Busy\",\"step\":\"Burn\"",
+          "\"event\":\"end\",\"state\":\"Done\""})
+        EXPECT_NE(all.find(expected), std::string::npos) << expected;
+    EXPECT_EQ(all.substr(all.rfind("{")), "{\"t_us\":" + std::to_string(last) +
+                                               ",\"event\":\"result\",\"text\":\"Hotovo\"}\n");
+}
+
 TEST_F(BurnSimTest, CtrlCDuringABurnAbortsTheEngineBeforeThePortCloses) {
     // A long erase, and Ctrl-C once the simulator has seen it begin.
     startSim({}, "2000");
@@ -256,6 +287,46 @@ TEST_F(BurnSimTest, CtrlCDuringABurnAbortsTheEngineBeforeThePortCloses) {
               std::string::npos)
         << "a WRITE went out after the abort";
 }
+
+std::size_t threadCount() {
+    std::size_t n = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/task"))
+        ++n;
+    return n;
+}
+
+class LineGoneTest : public BurnSimTest, public ::testing::WithParamInterface<const char*> {};
+
+// The adapter unplugged: the simulator dies once the PC has sent the given request, and its
+// pseudo-terminal hangs up.
+TEST_P(LineGoneTest, AHangUpEndsTheRunWithAnErrorAndLeavesNoThread) {
+    startSim({"--plid", "0x20000001"}, "3000");
+    const std::size_t threads = threadCount();
+    std::thread unplug([this] {
+        for (int i = 0; i < 3000; ++i) {
+            if (fileText(trace()).find(GetParam()) != std::string::npos) return sim->signal(SIGKILL);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        ADD_FAILURE() << "never sent: " << GetParam();
+    });
+    std::vector<const char*> argv{"zidavuvorud-cli", "-C",   ZQ_EXAMPLES_DIR, "burn", "--port",
+                                  sim->path().c_str(), "--unit", "KREF10x",      "--yes"};
+    std::ostringstream out, err;
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    const int code = cli::run(static_cast<int>(argv.size()), argv.data(), out, err);
+    std::filesystem::current_path(cwd);
+    unplug.join();
+    EXPECT_EQ(code, cli::kExitFailed) << out.str();
+    EXPECT_EQ(out.str().find("Hotovo"), std::string::npos) << out.str();
+    EXPECT_NE(out.str().rfind("Chyba: "), std::string::npos) << out.str();
+    EXPECT_EQ(threadCount(), threads);
+    takePendingMessage();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Requests, LineGoneTest,
+    ::testing::Values("\"op\":\"WRITE\",\"ch\":0,\"level\":1",  // the daemon upload
+                      "\"op\":\"ERASE\",\"ch\":0", "\"op\":\"WRITE\",\"ch\":0,\"level\":2"));
 
 }  // namespace
 }  // namespace zq::testing

@@ -172,6 +172,15 @@ TEST_F(InfoTest, OmfFilesOnTheXc167Maps) {
     EXPECT_EQ(info({"krmb.h86"}).out, "format: OMF-166\nentry: none\n");
 }
 
+TEST_F(InfoTest, ADeviceOrDirectoryIsNoImage) {
+    Result r = info({files.path().string()});
+    EXPECT_EQ(r.err, "Nepodařilo se otevřít soubor " + files.path().string() + " (adresář)\n");
+    EXPECT_EQ(r.code, 1);
+#ifndef _WIN32
+    EXPECT_EQ(info({"/dev/zero"}).err, "Nepodařilo se otevřít soubor /dev/zero (zařízení)\n");
+#endif
+}
+
 TEST_F(InfoTest, LoadFailuresPrintTheReadersMessage) {
     ElfWriter w;
     w.text(".text", 0x4000, pattern(16));

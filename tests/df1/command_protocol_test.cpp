@@ -521,11 +521,13 @@ TEST_F(ProtocolContractTest, ReadingAReplyBeforeItCameIsRefused) {
     protocol.abort();
 }
 
-TEST_F(ProtocolContractTest, RequestsLargerThanOneFrameCarriesAreRefused) {
+TEST_F(ProtocolContractTest, RequestsLargerThanOneFrameCarriesOrForAThirdChannelAreRefused) {
     const Bytes data(497, 0x10);
     protocol.write(0x1000, 497, data.data(), 1000);
     protocol.read(0x1000, kMaxReadData + 1);
-    EXPECT_EQ(takeFailures(), (Failures{require("correct size"), require("correct size")}));
+    protocol.switchChannel(2);
+    EXPECT_EQ(takeFailures(), (Failures{require("correct size"), require("correct size"),
+                                        require("correct channel")}));
     EXPECT_EQ(line.sentCount(), 0u);
     EXPECT_EQ(protocol.state(), TxnState::Idle);
 

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
+
 #include "common/catalogue_writer.h"
 #include "gui/sw_catalogue.h"
 
@@ -44,6 +48,15 @@ TEST_F(AppStartupTest, MissingCatalogueFile) {
     EXPECT_FALSE(start());
     EXPECT_EQ(message, "Nepodařilo se otevřít soubor config.ini");
 }
+
+#ifndef _WIN32
+TEST_F(AppStartupTest, ACatalogueThatIsAFifoIsRefusedWithoutWaiting) {
+    std::filesystem::create_directory(dir.path() / "RT19_bin");
+    ASSERT_EQ(::mkfifo((dir.path() / "RT19_bin/config.ini").c_str(), 0600), 0);
+    EXPECT_FALSE(start());
+    EXPECT_EQ(message, "Nepodařilo se otevřít soubor config.ini (roura (FIFO))");
+}
+#endif
 
 TEST_F(AppStartupTest, RefusedCatalogueCarriesTheReason) {
     std::filesystem::create_directory(dir.path() / "RT19_bin");

@@ -2,6 +2,11 @@
 
 #include <array>
 #include <string>
+#include <utility>
+
+#ifndef _WIN32
+#include <sys/stat.h>
+#endif
 
 #include "common/recording_failure_handler.h"
 #include "common/temp_dir.h"
@@ -39,6 +44,21 @@ TEST_F(FileSysTest, OpensExistingFilesAndReportsMissingOnesOnlyWhenDemanded) {
     EXPECT_EQ(OFileSys::getFileSize(file), 3u);
     OFileSys::close(file);
 }
+
+#ifndef _WIN32
+TEST_F(FileSysTest, OnlyRegularFilesOpenAndAFifoDoesNotBlock) {
+    const std::string fifo = (dir.path() / "fifo").string();
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const std::pair<std::string, std::string> cases[] = {
+        {dir.path().string(), "adresář"}, {"/dev/zero", "zařízení"}, {fifo, "roura (FIFO)"}};
+    for (const auto& [path, reason] : cases) {
+        std::string refusal;
+        EXPECT_EQ(OFileSys::openForRd(testing::toWide(path), false, refusal), nullptr) << path;
+        EXPECT_EQ(refusal, reason);
+    }
+    EXPECT_TRUE(takeFailures().empty());
+}
+#endif
 
 TEST_F(FileSysTest, NonAsciiNamesReachTheSystem) {
     std::FILE* file = open("binárka_žluťoučká.hex", "12345");
