@@ -4,7 +4,7 @@
 #include <utility>
 #include <vector>
 
-#include "cli/json_writer.h"
+#include "support/json_writer.h"
 #include "df1/commands.h"
 #include "df1/df1_frame.h"
 

@@ -15,9 +15,11 @@
 #include "engine/programming_engine.h"
 #include "os/notifications.h"
 
-namespace zq::cli {
-
+namespace zq {
 class JsonWriter;
+}
+
+namespace zq::cli {
 
 // burn --trace: one JSON object a line for everything on the line, each with "t_us", the
 // microseconds since the trace began, and "event":
