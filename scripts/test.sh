@@ -22,7 +22,7 @@ cmake --preset tsan > /dev/null
 cmake --build --preset tsan --target zq_thread_tests
 ctest --preset tsan -L threads
 
-step "Fuzzing the image readers (clang, libFuzzer, ASan + UBSan)"
+step "Fuzzing every parser (clang, libFuzzer, ASan + UBSan)"
 scripts/fuzz.sh 25
 
 step "Windows cross build (mingw-w64), tests under Wine"
