@@ -302,8 +302,8 @@ TEST_P(LineGoneTest, AHangUpEndsTheRunWithAnErrorAndLeavesNoThread) {
         }
         ADD_FAILURE() << "never sent: " << GetParam();
     });
-    const cli::CliResult r =
-        cli::runCliIn(ZQ_EXAMPLES_DIR, {"burn", "--port", sim->path(), "--unit", "KREF10x", "--yes"});
+    const cli::CliResult r = cli::runCliIn(
+        ZQ_EXAMPLES_DIR, {"burn", "--port", sim->path(), "--unit", "KREF10x", "--yes"});
     unplug.join();
     EXPECT_EQ(r.code, cli::kExitFailed) << r.out;
     EXPECT_EQ(r.out.find("Hotovo"), std::string::npos) << r.out;
