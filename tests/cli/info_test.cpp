@@ -75,7 +75,7 @@ TEST_F(InfoTest, ARefusedFitEndsWithCode1) {
     Result r = burn("across.h86", "0x10000002");
     EXPECT_EQ(r.out, "fit: Block 0x000FFF00-0x001000FF crosses a memory range boundary\n");
     EXPECT_EQ(r.code, 1);
-    r = info({"across.h86", "--daemon"});
+    r = info({"across.h86"});
     EXPECT_EQ(r.out, "format: OMF-166\nentry: none\n") << "no platform: no blocks";
     EXPECT_EQ(r.code, 0);
 }
