@@ -36,7 +36,8 @@ protected:
         writeImages("a");
         // Each file holds its own name, so a test can tell which one a request carries.
         for (const std::string& name : testing::catalogueFiles("a")) dir.write(name, name);
-        std::string text = testing::catalogueText({testing::catalogueSection("SW31", "Verze 3.1", "a")});
+        std::string text =
+            testing::catalogueText({testing::catalogueSection("SW31", "Verze 3.1", "a")});
         MemSource source(MemPtr(reinterpret_cast<std::uint8_t*>(text.data()),
                                 static_cast<std::uint32_t>(text.size())));
         ASSERT_TRUE(catalogue.read(source)) << catalogue.errorText();
