@@ -126,19 +126,12 @@ protected:
     }
 
     cli::CliResult burn(const std::string& unit, std::vector<std::string> extra = {}) {
-        const std::string examples = ZQ_EXAMPLES_DIR;
-        std::vector<std::string> args{"-C",        examples, "burn", "--port",
-                                      sim->path(), "--unit", unit,   "--yes"};
+        std::vector<std::string> args{"burn", "--port", sim->path(), "--unit", unit, "--yes"};
         args.insert(args.end(), extra.begin(), extra.end());
-        std::vector<const char*> argv{"zidavuvorud-cli"};
-        for (const std::string& a : args) argv.push_back(a.c_str());
-        std::ostringstream out, err;
-        const std::filesystem::path cwd = std::filesystem::current_path();
-        const int code = cli::run(static_cast<int>(argv.size()), argv.data(), out, err);
-        std::filesystem::current_path(cwd);
+        cli::CliResult r = cli::runCliIn(ZQ_EXAMPLES_DIR, args);
         // The program has let go of the line: the simulator writes its dump and ends.
         EXPECT_EQ(sim->wait(), 0);
-        return {code, out.str(), err.str()};
+        return r;
     }
 
     void expectBurned(const Module& module, std::uint32_t plID) {
@@ -309,16 +302,12 @@ TEST_P(LineGoneTest, AHangUpEndsTheRunWithAnErrorAndLeavesNoThread) {
         }
         ADD_FAILURE() << "never sent: " << GetParam();
     });
-    std::vector<const char*> argv{"zidavuvorud-cli", "-C",   ZQ_EXAMPLES_DIR, "burn", "--port",
-                                  sim->path().c_str(), "--unit", "KREF10x",      "--yes"};
-    std::ostringstream out, err;
-    const std::filesystem::path cwd = std::filesystem::current_path();
-    const int code = cli::run(static_cast<int>(argv.size()), argv.data(), out, err);
-    std::filesystem::current_path(cwd);
+    const cli::CliResult r = cli::runCliIn(
+        ZQ_EXAMPLES_DIR, {"burn", "--port", sim->path(), "--unit", "KREF10x", "--yes"});
     unplug.join();
-    EXPECT_EQ(code, cli::kExitFailed) << out.str();
-    EXPECT_EQ(out.str().find("Hotovo"), std::string::npos) << out.str();
-    EXPECT_NE(out.str().rfind("Chyba: "), std::string::npos) << out.str();
+    EXPECT_EQ(r.code, cli::kExitFailed) << r.out;
+    EXPECT_EQ(r.out.find("Hotovo"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.rfind("Chyba: "), std::string::npos) << r.out;
     EXPECT_EQ(threadCount(), threads);
     takePendingMessage();
 }

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
 #include "cli/cli_context.h"
+#include "cli/cli_run.h"
 #include "common/recording_failure_handler.h"
 #include "common/temp_dir.h"
 #include "support/text.h"
@@ -16,11 +16,7 @@
 namespace zq::testing {
 namespace {
 
-struct Result {
-    int code;
-    std::string out;
-    std::string err;
-};
+using Result = cli::CliResult;
 
 class BurnTest : public ContractTest {
 protected:
@@ -35,13 +31,8 @@ protected:
 
     // Runs `burn` in `dir` (-C), the folder that holds RT19_bin.
     static Result burn(const std::string& dir, std::vector<std::string> args) {
-        std::vector<const char*> argv = {"zidavuvorud-cli", "-C", dir.c_str(), "burn"};
-        for (const std::string& a : args) argv.push_back(a.c_str());
-        std::ostringstream out, err;
-        const std::filesystem::path cwd = std::filesystem::current_path();
-        const int code = cli::run(static_cast<int>(argv.size()), argv.data(), out, err);
-        std::filesystem::current_path(cwd);
-        return {code, out.str(), err.str()};
+        args.insert(args.begin(), "burn");
+        return cli::runCliIn(dir, args);
     }
 
     static std::string examples() { return ZQ_EXAMPLES_DIR; }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -20,6 +21,16 @@ inline CliResult runCli(std::vector<const char*> args) {
     std::ostringstream out, err;
     int code = run(static_cast<int>(args.size()), args.data(), out, err);
     return {code, out.str(), err.str()};
+}
+
+// Runs it in DIR (-C DIR) with these arguments; the process's own directory is kept.
+inline CliResult runCliIn(const std::string& dir, const std::vector<std::string>& args) {
+    std::vector<const char*> argv = {"-C", dir.c_str()};
+    for (const std::string& a : args) argv.push_back(a.c_str());
+    const std::filesystem::path cwd = std::filesystem::current_path();
+    CliResult r = runCli(argv);
+    std::filesystem::current_path(cwd);
+    return r;
 }
 
 }  // namespace zq::cli

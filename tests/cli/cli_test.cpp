@@ -4,33 +4,21 @@
 #include <string>
 #include <vector>
 
-#include "cli/cli.h"
 #include "cli/cli_context.h"
+#include "cli/cli_run.h"
+#include "os/serial_ports.h"
 
 namespace zq::cli {
 namespace {
 
-struct Result {
-    int code;
-    std::string out;
-    std::string err;
-};
-
-Result runCli(std::vector<const char*> args) {
-    args.insert(args.begin(), "zidavuvorud-cli");
-    std::ostringstream out, err;
-    int code = run(static_cast<int>(args.size()), args.data(), out, err);
-    return {code, out.str(), err.str()};
-}
-
 TEST(Cli, VersionPrintsTheProgramVersion) {
-    Result r = runCli({"--version"});
+    CliResult r = runCli({"--version"});
     EXPECT_EQ(r.code, kExitDone);
     EXPECT_EQ(r.out, "1.02\n");
 }
 
 TEST(Cli, HelpDescribesTheProgram) {
-    Result r = runCli({"--help"});
+    CliResult r = runCli({"--help"});
     EXPECT_EQ(r.code, kExitDone);
     EXPECT_NE(r.out.find("zidavuvorud-cli"), std::string::npos);
     EXPECT_NE(r.out.find("-C DIR"), std::string::npos);
@@ -38,10 +26,63 @@ TEST(Cli, HelpDescribesTheProgram) {
 
 TEST(Cli, UsageErrorsExitWithTwo) {
     EXPECT_EQ(runCli({}).code, kExitUsage) << "a subcommand is needed";
-    Result unknown = runCli({"--frobnicate"});
+    CliResult unknown = runCli({"--frobnicate"});
     EXPECT_EQ(unknown.code, kExitUsage);
     EXPECT_FALSE(unknown.err.empty());
     EXPECT_EQ(runCli({"nosuchcommand"}).code, kExitUsage);
+}
+
+TEST(PlatformsCommand, PrintsEveryPlatformWithItsMap) {
+    CliResult r = runCli({"platforms"});
+    ASSERT_EQ(r.code, kExitDone) << r.err;
+    EXPECT_EQ(r.out.substr(0, r.out.find("\n", r.out.find("\n") + 1) + 1),
+              "0x10000001  XC167 @ QB5 + dualBridge (AMD)\n"
+              "  kind   start       end         size        erase ms  write ms\n");
+    EXPECT_NE(r.out.find("  Aux    0x00D50000  0x00D5FFFF  0x00010000  0         1000\n"
+                         "  Ram    0x00E00000  0x00E017FF  0x00001800  0         1000\n\n"),
+              std::string::npos);
+    // The range that reaches the top of the address space ends there, not at 0.
+    EXPECT_NE(r.out.find("  Flash  0xFF800000  0xFFEFFFFF  0x00700000  200000    1000\n"
+                         "  Flash  0xFFF40000  0xFFFFFFFF  0x000C0000  10000     1000\n"),
+              std::string::npos);
+    std::size_t platforms = 0;
+    std::istringstream lines(r.out);
+    for (std::string line; std::getline(lines, line);) platforms += line.rfind("0x", 0) == 0;
+    EXPECT_EQ(platforms, 8u);
+}
+
+TEST(PlatformsCommand, Json) {
+    CliResult r = runCli({"platforms", "--json"});
+    ASSERT_EQ(r.code, kExitDone);
+    EXPECT_EQ(r.out.rfind("[{\"plId\":\"0x10000001\",\"name\":\"XC167 @ QB5 + dualBridge (AMD)\","
+                          "\"ranges\":[{\"kind\":\"Flash\",\"start\":\"0x00010000\",\"end\":"
+                          "\"0x000FFFFF\",\"size\":\"0x000F0000\",\"eraseTimeoutMs\":20000,"
+                          "\"writeTimeoutMs\":1000},",
+                          0),
+              0u);
+    EXPECT_NE(r.out.find("{\"plId\":\"0x30000001\",\"name\":\"MPC5554 @ KRMC\""),
+              std::string::npos);
+    EXPECT_EQ(r.out.substr(r.out.size() - 5), "}]}]\n");
+}
+
+// The listing itself is tested over a fake /dev; here, that both forms show this machine's.
+TEST(CliPorts, PrintsThisMachinesPortsAsTextAndJson) {
+    std::vector<SerialPortInfo> ports = listSerialPorts();
+    CliResult t = runCli({"ports"});
+    CliResult j = runCli({"ports", "--json"});
+    ASSERT_EQ(t.code, kExitDone);
+    ASSERT_EQ(j.code, kExitDone);
+    const std::string& text = t.out;
+    const std::string& json = j.out;
+    EXPECT_EQ(json.rfind("{\"ports\":[", 0), 0u) << json;
+    EXPECT_EQ(json.substr(json.size() - 3), "]}\n");
+    if (ports.empty()) {
+        EXPECT_EQ(text, "No serial ports found.\n");
+    }
+    for (const SerialPortInfo& port : ports) {
+        EXPECT_NE(text.find(port.name), std::string::npos) << port.name;
+        EXPECT_NE(json.find("\"name\":\"" + port.name), std::string::npos) << port.name;
+    }
 }
 
 }  // namespace

@@ -59,38 +59,18 @@ TEST_F(VersionsCommandTest, JsonNamesTheImageFiles) {
               "\"fut_b\":\"a_fut_b.bin\",\"kaj\":\"a_kaj.bin\"}}]}\n");
 }
 
-TEST_F(VersionsCommandTest, EveryRefusalIsAStartUpError) {
+TEST_F(VersionsCommandTest, ARefusalIsAStartUpError) {
     // The catalogue's own reasons are its tests' business; here: how the command reports one.
-    const std::string a = catalogueSection("SW31", "Verze", "a");
-    struct Case {
-        std::string catalogue;
-        std::string message;
-    };
-    const std::string prefix = "Chybný formát souboru config.ini: ";
-    const Case cases[] = {
-        {"[SW31]\n" + a, prefix},
-        {catalogueText({catalogueSection("SW31", "Verze", "z")}),
-         prefix + "Soubor 'z_qel.bin' neexistuje"},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.message);
-        writeCatalogue(c.catalogue);
-        CliResult r = versions();
-        EXPECT_EQ(r.code, kExitUsage);
-        EXPECT_EQ(r.out, "");
-        EXPECT_EQ(r.err, c.message + "\n");
-    }
+    writeCatalogue(catalogueText({catalogueSection("SW31", "Verze", "z")}));
+    CliResult r = versions();
+    EXPECT_EQ(r.code, kExitUsage);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(r.err, "Chybný formát souboru config.ini: Soubor 'z_qel.bin' neexistuje\n");
 
     std::filesystem::remove(dir.path() / "site/RT19_bin/config.ini");
     CliResult noFile = versions({"--json"});
     EXPECT_EQ(noFile.code, kExitUsage);
     EXPECT_EQ(noFile.err, "Nepodařilo se otevřít soubor config.ini\n");
-
-    std::filesystem::current_path(dir.path());
-    std::filesystem::remove_all(dir.path() / "site/RT19_bin");
-    CliResult noDirectory = versions();
-    EXPECT_EQ(noDirectory.code, kExitUsage);
-    EXPECT_EQ(noDirectory.err, "Nenalezen adresář RT19_bin\n");
 }
 
 }  // namespace

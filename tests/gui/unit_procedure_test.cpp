@@ -36,15 +36,11 @@ protected:
         writeImages("a");
         // Each file holds its own name, so a test can tell which one a request carries.
         for (const std::string& name : testing::catalogueFiles("a")) dir.write(name, name);
-        std::string text = testing::catalogueText({catalogueSection("SW31", "Verze 3.1", "a")});
+        std::string text =
+            testing::catalogueText({testing::catalogueSection("SW31", "Verze 3.1", "a")});
         MemSource source(MemPtr(reinterpret_cast<std::uint8_t*>(text.data()),
                                 static_cast<std::uint32_t>(text.size())));
         ASSERT_TRUE(catalogue.read(source)) << catalogue.errorText();
-    }
-
-    static std::string catalogueSection(const std::string& id, const std::string& name,
-                                        const std::string& prefix) {
-        return testing::catalogueSection(id, name, prefix);
     }
 
     std::unique_ptr<UnitProcedure> opened(UnitKind kind) {

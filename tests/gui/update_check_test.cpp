@@ -150,7 +150,6 @@ TEST_F(UpdateCheckTest, FailuresStoreNothingAndAskNothing) {
         const char* reason;
     } cases[] = {
         {"status", "404", UpdateOutcome::Failed, "HTTP status 404"},
-        {"status", "500", UpdateOutcome::Failed, "HTTP status 500"},
         {"list", "<versions/>", UpdateOutcome::Failed, "the version list names no version"},
         {"list", "</Redivuvizer_ER>v_1.1<Redivuvizer_ER>", UpdateOutcome::Failed,
          "the version list names no version"},

@@ -211,21 +211,13 @@ void WindowTest::theDialogHasItsControlsTextsAndPlaces() {
         QRect rect;  // a closed drop-down list is as high as the buttons beside it
         const char* text;
     };
+    // One of each kind: the conversion from dialog units, not the layout's every entry.
     for (const Expected& e :
          {Expected{"ctl200", px(26, 12, 48, 14), "/dev/ttyKVSB"},
-          Expected{"ctl201", px(80, 12, 30, 14), "Otevřít"},
-          Expected{"ctl202", px(116, 12, 30, 14), "Zavřít"},
-          Expected{"ctl203", px(39, 44, 71, 14), "Verze 3.1"},
-          Expected{"ctl204", px(150, 44, 48, 14), "KRAB101"},
           Expected{"ctl205", px(208, 44, 59, 14), "Naprogramovat"},
           Expected{"ctl206", px(15, 156, 245, 9), "0"},
-          Expected{"ctl207", px(15, 131, 245, 21), ""}, Expected{"ctl208", px(7, 81, 261, 28), ""},
           Expected{"ctl215", px(129, 177, 140, 8), "Zidavuvorud QS 1.02, verze dat 3.1"},
-          Expected{"labelPort", px(9, 15, 12, 8), "Port"},
           Expected{"labelVersion", px(5, 46, 32, 8), "Verze SW"},
-          Expected{"labelUnit", px(119, 46, 30, 8), "Jednotka"},
-          Expected{"labelOperator", px(7, 68, 61, 8), "Obsluha"},
-          Expected{"groupPort", px(5, 3, 263, 28), ""},
           Expected{"groupInfo", px(7, 119, 261, 54), "Info"}}) {
         QWidget* widget = window->findChild<QWidget*>(e.name);
         QVERIFY2(widget != nullptr, e.name);
@@ -269,7 +261,7 @@ void WindowTest::burnsAUnitByClicking_data() {
     QTest::addColumn<QStringList>("simArgs");
     QTest::addColumn<QStringList>("modules");
     QTest::addColumn<QString>("plid");
-    QTest::newRow("KRAB101") << QStringList{} << QStringList{"ch1=krab101_31.omf"} << "0x10000001";
+    // KRAB101's run is aFailedRunShowsChybaThenTheNextSucceeds' second one.
     QTest::newRow("KREF10x") << QStringList{"--plid", "0x20000001"}
                              << QStringList{"ch0=kref10x_a_31.elf", "ch1=kref10x_b_31.elf"}
                              << "0x20000001";
