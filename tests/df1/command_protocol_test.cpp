@@ -43,96 +43,68 @@ Bytes corruptCrc(Bytes message) {
     return message;
 }
 
-class ProtocolRequestTest : public ProtocolTest {
-protected:
-    // One exchange: the request as it goes on the wire, its time-out, its good reply and what
-    // reply() then gives.
-    void exchange(const Request& request, const PcFrame& frame, std::uint32_t period,
-                  const Bytes& reply, std::uint8_t packetType, const Bytes& payload) {
+using ProtocolRequestTest = ProtocolTest;
+
+TEST_F(ProtocolRequestTest, EveryRequestAndItsReplyAsTheWireLayoutSays) {
+    const struct {
+        const char* name;
+        Request request;
+        std::uint8_t address;  // the request as it goes on the wire
+        Bytes data;
+        std::uint32_t period;
+        Bytes reply;
+        std::uint8_t packetType;
+        Bytes payload;  // what reply() then gives
+    } cases[] = {
+        {"connect 1", [](auto& p) { p.connect(1); }, 1, {0x01, 0x00, 0xD1, 0xC1}, 5000,
+         connectReply(0x30000002, 1), 4, {0x02, 0x00, 0x00, 0x30}},
+        {"connect 2", [](auto& p) { p.connect(2); }, 1, withCrc({0x01, 0x00}), 15000,
+         connectReply(0x31000010, 2), 4, {0x10, 0x00, 0x00, 0x31}},
+        {"erase", [](auto& p) { p.erase(0x00010000, 0x00020000, 20000); },
+         1, withCrc(Bytes{0x02, 0x00} + le32(0x00010000) + le32(0x00020000)), 20000,
+         eraseReply(0x00010000, 0x00020000, 100), 4, {100}},
+        {"uploadInit", [](auto& p) { p.uploadInit(0x40001000, 0x1234); },
+         1, withCrc(Bytes{0x03, 0x00} + le32(0x40001000) + le32(0x1234)), 5000,
+         uploadInitReply(0x40001000, 0x1234), 4, {}},
+        {"write", [](auto& p) { p.write(0x40001000, 5, kWriteData.data(), 1000); },
+         1, withCrc(Bytes{0x04, 0x00} + le32(0x40001000) + le16(5) + kWriteData), 1000,
+         writeReply(0x40001000, 5), 4, {}},
+        {"read", [](auto& p) { p.read(0x20, 4); },
+         1, withCrc(Bytes{0x08, 0x00} + le32(0x20) + le16(4)), 5000,
+         readReply(0x20, 4, kReadData), 4, kReadData},
+        {"idRead", [](auto& p) { p.idRead(kChip.data(), 3, 2); },
+         1, withCrc(Bytes{0x0A, 0x00} + kChip + Bytes{3, 2}), 5000,
+         idReadReply(kChip, 3, 2, {0xAB, 0x10}), 4, {0xAB, 0x10}},
+        {"exec", [](auto& p) { p.exec(0x40000100); },
+         1, withCrc(Bytes{0x06, 0x00} + le32(0x40000100)), 5000, execReply(0x40000100), 4, {}},
+        {"command7", [](auto& p) { p.command7(); }, 1, withCrc({0x07, 0x00}), 5000,
+         command7Reply(), 4, {}},
+        {"idSearch", [](auto& p) { p.idSearch(5); }, 1, withCrc({0x09, 0x00, 0x05}), 5000,
+         idSearchReply(5, kChip + kChip2), 4, kChip + kChip2},
+        {"channel 1, adapter packet", [](auto& p) { p.switchChannel(1); }, 0, {'b'}, 1000,
+         kChannelAnswerBytes, 7, {}},
+        {"channel 0, reply packet", [](auto& p) { p.switchChannel(0); }, 0, {'a'}, 1000,
+         kChannelAnswerBytes, 4, {}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
         const std::size_t before = line.sentCount();
-        request(protocol);
+        c.request(protocol);
         EXPECT_EQ(protocol.state(), TxnState::Waiting);
         std::vector<PcFrame> frames = line.sentFrames();
         ASSERT_EQ(frames.size(), before + 1);
-        EXPECT_EQ(frames.back(), frame);
-        EXPECT_EQ(protocol.armedPeriodMs(), period);
+        EXPECT_EQ(frames.back(), (PcFrame{c.address, c.data}));
+        EXPECT_EQ(protocol.armedPeriodMs(), c.period);
         // The channel switch is not acknowledged; everything else is.
-        if (frame.address == 0)
-            answer(replyFrame(reply, packetType));
+        if (c.address == 0)
+            answer(replyFrame(c.reply, c.packetType));
         else
-            acknowledgeAndReply(reply, packetType);
+            acknowledgeAndReply(c.reply, c.packetType);
         EXPECT_EQ(protocol.state(), TxnState::Done);
-        EXPECT_EQ(replyBytes(), payload);
+        EXPECT_EQ(replyBytes(), c.payload);
         EXPECT_FALSE(protocol.timeoutRunning());
         EXPECT_EQ(line.sentCount(), before + 1);
         EXPECT_EQ(timeoutsPosted(), 0u);
-    }
-};
-
-TEST_F(ProtocolRequestTest, EveryRequestAndItsReplyAsTheWireLayoutSays) {
-    {
-        SCOPED_TRACE("connect 1");
-        exchange([](auto& p) { p.connect(1); }, {1, {0x01, 0x00, 0xD1, 0xC1}}, 5000,
-                 connectReply(0x30000002, 1), 4, {0x02, 0x00, 0x00, 0x30});
-    }
-    {
-        SCOPED_TRACE("connect 2");
-        exchange([](auto& p) { p.connect(2); }, {1, withCrc({0x01, 0x00})}, 15000,
-                 connectReply(0x31000010, 2), 4, {0x10, 0x00, 0x00, 0x31});
-    }
-    {
-        SCOPED_TRACE("erase");
-        exchange([](auto& p) { p.erase(0x00010000, 0x00020000, 20000); },
-                 {1, withCrc(Bytes{0x02, 0x00} + le32(0x00010000) + le32(0x00020000))}, 20000,
-                 eraseReply(0x00010000, 0x00020000, 100), 4, {100});
-    }
-    {
-        SCOPED_TRACE("uploadInit");
-        exchange([](auto& p) { p.uploadInit(0x40001000, 0x1234); },
-                 {1, withCrc(Bytes{0x03, 0x00} + le32(0x40001000) + le32(0x1234))}, 5000,
-                 uploadInitReply(0x40001000, 0x1234), 4, {});
-    }
-    {
-        SCOPED_TRACE("write");
-        exchange([](auto& p) { p.write(0x40001000, 5, kWriteData.data(), 1000); },
-                 {1, withCrc(Bytes{0x04, 0x00} + le32(0x40001000) + le16(5) + kWriteData)}, 1000,
-                 writeReply(0x40001000, 5), 4, {});
-    }
-    {
-        SCOPED_TRACE("read");
-        exchange([](auto& p) { p.read(0x20, 4); },
-                 {1, withCrc(Bytes{0x08, 0x00} + le32(0x20) + le16(4))}, 5000,
-                 readReply(0x20, 4, kReadData), 4, kReadData);
-    }
-    {
-        SCOPED_TRACE("idRead");
-        exchange([](auto& p) { p.idRead(kChip.data(), 3, 2); },
-                 {1, withCrc(Bytes{0x0A, 0x00} + kChip + Bytes{3, 2})}, 5000,
-                 idReadReply(kChip, 3, 2, {0xAB, 0x10}), 4, {0xAB, 0x10});
-    }
-    {
-        SCOPED_TRACE("exec");
-        exchange([](auto& p) { p.exec(0x40000100); },
-                 {1, withCrc(Bytes{0x06, 0x00} + le32(0x40000100))}, 5000, execReply(0x40000100), 4,
-                 {});
-    }
-    {
-        SCOPED_TRACE("command7");
-        exchange([](auto& p) { p.command7(); }, {1, withCrc({0x07, 0x00})}, 5000, command7Reply(),
-                 4, {});
-    }
-    {
-        SCOPED_TRACE("idSearch");
-        exchange([](auto& p) { p.idSearch(5); }, {1, withCrc({0x09, 0x00, 0x05})}, 5000,
-                 idSearchReply(5, kChip + kChip2), 4, kChip + kChip2);
-    }
-    {
-        SCOPED_TRACE("channel 1, adapter packet");
-        exchange([](auto& p) { p.switchChannel(1); }, {0, {'b'}}, 1000, kChannelAnswerBytes, 7, {});
-    }
-    {
-        SCOPED_TRACE("channel 0, reply packet");
-        exchange([](auto& p) { p.switchChannel(0); }, {0, {'a'}}, 1000, kChannelAnswerBytes, 4, {});
     }
 }
 
@@ -386,21 +358,6 @@ TEST_F(ProtocolRetryTest, AnAnnouncementFromBeforeARetransmissionFeedsNothingSta
 // --- erase progress --------------------------------------------------------------------------
 
 using ProtocolEraseTest = ProtocolTest;
-
-TEST_F(ProtocolEraseTest, ProgressRepliesLeadToDoneWithTheLastPercent) {
-    protocol.erase(0x1000, 0x2000, 20000);
-    acknowledgeAndReply(eraseReply(0x1000, 0x2000, 10));
-    EXPECT_EQ(protocol.state(), TxnState::InProgress);
-    EXPECT_EQ(replyBytes(), Bytes{10});
-    // Further progress replies come without an acknowledgement.
-    answer(replyFrame(eraseReply(0x1000, 0x2000, 50)));
-    EXPECT_EQ(protocol.state(), TxnState::InProgress);
-    EXPECT_EQ(replyBytes(), Bytes{50});
-    answer(replyFrame(eraseReply(0x1000, 0x2000, 100)));
-    EXPECT_EQ(protocol.state(), TxnState::Done);
-    EXPECT_EQ(replyBytes(), Bytes{100});
-    EXPECT_EQ(line.sentCount(), 1u);
-}
 
 TEST_F(ProtocolEraseTest, ProgressRepliesThatArriveTogetherAreAllSeen) {
     const Bytes p10 = replyFrame(eraseReply(0x1000, 0x2000, 10));

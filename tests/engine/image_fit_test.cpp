@@ -102,18 +102,6 @@ TEST_F(ImageFitTest, FitIsCheckedBeforeBoundariesAndKinds) {
               "Block 0x000FFFF0-0x0010000F crosses a memory range boundary");
 }
 
-TEST_F(ImageFitTest, ABurnWritesFlashAndAuxAnUploadRam) {
-    std::vector<FitRange> burn = fitRanges(qb5(), true), upload = fitRanges(qb5(), false);
-    ASSERT_EQ(burn.size(), qb5().ranges.size());
-    for (std::size_t i = 0; i < burn.size(); ++i) {
-        const MemRange& r = qb5().ranges[i];
-        EXPECT_EQ(burn[i].start, r.start);
-        EXPECT_EQ(burn[i].size, r.size);
-        EXPECT_EQ(burn[i].visited, r.kind != RangeKind::Ram);
-        EXPECT_EQ(upload[i].visited, r.kind == RangeKind::Ram);
-    }
-}
-
 TEST_F(ImageFitTest, UnsortedMapIsAContractFailure) {
     ASSERT_TRUE(omfReader.load(omfPedata(0x100000, pattern(4))));
     const std::vector<FitRange> unsorted = {{0x00100000, 0x1000, true}, {0x00010000, 0x1000, true}};

@@ -120,36 +120,6 @@ TEST_F(ProgrammingEngineTest, EveryPlatformGetsItsGroupsDaemonAndStartsAtItsEntr
     }
 }
 
-// The boards' own maps, not the program's catalogue: a wrong range in the program shows as a
-// burn that is refused or memory that differs.
-TEST_F(ProgrammingEngineTest, EveryBoardBurnsABlockIntoEachOfItsFlashAndAuxRanges) {
-    for (const sim::Board& board : sim::boards()) {
-        SCOPED_TRACE(board.name);
-        target.setPlID(1, board.plID);
-        connect();
-        ElfWriter elf;
-        std::string omf;
-        std::vector<std::pair<std::uint32_t, std::string>> blocks;
-        for (const sim::MapRange& range : board.map) {
-            if (range.kind == sim::RangeKind::Ram) continue;
-            const auto address = static_cast<std::uint32_t>(range.span.start) + 0x10;
-            blocks.emplace_back(address, pattern(blocks.empty() ? 1200 : 100 + blocks.size(),
-                                                 static_cast<std::uint8_t>(blocks.size())));
-            elf.text(".s" + std::to_string(blocks.size()), address, blocks.back().second);
-            omf += omfPedata(address, blocks.back().second);
-        }
-        ImageSource image(familyOf(board.plID) == kFamilyXc167 ? omf : elf.build());
-        engine.burn(image.source());
-        run();
-        ASSERT_EQ(engine.state(), EngineState::Succeeded) << engine.errorText();
-        for (const auto& [address, data] : blocks)
-            EXPECT_EQ(target.bytesAt(1, address, static_cast<std::uint32_t>(data.size())), data)
-                << std::hex << address;
-        engine.acknowledge();
-        engine.disconnect();
-    }
-}
-
 TEST_F(ProgrammingEngineTest, ADoubleUnitConnectsAThenBAndBurnsAThenB) {
     target.setPlID(0, 0x20000001);
     target.setPlID(1, 0x20000001);
