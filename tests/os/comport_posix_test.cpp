@@ -197,6 +197,9 @@ TEST_F(ComPortPtyTest, ChunkModeAnnouncesEveryChunkUpToTheEnd) {
     port.open();
     std::vector<std::uint8_t> buffer(2040);
     port.startRx(buffer.data(), 2040, RxMode::EveryChunk);
+    peer.write("abc");
+    chunksUntil(3);
+    port.resetRx();  // forgets what was announced too
     peer.write("XY");
     chunksUntil(2);
     std::string bulk;
