@@ -25,67 +25,51 @@ protected:
     }
 };
 
-TEST_F(OmfReaderTest, RecordsAreFramedAndChecksummed) {
+TEST_F(OmfReaderTest, RecordsAreFramedChecksummedAndBoundedByTheirBody) {
     const std::string good = omfOther() + omfPedata(0x10000, pattern(16)) + omfOther(0x70, "xyz");
     ASSERT_TRUE(h.load(good)) << h.errorText();
     EXPECT_EQ(h.region(0, 0x1000000), (Region{0x10000, 16, 16}));
     EXPECT_TRUE(h.load("")) << "an empty file holds no records and no data";
-    {
-        SCOPED_TRACE("a checksum off by one, in a record of an uninterpreted type");
-        std::string f = good;
-        f.back() = static_cast<char>(f.back() + 1);
-        expectRefused(f, badRecord(2));
-    }
-    {
-        SCOPED_TRACE("a PEDATA record with a wrong checksum");
-        std::string f = omfOther() + omfOther() + omfPedata(0x10000, pattern(16));
-        f[f.size() - 5] ^= 0x10;
-        expectRefused(f, badRecord(2));
-    }
-    {
-        SCOPED_TRACE("a file that ends inside a record");
-        expectRefused(good.substr(0, good.size() - 1), badRecord(2));
-        expectRefused(good + "\x02", badRecord(3));
-        expectRefused(good + std::string("\x02\x05", 2), badRecord(3));
-        expectRefused(good + std::string("\x02\x05\x00\x01", 4), badRecord(3));
-    }
-    {
-        SCOPED_TRACE("a length of 0 leaves no room for the checksum");
-        expectRefused(omfOther() + std::string("\x02\x00\x00\xFE", 4), badRecord(1));
-        expectRefused(std::string("\x00\x00\x00", 3), badRecord(0));
-    }
-    {
-        SCOPED_TRACE("a PEDATA record without a data byte");
-        expectRefused(omfOther() + omfRecord(0xB9, std::string("\x01\x00\x00\x00", 4)),
-                      badRecord(1));
-        EXPECT_TRUE(h.load(omfRecord(0xE9, std::string("\x01\x00\x00\x00\xAA", 5))));
-        EXPECT_EQ(h.region(0, 0x1000000), (Region{0x10000, 1, 1}));
-    }
-}
+    EXPECT_TRUE(h.load(omfRecord(0xE9, std::string("\x01\x00\x00\x00\xAA", 5))));
+    EXPECT_EQ(h.region(0, 0x1000000), (Region{0x10000, 1, 1})) << "a PEDATA of one byte";
+    ASSERT_TRUE(h.load(good + omfObject(0x0001, "?C_STARTUP", 0, false, 1), true))
+        << "a one-byte type index is how the startup module is written: " << h.errorText();
+    EXPECT_EQ(h.reader().entryAddress(), 0x10000u);
 
-TEST_F(OmfReaderTest, ObjectRecordsAreBoundedByTheirBody) {
+    std::string offByOne = good,
+                badPedata = omfOther() + omfOther() + omfPedata(0x10000, pattern(16));
+    offByOne.back() = static_cast<char>(offByOne.back() + 1);
+    badPedata[badPedata.size() - 5] ^= 0x10;
     const std::string data = omfPedata(0x10000, pattern(8));
-    {
-        SCOPED_TRACE("an object record must start with two zero bytes");
-        std::string body = std::string("\x01\x00\x01\x00\x01X\x00\x00\x00\x01", 10);
-        expectRefused(data + omfRecord(0xB3, body), badRecord(1));
-    }
-    {
-        SCOPED_TRACE("shorter than its minimum");
-        expectRefused(data + omfRecord(0xB3, std::string(9, '\0')), badRecord(1));
-    }
-    {
-        SCOPED_TRACE("a name and offset that run past the body");
-        std::string body = std::string("\x00\x00\x01\x00\x20", 5) + "?C_STARTUP";
-        expectRefused(data + omfRecord(0xB3, body), badRecord(1));
-        std::string longName = std::string("\x00\x00\x01\x00\xFF", 5) + std::string(100, 'A');
-        expectRefused(data + omfRecord(0xB3, longName + std::string(10, '\0')), badRecord(1));
-    }
-    {
-        SCOPED_TRACE("a one-byte type index is how the startup module is written");
-        ASSERT_TRUE(h.load(data + omfObject(0x0001, "?C_STARTUP", 0, false, 1), true))
-            << h.errorText();
-        EXPECT_EQ(h.reader().entryAddress(), 0x10000u);
+    const std::string longName = std::string("\x00\x00\x01\x00\xFF", 5) + std::string(100, 'A');
+    const struct {
+        const char* what;
+        std::string file;
+        int record;
+    } cases[] = {
+        {"a checksum off by one, in an uninterpreted record", offByOne, 2},
+        {"a PEDATA record with a wrong checksum", badPedata, 2},
+        {"ends inside the checksum", good.substr(0, good.size() - 1), 2},
+        {"ends after the type", good + "\x02", 3},
+        {"ends inside the length", good + std::string("\x02\x05", 2), 3},
+        {"ends inside the body", good + std::string("\x02\x05\x00\x01", 4), 3},
+        {"a length of 0 leaves no room for the checksum",
+         omfOther() + std::string("\x02\x00\x00\xFE", 4), 1},
+        {"a length of 0 as the first record", std::string("\x00\x00\x00", 3), 0},
+        {"a PEDATA record without a data byte",
+         omfOther() + omfRecord(0xB9, std::string("\x01\x00\x00\x00", 4)), 1},
+        {"an object record not starting with two zero bytes",
+         data + omfRecord(0xB3, std::string("\x01\x00\x01\x00\x01X\x00\x00\x00\x01", 10)), 1},
+        {"an object record shorter than its minimum", data + omfRecord(0xB3, std::string(9, '\0')),
+         1},
+        {"a name and offset that run past the body",
+         data + omfRecord(0xB3, std::string("\x00\x00\x01\x00\x20", 5) + "?C_STARTUP"), 1},
+        {"a name longer than the body", data + omfRecord(0xB3, longName + std::string(10, '\0')),
+         1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        expectRefused(c.file, badRecord(c.record));
     }
 }
 

@@ -149,38 +149,25 @@ TEST_F(ComPortPtyTest, OpensRawEightNoneOneWithoutHandshake) {
 
 TEST_F(ComPortPtyTest, RefusesWhatIsNoUsablePort) {
     testing::TempDir dir;
-    std::string file = dir.write("not-a-tty", "x").string();
-    {
-        TestPort port("");
-        auto [code, text] = thrownBy([&] { port.open(); });
-        EXPECT_EQ(code, 2u);
-        EXPECT_EQ(text, loadString(kStrPortBadParameter));
-    }
-    {
-        TestPort port("/dev/zq-no-such-device");
-        auto [code, text] = thrownBy([&] { port.open(); });
-        EXPECT_EQ(code, 1u);
-        EXPECT_EQ(text, systemText(kStrPortOpenFailed, ENOENT));
-    }
-    {
-        TestPort port(file);
-        EXPECT_EQ(thrownBy([&] { port.open(); }).second, systemText(kStrPortOpenFailed, ENOTTY));
-    }
-    {
-        TestPort port(peer.slavePath(), 12345);
-        EXPECT_EQ(thrownBy([&] { port.open(); }).second, systemText(kStrPortOpenFailed, EINVAL))
-            << "a speed the driver does not know";
-    }
-    {
-        TestPort owner(peer.slavePath());
-        owner.open();
-        TestPort intruder(peer.slavePath());
-        std::string text = thrownBy([&] { intruder.open(); }).second;
-        EXPECT_EQ(text, systemText(kStrPortOpenFailed, EBUSY));
-        EXPECT_NE(text.find("busy"), std::string::npos) << text;
-        shutDown(owner);
-    }
-    // Every refused port above was destroyed without stopRx or stopTx.
+    const std::string file = dir.write("not-a-tty", "x").string();
+    // Each refused port is destroyed without stopRx or stopTx.
+    auto refusal = [](const std::string& path, std::uint32_t baud = kComPortBaudRate) {
+        TestPort port(path, baud);
+        return thrownBy([&] { port.open(); });
+    };
+    using Refusal = std::pair<std::uint32_t, std::string>;
+    EXPECT_EQ(refusal(""), (Refusal{2, std::string(loadString(kStrPortBadParameter))}));
+    EXPECT_EQ(refusal("/dev/zq-no-such-device"),
+              (Refusal{1, systemText(kStrPortOpenFailed, ENOENT)}));
+    EXPECT_EQ(refusal(file).second, systemText(kStrPortOpenFailed, ENOTTY));
+    EXPECT_EQ(refusal(peer.slavePath(), 12345).second, systemText(kStrPortOpenFailed, EINVAL))
+        << "a speed the driver does not know";
+    TestPort owner(peer.slavePath());
+    owner.open();
+    const std::string busy = refusal(peer.slavePath()).second;
+    EXPECT_EQ(busy, systemText(kStrPortOpenFailed, EBUSY));
+    EXPECT_NE(busy.find("busy"), std::string::npos) << busy;
+    shutDown(owner);
 }
 
 TEST_F(ComPortPtyTest, CompleteModeAnnouncesOnceAndDropsTheSurplus) {
@@ -212,18 +199,15 @@ TEST_F(ComPortPtyTest, ChunkModeAnnouncesEveryChunkUpToTheEnd) {
     port.startRx(buffer.data(), 2040, RxMode::EveryChunk);
     peer.write("abc");
     chunksUntil(3);
-    port.resetRx();
+    port.resetRx();  // forgets what was announced too
     peer.write("XY");
     chunksUntil(2);
-    EXPECT_EQ(std::string(buffer.begin(), buffer.begin() + 3), "XYc");
-    EXPECT_EQ(port.receivedCount(), 2u);
-
     std::string bulk;
     for (int i = 0; i < 2038 + 100; ++i) bulk += static_cast<char>('A' + i % 26);
     peer.write(bulk);
     chunksUntil(2038);
     ASSERT_TRUE(eventually([&] { return port.dropped() == 100; }));
-    EXPECT_EQ(std::string(buffer.begin() + 2, buffer.end()), bulk.substr(0, 2038));
+    EXPECT_EQ(std::string(buffer.begin(), buffer.end()), "XY" + bulk.substr(0, 2038));
     shutDown(port);
 }
 
@@ -249,15 +233,6 @@ TEST_F(ComPortPtyTest, FlushModeAnnouncesAfter200msAndAtCompletion) {
     ASSERT_TRUE(eventually([&] { return quick.receivedCount() == 5 && quick.isRunning(); }));
     shutDown(quick);
     EXPECT_FALSE(quick.isRunning());
-}
-
-TEST_F(ComPortPtyTest, StopRxWithoutReceptionDoesNothing) {
-    TestPort port(peer.slavePath());
-    port.stopRx();
-    port.open();
-    port.stopRx();
-    port.stopTx();
-    port.stopTx();  // once more: the transmitter has ended already
 }
 
 TEST_F(ComPortPtyTest, SendWaitsForThePendingBlockAndKeepsOrder) {

@@ -12,22 +12,8 @@ FaultRule parse(const char* text) {
     return rule;
 }
 
-TEST(FaultRulesTest, ParsesKindsFiltersAndParameters) {
-    FaultRule rule = parse("status,on=write,n=3,value=0x10,level=2,ch=0");
-    EXPECT_EQ(rule.kind, FaultKind::Status);
-    EXPECT_EQ(rule.on, "write");
-    EXPECT_EQ(rule.n, 3u);
-    EXPECT_EQ(rule.status, 0x10);
-    EXPECT_EQ(rule.level, 2);
-    EXPECT_EQ(rule.channel, 0);
-
-    rule = parse("pieces,size=2,pause-ms=7,every=4");
-    EXPECT_EQ(rule.when, FaultRule::When::Every);
-    EXPECT_EQ(rule.pieceSize, 2u);
-    EXPECT_EQ(rule.pauseMs, 7u);
-    rule = parse("frame-crc,p=0.25");
-    EXPECT_EQ(rule.when, FaultRule::When::Probability);
-    EXPECT_DOUBLE_EQ(rule.probability, 0.25);
+// What each parameter does is seen in the simulator's tests and the burns against kvsb-sim.
+TEST(FaultRulesTest, ParsesRulesAndExplainsBadOnes) {
     EXPECT_EQ(parse("nak").n, 1u) << "a rule without a selector hits the first frame";
 
     struct Bad {

@@ -1,6 +1,8 @@
 #include "script_client.h"
 
 #include <cstdio>
+#include <initializer_list>
+#include <utility>
 
 #include "df1/crc.h"
 
@@ -26,43 +28,41 @@ Bytes message(std::uint8_t opcode, const Bytes& fields) {
     return m;
 }
 
+namespace {
+
+// A message of little-endian fields, each given as (value, width), then the bytes of tail.
+Bytes request(std::uint8_t opcode, std::initializer_list<std::pair<std::uint32_t, int>> fields,
+              const Bytes& tail = {}) {
+    Bytes f;
+    for (auto [value, width] : fields) putLe(f, value, width);
+    f.insert(f.end(), tail.begin(), tail.end());
+    return message(opcode, f);
+}
+
+}  // namespace
+
 Bytes connectRequest() {
     return message(0x01);
 }
 
 Bytes eraseRequest(std::uint32_t address, std::uint32_t length) {
-    Bytes f;
-    putLe(f, address, 4);
-    putLe(f, length, 4);
-    return message(0x02, f);
+    return request(0x02, {{address, 4}, {length, 4}});
 }
 
 Bytes uploadInitRequest(std::uint32_t address, std::uint32_t length) {
-    Bytes f;
-    putLe(f, address, 4);
-    putLe(f, length, 4);
-    return message(0x03, f);
+    return request(0x03, {{address, 4}, {length, 4}});
 }
 
 Bytes writeRequest(std::uint32_t address, const Bytes& data) {
-    Bytes f;
-    putLe(f, address, 4);
-    putLe(f, static_cast<std::uint32_t>(data.size()), 2);
-    f.insert(f.end(), data.begin(), data.end());
-    return message(0x04, f);
+    return request(0x04, {{address, 4}, {static_cast<std::uint32_t>(data.size()), 2}}, data);
 }
 
 Bytes execRequest(std::uint32_t address) {
-    Bytes f;
-    putLe(f, address, 4);
-    return message(0x06, f);
+    return request(0x06, {{address, 4}});
 }
 
 Bytes readRequest(std::uint32_t address, std::uint16_t length) {
-    Bytes f;
-    putLe(f, address, 4);
-    putLe(f, length, 2);
-    return message(0x08, f);
+    return request(0x08, {{address, 4}, {length, 2}});
 }
 
 Bytes pcFrame(std::uint8_t address, const Bytes& data) {

@@ -37,17 +37,10 @@ TEST(Text, FormatsLikePrintf) {
 TEST(StringTable, AnIdWithoutATextGivesAnEmptyOne) {
     EXPECT_STREQ(loadString(kStrOpen - 1), "");
     EXPECT_STREQ(loadString(9999), "");
-    // The two connect prompts differ by the accent of the last letter of "napájení".
-    EXPECT_NE(std::string(loadString(kStrConnectPrompt)).find("vypněte napájeni a"),
-              std::string::npos);
-    EXPECT_NE(std::string(loadString(kStrConnectLeftPrompt)).find("vypněte napájení a"),
-              std::string::npos);
 }
 
 TEST(StringTable, FormatsWithArguments) {
     EXPECT_EQ(formatString(kStrReceiveError, 3, 0x12u), "COM3: chyba příjmu (0x00000012)");
-    EXPECT_EQ(formatString(kStrBadFileFormat, "config.ini", ""),
-              "Chybný formát souboru config.ini: ");
 }
 
 }  // namespace

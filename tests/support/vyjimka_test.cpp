@@ -13,21 +13,6 @@ void setLastError(std::uint32_t code);
 
 namespace {
 
-TEST(Vyjimka, NumberedTextsComeFromTheStringTable) {
-    auto* e = new CVyjimkaN(0, "ComPort::stopRx()");
-    EXPECT_EQ(e->code(), 0u);
-    EXPECT_EQ(e->text(), "Deadlock! (ComPort::stopRx())");
-    e->release();
-
-    e = new CVyjimkaN(4, 2);
-    EXPECT_EQ(e->text(), "Chyba při zápisu na sériový port: 2");
-    e->release();
-
-    e = new CVyjimkaN(2);
-    EXPECT_EQ(e->text(), "Chyba při otevírání sérioveho portu: špatný parametr");
-    e->release();
-}
-
 TEST(Vyjimka, SystemErrorTextsCarryTheCodeAndTheSystemSentence) {
     setLastError(2);
     auto* e = new CVyjimkaGLE(1);
