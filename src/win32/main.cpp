@@ -38,9 +38,6 @@ void runMessageLoop(HWND window) {
 }  // namespace
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
-    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
-    InitCommonControlsEx(&controls);
-
     zq::win32::WindowToolkit toolkit(instance);
     zq::AppOptions options;
     options.programDirectory = programDirectory();

@@ -21,6 +21,10 @@ void showMessageBox(HWND owner, const std::string& text, UINT icon) {
 }
 
 WindowView::WindowView(HINSTANCE instance) {
+    // Dialog 100 holds a progress bar, whose window class exists only once comctl32 has
+    // registered it; without it CreateDialogParamW fails and leaves no error code behind.
+    INITCOMMONCONTROLSEX controls{sizeof(controls), ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    InitCommonControlsEx(&controls);
     window_ = CreateDialogParamW(instance, MAKEINTRESOURCEW(kMainDialogResource), nullptr,
                                  &WindowView::dialogProc, reinterpret_cast<LPARAM>(this));
 }
