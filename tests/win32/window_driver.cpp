@@ -32,15 +32,17 @@
 #include <string>
 #include <vector>
 
+#include "gui/dialog_view.h"
 #include "support/text.h"
 
 namespace {
 
 constexpr int kBoxText = 0xFFFF;
-constexpr int kProgramButton = 205;
-constexpr int kInfoText = 207;
-constexpr int kOperatorText = 208;
-constexpr int kProgressBar = 206;
+// The ids of dialog 100 as the window's logic names them; the Win32 calls take an int.
+constexpr int kProgramButton = zq::kProgramButton;
+constexpr int kInfoText = zq::kInfoText;
+constexpr int kOperatorText = zq::kOperatorText;
+constexpr int kProgressBar = zq::kProgressBar;
 constexpr DWORD kPoll = 50;
 
 HWND g_main = nullptr;
