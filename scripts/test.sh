@@ -34,6 +34,7 @@ cmake --build --preset mingw
 status=0
 ctest --preset mingw || status=$?
 wineserver -k || true
+zq_wine_end
 [ "$status" -eq 0 ] || exit "$status"
 
 step "All tests passed"

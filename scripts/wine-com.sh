@@ -26,7 +26,8 @@ zq_com_cleanup() {
     [ -z "$zq_com_links" ] || rm -f $zq_com_links
     zq_com_links=""
 }
-trap zq_com_cleanup EXIT
+# The trap replaces wine-env.sh's, so it ends that script's display too.
+trap 'zq_com_cleanup; zq_wine_end 2> /dev/null' EXIT
 trap 'exit 130' INT
 trap 'exit 143' TERM
 
