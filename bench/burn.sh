@@ -15,10 +15,14 @@
 #   RUNS=5 bench/burn.sh          another number of runs
 #   PRIO='nice -n -10' bench/burn.sh   runs both processes under a command (as root), to keep
 #                                 the other work of a busy machine from delaying them
+#   SPIN_INPUT_US=0 bench/burn.sh  the simulator sleeps for the PC's answer instead of watching
+#                                 the line for 1000 us after each reply (then its wake-up is
+#                                 counted as the program's delay)
 set -eu
 cd "$(dirname "$0")/.."
 runs=${RUNS:-3}
 prio=${PRIO:-}
+spin_input=${SPIN_INPUT_US:-1000}
 scripts/install-deps.sh time
 [ -f build/release/CMakeCache.txt ] || cmake --preset release > /dev/null
 cmake --build --preset release --target zidavuvorud-cli kvsb-sim compare_dump make_burn_images \
@@ -30,13 +34,14 @@ mkdir -p "$work"
 "$bin/bench/make_burn_images" "$work"
 
 echo "machine: $(nproc) cores, $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -n 1)," \
-    "$(uname -sr); load average $(cut -d ' ' -f 1-3 /proc/loadavg)${prio:+; under '$prio'}"
+    "$(uname -sr); load average $(cut -d ' ' -f 1-3 /proc/loadavg)${prio:+; under '$prio'};" \
+    "simulator spins ${spin_input} us for input"
 
 run() {  # version file run
     rm -rf "$work/dump" "$work/sim.out" "$work/turn.out"
     # shellcheck disable=SC2086
     $prio "$bin/sim/kvsb-sim" --once --baud 921600 --erase-ms 0 --power-on-ms 0 \
-        --plid 0x20000001 --summary --dump "$work/dump" > "$work/sim.out" 2>&1 &
+        --spin-input-us "$spin_input" --plid 0x20000001 --summary --dump "$work/dump" > "$work/sim.out" 2>&1 &
     sim=$!
     while [ ! -s "$work/sim.out" ]; do sleep 0.02; done
     pty=$(head -n 1 "$work/sim.out")

@@ -39,10 +39,13 @@ echo "burn_1m.elf ($(stat -c %s "$work/RT19_bin/burn_1m.elf") bytes), paced at 9
 for r in 1 2 3; do
     rm -rf "$work/dump"
     zq_com_serve 5 "$work" "$bin/sim/kvsb-sim" --once --baud 921600 --erase-ms 0 \
-        --power-on-ms 0 --plid 0x20000001 --summary --dump "$work/dump"
+        --power-on-ms 0 --spin-input-us 1000 --plid 0x20000001 --summary --dump "$work/dump"
+    rm -f "$work/turn.out"
     serverBefore=$(cpu "$server")
     start=$(date +%s%N)
-    (cd "$work" && /usr/bin/time -f '%U %S' -o "$work/time.out" wine "$cli" burn --port COM5 \
+    # The program sees the Unix file system as drive Z:.
+    (cd "$work" && ZQ_TURNAROUND_LOG="Z:$work/turn.out" \
+        /usr/bin/time -f '%U %S' -o "$work/time.out" wine "$cli" burn --port COM5 \
         --unit KRAB101 --sw MiB1 --yes > "$work/cli.out" 2>&1)
     end=$(date +%s%N)
     serverCpu=$(awk -v a="$serverBefore" -v b="$(cpu "$server")" 'BEGIN { print b - a }')
@@ -50,11 +53,16 @@ for r in 1 2 3; do
     "$bin/tools/compare_dump" "$work/RT19_bin/burn_1m.elf" 0x20000001 "$work/dump/ch1" \
         > /dev/null || { echo "run $r: the simulated flash differs from the image" >&2; exit 1; }
     wire=$(sed -n 's/.*total \([0-9.]*\) s.*/\1/p' "$work/sim.out")
+    lag=$(sed -n 's/^pacing lag: \([0-9.]*\) ms in all.*/\1/p' "$work/sim.out")
+    turn=$(sed -n 's/.*median \([0-9.]*\) us, p99 \([0-9.]*\) us, max \([0-9.]*\) us.*/\1 \2 \3/p' \
+        "$work/turn.out" 2> /dev/null)
     read -r user sys < "$work/time.out"
-    awk -v ns=$((end - start)) -v wire="$wire" -v user="$user" -v sys="$sys" \
-        -v server="$serverCpu" -v run="$r" 'BEGIN { wall = ns / 1e9; cpu = user + sys
-        printf "    run %d: %.3f s, wire %.3f s, ratio %.4f, CLI CPU %.2f s (%.1f %% of a core), wine server %.2f s (%.1f %%)\n",
-            run, wall, wire, wall / wire, cpu, 100 * cpu / wall, server, 100 * server / wall }'
+    awk -v ns=$((end - start)) -v wire="$wire" -v user="$user" -v sys="$sys" -v lag="$lag" \
+        -v turn="${turn:-0 0 0}" -v server="$serverCpu" -v run="$r" 'BEGIN {
+        wall = ns / 1e9; cpu = user + sys; split(turn, t, " ")
+        printf "    run %d: %.3f s, wire %.3f s, ratio %.4f | sim lag %.1f ms | turn %.0f / %.0f / %.0f us | CLI CPU %.2f s (%.1f %% of a core), wine server %.2f s (%.1f %%)\n",
+            run, wall, wire, wall / wire, lag, t[1], t[2], t[3], cpu, 100 * cpu / wall,
+            server, 100 * server / wall }'
 done
 
 echo "idle with the port open, ${seconds} s"

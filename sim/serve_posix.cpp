@@ -5,11 +5,13 @@
 #include <sys/prctl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -65,6 +67,7 @@ private:
     Simulator sim_;
     Clock clock_;
     Bytes pending_;
+    SimTime lastSent_ = 0;
     bool hungUp_ = false;
 };
 
@@ -73,6 +76,7 @@ void Server::flush() {
         ssize_t n = write(line_.fd(), pending_.data(), pending_.size());
         if (n > 0) {
             pending_.erase(pending_.begin(), pending_.begin() + n);
+            lastSent_ = clock_.now();
             continue;
         }
         if (n < 0 && (errno == EAGAIN || errno == EINTR)) return;
@@ -122,11 +126,20 @@ void Server::run(const sigset_t& waitMask) {
             continue;
         }
         int ready = 0;
-        if (deadline && *deadline - t <= config_.spinMargin) {
-            // A sleep cannot end within a few microseconds of its deadline (wake-up latency,
-            // even with the smallest timer slack): the last stretch is spun, looking at the
-            // line without blocking so that a byte from the PC is still taken when it comes.
-            while (gStop == 0 && clock_.now() < *deadline) {
+        // A sleep cannot end within a few microseconds of its deadline (wake-up latency, even
+        // with the smallest timer slack): the last stretch is spun, looking at the line without
+        // blocking so that a byte from the PC is still taken when it comes. Likewise, on
+        // request, right after a reply left: the PC's answer is then taken as it arrives
+        // rather than a wake-up later, which the line model would count as the PC's delay.
+        std::optional<SimTime> spinUntil;
+        if (deadline && *deadline - t <= config_.spinMargin)
+            spinUntil = *deadline;
+        else if (t - lastSent_ < config_.inputSpin)
+            spinUntil = std::min(lastSent_ + config_.inputSpin,
+                                 deadline ? *deadline - config_.spinMargin
+                                          : std::numeric_limits<SimTime>::max());
+        if (spinUntil) {
+            while (gStop == 0 && clock_.now() < *spinUntil) {
                 ready = ppoll(&pfd, 1, &noWait, &waitMask);
                 if (ready != 0) break;
             }

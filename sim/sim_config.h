@@ -24,6 +24,7 @@ struct SimConfig {
     std::uint8_t channelReplyType = 7;
     std::uint32_t baud = 0;    // 0: not paced
     SimTime spinMargin = 200;  // the last stretch before a deadline is spun, not slept
+    SimTime inputSpin = 0;     // after bytes went out, the line is watched spinning this long
 
     std::vector<FaultRule> faults;
     std::uint64_t seed = 1;

@@ -82,7 +82,7 @@ std::optional<int> parseOptions(int argc, const char* const* argv, SimConfig& co
         "kvsb-sim"};
     app.footer(kFaultHelp);
     std::string plid, plidA, plidB, l2plid, plidSecond, powerMs, eraseMs, eraseSteps, replyType,
-        baud, seed, exitAfter, idleMs, spinUs;
+        baud, seed, exitAfter, idleMs, spinUs, inputSpinUs;
     std::vector<std::string> faults;
     constexpr std::uint64_t kU32 = 0xFFFFFFFFu;
 
@@ -122,6 +122,11 @@ std::optional<int> parseOptions(int argc, const char* const* argv, SimConfig& co
         ->option_text("RATE");
     app.add_option("--spin-us", spinUs,
                    "Spin, not sleep, this long before a deadline of the line (default 200)")
+        ->check(numberIn(0, 100000))
+        ->option_text("US");
+    app.add_option("--spin-input-us", inputSpinUs,
+                   "After sending, watch the line spinning this long for the PC's answer, so "
+                   "that it is taken without a wake-up's delay (default 0: sleep)")
         ->check(numberIn(0, 100000))
         ->option_text("US");
     app.add_option("--fault", faults, "A fault rule (see below); repeatable")
@@ -174,6 +179,7 @@ std::optional<int> parseOptions(int argc, const char* const* argv, SimConfig& co
     assign(baud, config.baud);
     assign(seed, config.seed);
     assign(spinUs, config.spinMargin);
+    assign(inputSpinUs, config.inputSpin);
     assign(exitAfter, config.exitAfter);
 
     for (const std::string& text : faults) {
