@@ -141,10 +141,17 @@ TEST_F(UnitProcedureTest, ABurnWithoutItsImageIsRefused) {
 }
 
 TEST_F(UnitProcedureTest, OpensTheFilesOfItsSidesAndNamesEachOneThatFails) {
-    auto single = createUnitProcedure(0);
-    EXPECT_TRUE(single->openImages(catalogue, 0, record()));
-    EXPECT_NE(single->image(0), nullptr);
-    EXPECT_EQ(single->image(1), nullptr);
+    const char* const files[][2] = {{"a_qel.bin", "<none>"},
+                                    {"a_mub_a.bin", "a_mub_b.bin"},
+                                    {"a_vog_a.bin", "a_vog_b.bin"},
+                                    {"a_fut_a.bin", "a_fut_b.bin"},
+                                    {"a_kaj.bin", "<none>"}};
+    for (std::uint32_t kind = 0; kind < kUnitKindCount; ++kind) {
+        auto procedure = createUnitProcedure(kind);
+        EXPECT_TRUE(procedure->openImages(catalogue, 0, record()));
+        EXPECT_EQ(contents(procedure->image(0)), files[kind][0]);
+        EXPECT_EQ(contents(procedure->image(1)), files[kind][1]);
+    }
 
     // One side missing: the other is still opened, and the message names only the missing one.
     std::filesystem::remove(dir.path() / "a_mub_b.bin");
