@@ -151,6 +151,11 @@ TEST_F(UnitProcedureTest, OpensTheFilesOfItsSidesAndNamesEachOneThatFails) {
         EXPECT_TRUE(procedure->openImages(catalogue, 0, record()));
         EXPECT_EQ(contents(procedure->image(0)), files[kind][0]);
         EXPECT_EQ(contents(procedure->image(1)), files[kind][1]);
+        // A unit with two processors behind one connector connects to both.
+        procedure->confirm();
+        EXPECT_EQ(procedure->nextRequest().kind, kind == 2 || kind == 3
+                                                     ? ProcedureRequest::ConnectDouble
+                                                     : ProcedureRequest::ConnectSingle);
     }
 
     // One side missing: the other is still opened, and the message names only the missing one.
