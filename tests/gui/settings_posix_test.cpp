@@ -56,18 +56,17 @@ TEST_F(SettingsFileTest, ValuesOfAnotherTypeOrSizeAreNoValues) {
     EXPECT_EQ(port(), 5);
     EXPECT_TRUE(hasTime());
 
-    writeFile("port=binary:\n" + time);
-    EXPECT_EQ(port(), 0) << "short";
-    writeFile("port=binary:0500\n" + time);
-    EXPECT_EQ(port(), 0) << "long";
-    writeFile("port=dword:05000000\n" + time);
-    EXPECT_EQ(port(), 0) << "wrong type";
-    EXPECT_TRUE(hasTime()) << "a wrong value leaves the other one readable";
-    writeFile("port=binary:05\nlastUpdateTime=binary:00010203040506\n");
-    EXPECT_FALSE(hasTime()) << "short";
-    writeFile("port=binary:05\nlastUpdateTime=binary:000102030405060708\n");
-    EXPECT_FALSE(hasTime()) << "long";
-    EXPECT_EQ(port(), 5);
+    // Short, long, of another type; a wrong value leaves the other one readable.
+    for (const char* wrong : {"port=binary:\n", "port=binary:0500\n", "port=dword:05000000\n"}) {
+        writeFile(wrong + time);
+        EXPECT_EQ(port(), 0) << wrong;
+        EXPECT_TRUE(hasTime()) << wrong;
+    }
+    for (const char* wrong : {"00010203040506", "000102030405060708"}) {
+        writeFile("port=binary:05\nlastUpdateTime=binary:" + std::string(wrong) + "\n");
+        EXPECT_FALSE(hasTime()) << wrong;
+        EXPECT_EQ(port(), 5);
+    }
 
     // Storing turns a wrong value into the right form.
     writeFile("port=dword:05000000\n" + time);

@@ -65,31 +65,23 @@ protected:
     std::vector<Message> messages;
 };
 
+// The other units' prompts are kStrConnectPrompt with their names; these two have their own.
 TEST_F(UnitProcedureTest, CreatesTheProcedureOfEachKindInItsFirstState) {
-    const struct {
-        std::uint32_t kind;
-        const char* name;
-        std::string prompt;
-    } cases[] = {
-        {0, "KRAB101",
-         "Připojte KVSB k KRV konektoru KRAB101, vypněte napájeni a klikněte na tlačítko "
-         "'Naprogramovat'"},
-        {1, "KRCD101",
-         "Připojte KVSB k KRV konektoru levého KRCD101, vypněte napájení a klikněte na tlačítko "
-         "'Naprogramovat'"},
-        {2, "KREF10x", formatString(kStrConnectPrompt, "KREF10x")},
-        {3, "KRGH101", formatString(kStrConnectPrompt, "KRGH101")},
-        {4, "KRIJ11x", formatString(kStrConnectPrompt, "KRIJ11x")},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.name);
-        auto procedure = createUnitProcedure(c.kind);
+    std::string names;
+    for (std::uint32_t kind = 0; kind < kUnitKindCount; ++kind) {
+        auto procedure = createUnitProcedure(kind);
         ASSERT_NE(procedure, nullptr);
-        EXPECT_EQ(procedure->name(), std::string(c.name));
-        EXPECT_EQ(static_cast<std::uint32_t>(procedure->unit()), c.kind);
-        EXPECT_EQ(procedure->prompt(), c.prompt);
+        names += std::string(procedure->name()) + " ";
+        EXPECT_EQ(static_cast<std::uint32_t>(procedure->unit()), kind);
         EXPECT_FALSE(procedure->inProgress());
     }
+    EXPECT_EQ(names, "KRAB101 KRCD101 KREF10x KRGH101 KRIJ11x ");
+    EXPECT_EQ(createUnitProcedure(0)->prompt(),
+              "Připojte KVSB k KRV konektoru KRAB101, vypněte napájeni a klikněte na tlačítko "
+              "'Naprogramovat'");
+    EXPECT_EQ(createUnitProcedure(1)->prompt(),
+              "Připojte KVSB k KRV konektoru levého KRCD101, vypněte napájení a klikněte na "
+              "tlačítko 'Naprogramovat'");
     EXPECT_EQ(createUnitProcedure(5), nullptr);
     EXPECT_EQ(takeFailures(), (std::vector{explicitFailure("unit kind")}));
 }
@@ -149,10 +141,22 @@ TEST_F(UnitProcedureTest, ABurnWithoutItsImageIsRefused) {
 }
 
 TEST_F(UnitProcedureTest, OpensTheFilesOfItsSidesAndNamesEachOneThatFails) {
-    auto single = createUnitProcedure(0);
-    EXPECT_TRUE(single->openImages(catalogue, 0, record()));
-    EXPECT_NE(single->image(0), nullptr);
-    EXPECT_EQ(single->image(1), nullptr);
+    const char* const files[][2] = {{"a_qel.bin", "<none>"},
+                                    {"a_mub_a.bin", "a_mub_b.bin"},
+                                    {"a_vog_a.bin", "a_vog_b.bin"},
+                                    {"a_fut_a.bin", "a_fut_b.bin"},
+                                    {"a_kaj.bin", "<none>"}};
+    for (std::uint32_t kind = 0; kind < kUnitKindCount; ++kind) {
+        auto procedure = createUnitProcedure(kind);
+        EXPECT_TRUE(procedure->openImages(catalogue, 0, record()));
+        EXPECT_EQ(contents(procedure->image(0)), files[kind][0]);
+        EXPECT_EQ(contents(procedure->image(1)), files[kind][1]);
+        // A unit with two processors behind one connector connects to both.
+        procedure->confirm();
+        EXPECT_EQ(procedure->nextRequest().kind, kind == 2 || kind == 3
+                                                     ? ProcedureRequest::ConnectDouble
+                                                     : ProcedureRequest::ConnectSingle);
+    }
 
     // One side missing: the other is still opened, and the message names only the missing one.
     std::filesystem::remove(dir.path() / "a_mub_b.bin");

@@ -120,13 +120,9 @@ bool selectEntry(int id, const std::string& entry) {
     return true;
 }
 
+// A drop-down list's window text is its selected entry.
 std::string selected(int id) {
-    HWND combo = item(id);
-    const LRESULT index = SendMessageW(combo, CB_GETCURSEL, 0, 0);
-    if (index == CB_ERR) return "";
-    wchar_t entry[256] = {};
-    SendMessageW(combo, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(entry));
-    return zq::toUtf8(entry);
+    return text(item(id));
 }
 
 struct BoxChecks {

@@ -23,11 +23,7 @@ ZQ_WINE_BUILD=$build . "$src/scripts/wine-env.sh"
 work=$(mktemp -d)
 app_pid=""
 failures=0
-stop_app() {
-    [ -z "$app_pid" ] || kill "$app_pid" 2> /dev/null
-    app_pid=""
-}
-trap 'stop_app; zq_com_cleanup; rm -rf "$work"' EXIT
+trap '[ -z "$app_pid" ] || kill "$app_pid" 2> /dev/null; zq_com_cleanup; rm -rf "$work"' EXIT
 
 check() {
     if [ "$1" -ne 0 ]; then
