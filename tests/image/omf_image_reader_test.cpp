@@ -132,21 +132,6 @@ TEST_F(OmfReaderTest, EntryObjectMustNameTheStartOfAPedataRecord) {
     }
 }
 
-TEST_F(OmfReaderTest, FindRegionOverRecordsInAddressOrder) {
-    // File order differs from address order; a hole lies between 0x10040 and 0x10100.
-    std::string f = omfPedata(0x10100, pattern(0x80)) + omfPedata(0x10000, pattern(0x40)) +
-                    omfOther() + omfPedata(0x20000, pattern(0x10)) +
-                    omfPedata(0x10080, pattern(0x80));
-    ASSERT_TRUE(h.load(f)) << h.errorText();
-    EXPECT_EQ(h.region(0x10000, 0x10000), (Region{0x10000, 0x180, 0x140}));
-    EXPECT_EQ(h.region(0, 0xFFFFFFFF), (Region{0x10000, 0x10010, 0x150}));
-    EXPECT_EQ(h.region(0x10001, 0x200), (Region{0x10080, 0x100, 0x100}))
-        << "a range that cuts the first record begins at the next";
-    EXPECT_EQ(h.region(0x10000, 0x17F), (Region{0x10000, 0x100, 0xC0}))
-        << "a range that cuts the last record ends before it";
-    EXPECT_EQ(h.region(0x10041, 0x3F), (Region{0, 0, 0})) << "inside the hole";
-}
-
 TEST_F(OmfReaderTest, PiecesRunOnAcrossContiguousRecords) {
     const std::string a = pattern(100), b = pattern(50, 0x80);
     {
@@ -180,14 +165,10 @@ TEST_F(OmfReaderTest, PiecesRunOnAcrossContiguousRecords) {
         SCOPED_TRACE("the read ends with the range");
         ASSERT_TRUE(h.load(omfPedata(0x10000, a) + omfPedata(0x10064, b)));
         EXPECT_EQ(h.pieceSizes(0x10000, 100, 492), (std::vector<std::uint32_t>{100}));
+        EXPECT_TRUE(h.read(0x10001, 99).empty()) << "a read must start at a record";
+        EXPECT_EQ(takeFailures(),
+                  (std::vector<RecordedFailure>{explicitFailure("Nenalezen prvni PEDATA zaznam")}));
     }
-}
-
-TEST_F(OmfReaderTest, ReadMustStartAtARecord) {
-    ASSERT_TRUE(h.load(omfPedata(0x10000, pattern(100))));
-    EXPECT_TRUE(h.read(0x10001, 99).empty());
-    EXPECT_EQ(takeFailures(),
-              (std::vector<RecordedFailure>{explicitFailure("Nenalezen prvni PEDATA zaznam")}));
 }
 
 TEST_F(OmfReaderTest, OverlappingRecordsAreRefused) {
@@ -196,15 +177,6 @@ TEST_F(OmfReaderTest, OverlappingRecordsAreRefused) {
     expectRefused(f, "PEDATA zaznam c.3 prekryva jiny zaznam");
     expectRefused(omfPedata(0x10020, pattern(4)) + omfPedata(0x10000, pattern(0x40)),
                   "PEDATA zaznam c.1 prekryva jiny zaznam");
-}
-
-TEST_F(OmfReaderTest, BlockAcrossABoundary) {
-    ASSERT_TRUE(h.load(omfPedata(0x0FFF0, pattern(0x20)) + omfPedata(0x10010, pattern(0x10))));
-    std::uint32_t start = 0, size = 0;
-    EXPECT_TRUE(h.reader().findBlockAcross(0x10000, start, size));
-    EXPECT_EQ(start, 0x0FFF0u);
-    EXPECT_EQ(size, 0x20u);
-    EXPECT_FALSE(h.reader().findBlockAcross(0x10010, start, size));
 }
 
 }  // namespace
