@@ -8,8 +8,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -73,18 +71,12 @@ private:
     testing::AdapterReader reader_;
 };
 
-std::string fileOf(const std::filesystem::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-TEST(KvsbSimProcessTest, ServesAPacedExchangeOnAPtyAndReportsIt) {
+// The dump and the trace are read by the burns against kvsb-sim; here the options around them.
+TEST(KvsbSimProcessTest, ServesAPacedExchangeOnALinkedPtyAndSummarises) {
     zq::testing::TempDir dir;
     std::string link = (dir.path() / "ttyKVSB").string();
-    std::string trace = (dir.path() / "trace.jsonl").string();
-    std::string dump = (dir.path() / "dump").string();
-    SimProcess sim({"--baud", "921600", "--power-on-ms", "0", "--exit-after", "4", "--summary",
-                    "--trace", trace, "--dump", dump, "--link", link});
+    SimProcess sim({"--baud", "921600", "--power-on-ms", "0", "--exit-after", "2", "--summary",
+                    "--link", link});
     ASSERT_EQ(sim.path().rfind("/dev/pts/", 0), 0u) << sim.path();
     EXPECT_EQ(std::filesystem::read_symlink(link).string(), sim.path());
 
@@ -97,20 +89,11 @@ TEST(KvsbSimProcessTest, ServesAPacedExchangeOnAPtyAndReportsIt) {
     Bytes l1 = port.command(testing::connectRequest());
     ASSERT_EQ(l1.size(), 9u);
     EXPECT_EQ(testing::getLe(l1, 2, 4), 0x10000001u);
-    EXPECT_EQ(port.command(testing::uploadInitRequest(0x00400000, 3)).at(1), 1);
-    EXPECT_EQ(port.command(testing::writeRequest(0x00400000, {0x10, 0x20, 0x30})).at(1), 1);
 
     EXPECT_EQ(sim.wait(), 0);
     std::string summary = sim.rest();
     EXPECT_NE(summary.find("wire time at 921600 Bd"), std::string::npos) << summary;
     EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
-    EXPECT_EQ(fileOf(std::filesystem::path(dump) / "ch1" / "00400000.bin"), "\x10\x20\x30");
-    std::string lines = fileOf(trace);
-    EXPECT_NE(
-        lines.find("\"op\":\"WRITE\",\"ch\":1,\"level\":1,\"opcode\":4,\"addr\":\"0x00400000\","
-                   "\"len\":3,\"attempt\":1"),
-        std::string::npos)
-        << lines;
 }
 
 // --once is what the burns against kvsb-sim run with; SIGTERM must still leave the dump.
