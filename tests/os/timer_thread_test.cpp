@@ -23,13 +23,12 @@ using namespace std::chrono_literals;
 // Generous bound for waits on another thread; a passing run never comes near it.
 constexpr auto kPatience = 10s;
 
-// Counts its time-outs and remembers how each one ran; an optional action runs inside.
+// Counts its time-outs; an optional action runs inside each.
 class CountingTimer : public TimerThread {
 public:
     ~CountingTimer() override { endTimerThread(); }
 
     void timeout() override {
-        bool runningInside = isRunning();
         std::function<void()> action;
         {
             std::lock_guard<std::mutex> guard(lock_);
@@ -38,8 +37,6 @@ public:
         if (action) action();
         std::lock_guard<std::mutex> guard(lock_);
         ++count_;
-        thread_ = std::this_thread::get_id();
-        runningInside_ = runningInside;
         changed_.notify_all();
     }
 
@@ -51,14 +48,6 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         return count_;
     }
-    std::thread::id thread() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return thread_;
-    }
-    bool runningInside() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return runningInside_;
-    }
     void setAction(std::function<void()> action) {
         std::lock_guard<std::mutex> guard(lock_);
         onTimeout = std::move(action);
@@ -69,19 +58,23 @@ private:
     std::condition_variable changed_;
     std::function<void()> onTimeout;
     int count_ = 0;
-    std::thread::id thread_;
-    bool runningInside_ = true;
 };
 
 class TimerThreadTest : public testing::ContractTest {};
 
 TEST_F(TimerThreadTest, ExpiresOnceOnItsOwnThreadAfterTheScaledPeriod) {
     CountingTimer timer;
+    std::thread::id thread;  // read once the count has come, under the timer's lock
+    bool runningInside = true;
+    timer.setAction([&] {
+        thread = std::this_thread::get_id();
+        runningInside = timer.isRunning();
+    });
     timer.setTimeScale(1, 1000);
     timer.start(20000);  // 20 ms: well inside the patience, which 20 s would exceed
     ASSERT_TRUE(timer.waitForCount(1));
-    EXPECT_NE(timer.thread(), std::this_thread::get_id());
-    EXPECT_FALSE(timer.runningInside()) << "not running while timeout() runs";
+    EXPECT_NE(thread, std::this_thread::get_id());
+    EXPECT_FALSE(runningInside) << "not running while timeout() runs";
     EXPECT_FALSE(timer.isRunning());
     // One-shot: the thread is back to waiting for a command, so a new start is no misuse.
     timer.start(5000000);

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
 
 #include "df1/crc.h"
@@ -40,25 +41,14 @@ void expectOk(const Bytes& reply, std::uint8_t opcode, const char* what) {
     EXPECT_TRUE(crc16GenibusGood(reply.data(), reply.size())) << what;
 }
 
-// UPLOADINIT and WRITEs of at most 496 bytes, as the program loads a block.
+// UPLOADINIT and one WRITE (the tests' blocks are small), as the program loads a block.
 void load(SimHarness& h, std::uint32_t address, const Bytes& data) {
     expectOk(
         h.command(testing::uploadInitRequest(address, static_cast<std::uint32_t>(data.size()))),
         0xFC, "UPLOADINIT");
-    for (std::size_t at = 0; at < data.size(); at += 496) {
-        Bytes chunk(data.begin() + static_cast<long>(at),
-                    data.begin() + static_cast<long>(std::min(data.size(), at + 496)));
-        Bytes reply =
-            h.command(testing::writeRequest(address + static_cast<std::uint32_t>(at), chunk));
-        expectOk(reply, 0xFB, "WRITE");
-        EXPECT_EQ(reply.size(), 10u);
-    }
-}
-
-const MapRange& firstOf(const MemoryMap& map, RangeKind kind) {
-    for (const MapRange& range : map)
-        if (range.kind == kind) return range;
-    throw std::runtime_error("no such range");
+    Bytes reply = h.command(testing::writeRequest(address, data));
+    expectOk(reply, 0xFB, "WRITE");
+    EXPECT_EQ(reply.size(), 10u);
 }
 
 // Channel switch, L1 CONNECT, daemon upload into the first RAM range, EXEC, L2 CONNECT.
@@ -70,7 +60,9 @@ Bytes connect(SimHarness& h, int channel, std::uint32_t plID, const Bytes& daemo
     EXPECT_EQ(getLe(l1, 2, 4), plID);
     EXPECT_EQ(l1[6], 1);
     const MemoryMap map = memoryMapFor(plID);
-    auto entry = static_cast<std::uint32_t>(firstOf(map, RangeKind::Ram).span.start);
+    auto ram = std::find_if(map.begin(), map.end(),
+                            [](const MapRange& r) { return r.kind == RangeKind::Ram; });
+    auto entry = static_cast<std::uint32_t>(ram->span.start);
     load(h, entry, daemon);
     expectOk(h.command(testing::execRequest(entry)), 0xFA, "EXEC");
     Bytes l2 = h.command(testing::connectRequest());
