@@ -82,7 +82,6 @@ TEST_F(ElfReaderTest, MalformedFilesAreRefusedWithWhatWasWrong) {
         std::string message;
     } cases[] = {
         {"another ABI", writer([](ElfWriter& w) { w.flags = 0x80000001u; }), kBadHeader},
-        {"no embedded flag", writer([](ElfWriter& w) { w.flags = 0; }), kBadHeader},
         {"another machine", writer([](ElfWriter& w) { w.machine = 3; }), kBadHeader},
         {"no executable", writer([](ElfWriter& w) { w.type = 1; }), kBadHeader},
         {"little-endian", edit([](std::string& f) {
@@ -111,10 +110,13 @@ TEST_F(ElfReaderTest, MalformedFilesAreRefusedWithWhatWasWrong) {
         {"a data size that wraps",
          edit([](std::string& f) { setSectionField(f, 1, ShField::Size, 0xFFFFFFF0u); }),
          section(1)},
+        {"two data sections sharing a byte",
+         writer([](ElfWriter& w) { w.text(".x", 0x000040FF, pattern(2)); }), section(4)},
+        {"data running past the top of the address space",
+         writer([](ElfWriter& w) { w.text(".x", 0xFFFFFFF0u, pattern(0x20)); }), section(4)},
         {"e_shstrndx = e_shnum",
          edit([&](std::string& f) { setU16Be(f, 50, static_cast<std::uint16_t>(shstr + 1)); }),
          shstrtab},
-        {"e_shstrndx 0xFFFF", edit([](std::string& f) { setU16Be(f, 50, 0xFFFF); }), shstrtab},
         {"a section-name table not in the file", edit(notInFile(shstr)), shstrtab},
         {"sh_name at the end of its table", edit([&](std::string& f) {
              setSectionField(f, 1, ShField::Name, getSectionField(f, shstr, ShField::Size));
@@ -219,49 +221,21 @@ TEST_F(ElfReaderTest, ReadsSectionsInPiecesOfAtMostMaxLength) {
     EXPECT_EQ(h.pieceSizes(0x8000, 1000), (std::vector<std::uint32_t>{496, 496, 8}))
         << "the next section starts beyond the range";
     EXPECT_EQ(h.pieceSizes(0x9000, 20, 7), (std::vector<std::uint32_t>{7, 7, 6}));
-}
 
-TEST_F(ElfReaderTest, ReadMustStartAtASection) {
-    ElfWriter w;
-    w.text(".a", 0x8000, pattern(100));
-    ASSERT_TRUE(h.load(w.build())) << h.errorText();
-    EXPECT_TRUE(h.read(0x8001, 99).empty());
-    EXPECT_EQ(takeFailures(),
-              (std::vector<RecordedFailure>{explicitFailure("cteni nezacina na zacatku sekce")}));
-    EXPECT_TRUE(h.read(0x7000, 0x2000).empty());
+    EXPECT_TRUE(h.read(0x8001, 99).empty()) << "a read must start at a section";
     EXPECT_EQ(takeFailures(),
               (std::vector<RecordedFailure>{explicitFailure("cteni nezacina na zacatku sekce")}));
 }
 
-TEST_F(ElfReaderTest, DataAtTheTopOfTheAddressSpace) {
+TEST_F(ElfReaderTest, DataMayReachTheTopOfTheAddressSpaceAndSectionsMayTouch) {
     ElfWriter w;
-    w.text(".reset", 0xFFFFFF00u, pattern(0x100));
+    w.text(".reset", 0xFFFFFF00u, pattern(0x100)).text(".a", 0x1000, pattern(0x100));
+    w.text(".b", 0x1100, pattern(2));
     ASSERT_TRUE(h.load(w.build())) << h.errorText();
     EXPECT_EQ(h.region(0xFFF40000u, 0x000C0000u), (Region{0xFFFFFF00u, 0x100, 0x100}));
     EXPECT_EQ(h.region(0xFFF40000u, 0x000BFFFFu), (Region{0, 0, 0}));
     EXPECT_EQ(h.pieceSizes(0xFFFFFF00u, 0x100), (std::vector<std::uint32_t>{0x100}));
-}
-
-TEST_F(ElfReaderTest, SectionsThatCannotAllBeBurnedAreRefused) {
-    {
-        SCOPED_TRACE("two data sections sharing bytes");
-        ElfWriter w;
-        w.text(".a", 0x1000, pattern(0x100)).text(".b", 0x10FF, pattern(2));
-        expectRefused(w.build(), "Chyba pri cteni hlavicky 2. sekce");
-    }
-    {
-        SCOPED_TRACE("a data section running past the top of the address space");
-        ElfWriter w;
-        w.text(".a", 0xFFFFFFF0u, pattern(0x20));
-        expectRefused(w.build(), "Chyba pri cteni hlavicky 1. sekce");
-    }
-    {
-        SCOPED_TRACE("sections that only touch are fine");
-        ElfWriter w;
-        w.text(".a", 0x1000, pattern(0x100)).text(".b", 0x1100, pattern(2));
-        EXPECT_TRUE(h.load(w.build())) << h.errorText();
-        EXPECT_EQ(h.region(0x1000, 0x102), (Region{0x1000, 0x102, 0x102}));
-    }
+    EXPECT_EQ(h.region(0x1000, 0x102), (Region{0x1000, 0x102, 0x102}));
 }
 
 TEST_F(ElfReaderTest, BlockAcrossABoundary) {

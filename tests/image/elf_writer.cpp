@@ -78,23 +78,18 @@ std::string ElfWriter::build() const {
         putU32(symtab, 0);
         symtab += std::string("\x10\x00\x00\x01", 4);  // global, default, section 1
     }
-    const std::uint32_t strIndex = strtabIndex();
-    if (withSymtab) {
-        Header h{addName(shstrtab, ".symtab"), kSymTab, 0, 0, 0, 0, strIndex, 1, 4, symtabEntsize};
-        h.offset = place(symtab);
-        h.size = static_cast<std::uint32_t>(symtab.size());
+    // .symtab, .strtab and .shstrtab, each placed once its content is complete.
+    auto table = [&](const char* name, std::uint32_t kind, const std::string& data,
+                     std::uint32_t link, std::uint32_t info, std::uint32_t entsize) {
+        Header h{addName(shstrtab, name), kind, 0, 0, 0, 0, link, info, kind == kSymTab ? 4u : 1u,
+                 entsize};
+        h.offset = place(data);
+        h.size = static_cast<std::uint32_t>(data.size());
         headers.push_back(h);
-    }
-    if (withStrtab) {
-        Header h{addName(shstrtab, ".strtab"), kStrTab, 0, 0, 0, 0, 0, 0, 1, 0};
-        h.offset = place(strtab);
-        h.size = static_cast<std::uint32_t>(strtab.size());
-        headers.push_back(h);
-    }
-    Header names{addName(shstrtab, ".shstrtab"), kStrTab, 0, 0, 0, 0, 0, 0, 1, 0};
-    names.offset = place(shstrtab);
-    names.size = static_cast<std::uint32_t>(shstrtab.size());
-    headers.push_back(names);
+    };
+    if (withSymtab) table(".symtab", kSymTab, symtab, strtabIndex(), 1, symtabEntsize);
+    if (withStrtab) table(".strtab", kStrTab, strtab, 0, 0, 0);
+    table(".shstrtab", kStrTab, shstrtab, 0, 0, 0);  // holds its own name: placed after it
 
     std::string out(
         "\x7F"
@@ -108,12 +103,9 @@ std::string ElfWriter::build() const {
     putU32(out, 52);                                            // e_phoff (no program headers)
     putU32(out, static_cast<std::uint32_t>(52 + body.size()));  // e_shoff
     putU32(out, flags);
-    putU16(out, 52);
-    putU16(out, 32);
-    putU16(out, 0);
-    putU16(out, 40);
-    putU16(out, static_cast<std::uint32_t>(headers.size()));
-    putU16(out, static_cast<std::uint32_t>(headers.size() - 1));
+    const auto count = static_cast<std::uint32_t>(headers.size());
+    // e_ehsize, e_phentsize, e_phnum, e_shentsize, e_shnum, e_shstrndx
+    for (std::uint32_t v : {52u, 32u, 0u, 40u, count, count - 1}) putU16(out, v);
     out += body;
     for (const Header& h : headers)
         for (std::uint32_t v : {h.name, h.type, h.flags, h.addr, h.offset, h.size, h.link, h.info,

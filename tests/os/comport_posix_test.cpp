@@ -98,21 +98,16 @@ protected:
         return n.value_or(Notification{});
     }
 
-    // Sums WM_COM_RXDATA counts until total bytes have been announced.
-    std::vector<std::intptr_t> chunksUntil(std::intptr_t total) {
-        std::vector<std::intptr_t> chunks;
+    // Takes WM_COM_RXDATA notifications until they have announced total bytes.
+    void announced(std::intptr_t total) {
         std::intptr_t sum = 0;
         while (sum < total) {
             Notification n = next();
-            if (n.message != WM_COM_RXDATA || n.wParam <= 0) {
-                ADD_FAILURE() << "unexpected notification " << n.message << " " << n.wParam;
-                break;
-            }
-            chunks.push_back(n.wParam);
+            ASSERT_EQ(n.message, WM_COM_RXDATA);
+            ASSERT_GT(n.wParam, 0);
             sum += n.wParam;
         }
         EXPECT_EQ(sum, total);
-        return chunks;
     }
 
     static void shutDown(ComPort& port) {
@@ -198,14 +193,14 @@ TEST_F(ComPortPtyTest, ChunkModeAnnouncesEveryChunkUpToTheEnd) {
     std::vector<std::uint8_t> buffer(2040);
     port.startRx(buffer.data(), 2040, RxMode::EveryChunk);
     peer.write("abc");
-    chunksUntil(3);
+    announced(3);
     port.resetRx();  // forgets what was announced too
     peer.write("XY");
-    chunksUntil(2);
+    announced(2);
     std::string bulk;
     for (int i = 0; i < 2038 + 100; ++i) bulk += static_cast<char>('A' + i % 26);
     peer.write(bulk);
-    chunksUntil(2038);
+    announced(2038);
     ASSERT_TRUE(eventually([&] { return port.dropped() == 100; }));
     EXPECT_EQ(std::string(buffer.begin(), buffer.end()), "XY" + bulk.substr(0, 2038));
     shutDown(port);

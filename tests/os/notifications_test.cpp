@@ -14,22 +14,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-TEST(Notifications, HelpersPostTheThreeMessages) {
-    NotificationQueue queue;
-    ScopedNotificationPoster installed(queue);
-    postRxData(2040);
-    postComError(kLineErrorFrame | kLineErrorOverrun);
-    postComError(kComErrorTxThread);
-    postTimeout();
-    EXPECT_EQ(queue.size(), 4u);
-    EXPECT_EQ(queue.take(), (Notification{1025, 2040, 0}));
-    EXPECT_EQ(queue.take(), (Notification{1026, 0x0A, 0}));
-    EXPECT_EQ(queue.take(), (Notification{1026, -2, 0}));
-    EXPECT_EQ(queue.take(), (Notification{1027, 0, 0}));
-    EXPECT_EQ(queue.take(), std::nullopt);
-    EXPECT_EQ(queue.waitFor(1ms), std::nullopt);
-}
-
 TEST(Notifications, InstallingIsScopedAndWithoutPosterNothingIsDelivered) {
     NotificationQueue outer, inner;
     EXPECT_EQ(notificationPoster(), nullptr);
@@ -48,6 +32,7 @@ TEST(Notifications, InstallingIsScopedAndWithoutPosterNothingIsDelivered) {
     EXPECT_EQ(inner.take(), (Notification{WM_COM_RXDATA, 1, 0}));
     EXPECT_EQ(outer.take(), (Notification{WM_COM_RXDATA, 2, 0}));
     EXPECT_EQ(outer.size() + inner.size(), 0u);
+    EXPECT_EQ(outer.waitFor(1ms), std::nullopt);
 }
 
 TEST(Notifications, DeliveryOrderIsPostingOrderAcrossThreads) {

@@ -23,13 +23,12 @@ using namespace std::chrono_literals;
 // Generous bound for waits on another thread; a passing run never comes near it.
 constexpr auto kPatience = 10s;
 
-// Counts its time-outs and remembers how each one ran; an optional action runs inside.
+// Counts its time-outs; an optional action runs inside each.
 class CountingTimer : public TimerThread {
 public:
     ~CountingTimer() override { endTimerThread(); }
 
     void timeout() override {
-        bool runningInside = isRunning();
         std::function<void()> action;
         {
             std::lock_guard<std::mutex> guard(lock_);
@@ -38,8 +37,6 @@ public:
         if (action) action();
         std::lock_guard<std::mutex> guard(lock_);
         ++count_;
-        thread_ = std::this_thread::get_id();
-        runningInside_ = runningInside;
         changed_.notify_all();
     }
 
@@ -51,14 +48,6 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         return count_;
     }
-    std::thread::id thread() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return thread_;
-    }
-    bool runningInside() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return runningInside_;
-    }
     void setAction(std::function<void()> action) {
         std::lock_guard<std::mutex> guard(lock_);
         onTimeout = std::move(action);
@@ -69,26 +58,31 @@ private:
     std::condition_variable changed_;
     std::function<void()> onTimeout;
     int count_ = 0;
-    std::thread::id thread_;
-    bool runningInside_ = true;
 };
 
 class TimerThreadTest : public testing::ContractTest {};
 
-TEST_F(TimerThreadTest, ExpiresOnceOnItsOwnThread) {
+TEST_F(TimerThreadTest, ExpiresOnceOnItsOwnThreadAfterTheScaledPeriod) {
     CountingTimer timer;
-    timer.start(20);
+    std::thread::id thread;  // read once the count has come, under the timer's lock
+    bool runningInside = true;
+    timer.setAction([&] {
+        thread = std::this_thread::get_id();
+        runningInside = timer.isRunning();
+    });
+    timer.setTimeScale(1, 1000);
+    timer.start(20000);  // 20 ms: well inside the patience, which 20 s would exceed
     ASSERT_TRUE(timer.waitForCount(1));
-    EXPECT_NE(timer.thread(), std::this_thread::get_id());
-    EXPECT_FALSE(timer.runningInside()) << "not running while timeout() runs";
+    EXPECT_NE(thread, std::this_thread::get_id());
+    EXPECT_FALSE(runningInside) << "not running while timeout() runs";
     EXPECT_FALSE(timer.isRunning());
     // One-shot: the thread is back to waiting for a command, so a new start is no misuse.
-    timer.start(5000);
+    timer.start(5000000);
     timer.stop();
     EXPECT_EQ(timer.count(), 1);
 }
 
-TEST_F(TimerThreadTest, StopDisarmsWithoutATimeout) {
+TEST_F(TimerThreadTest, StopDisarmsWithoutATimeoutAndMisuseIsAContractFailure) {
     CountingTimer timer;
     timer.stop();  // nothing armed: returns after the thread's acknowledgement
     timer.start(5000);
@@ -100,10 +94,7 @@ TEST_F(TimerThreadTest, StopDisarmsWithoutATimeout) {
     timer.stop();
     EXPECT_FALSE(timer.isRunning());
     EXPECT_EQ(timer.count(), 0);
-}
 
-TEST_F(TimerThreadTest, MisuseIsAContractFailure) {
-    CountingTimer timer;
     timer.start(5000);
     timer.start(5000);  // pending or armed: either way one slot is taken
     EXPECT_EQ(takeFailures(), (Failures{require("")}));
@@ -114,28 +105,19 @@ TEST_F(TimerThreadTest, MisuseIsAContractFailure) {
     EXPECT_EQ(timer.count(), 0);
 }
 
-TEST_F(TimerThreadTest, StartFromInsideTimeoutArmsAgain) {
+// From inside timeout(), a start arms again and a stop cancels a start made there, without
+// waiting for the thread that runs it.
+TEST_F(TimerThreadTest, StartAndStopFromInsideTimeout) {
     CountingTimer timer;
     std::atomic<int> restarts{2};
     timer.setAction([&] {
-        if (restarts.fetch_sub(1) > 0) timer.start(5);
+        timer.start(5);
+        if (restarts.fetch_sub(1) <= 0) timer.stop();
     });
     timer.start(5);
     ASSERT_TRUE(timer.waitForCount(3));
     timer.stop();
     EXPECT_EQ(timer.count(), 3);
-}
-
-TEST_F(TimerThreadTest, StopInsideTimeoutCancelsAStartMadeThere) {
-    CountingTimer timer;
-    timer.setAction([&] {
-        timer.start(5);
-        timer.stop();
-    });
-    timer.start(5);
-    ASSERT_TRUE(timer.waitForCount(1));
-    timer.stop();
-    EXPECT_EQ(timer.count(), 1);
     EXPECT_FALSE(timer.isRunning());
 }
 
@@ -211,13 +193,6 @@ TEST_F(TimerThreadTest, DestructionWhileArmedNeverCallsTimeout) {
         timer.reset();
     }
     EXPECT_EQ(calls, 0);
-}
-
-TEST_F(TimerThreadTest, TimeScaleShortensPeriodsForTests) {
-    CountingTimer timer;
-    timer.setTimeScale(1, 1000);
-    timer.start(15000);  // 15 ms: well inside the patience, which 15 s would exceed
-    EXPECT_TRUE(timer.waitForCount(1));
 }
 
 }  // namespace

@@ -39,7 +39,7 @@ TEST(FaultRulesTest, ParsesRulesAndExplainsBadOnes) {
 
 TEST(FaultRulesTest, SelectorsHitTheFramesTheyName) {
     FaultPlan plan(
-        {parse("nak,on=write,n=2"), parse("lost-reply,every=3"), parse("silence,on=erase,n=2")}, 1);
+        {parse("nak,on=write,n=2"), parse("lost-reply,every=3")}, 1);
     FrameFacts write{"write", 1, 1};
     FrameFacts erase{"erase", 2, 1};
     EXPECT_EQ(plan.hit(FaultKind::Nak, write), nullptr);
@@ -50,10 +50,6 @@ TEST(FaultRulesTest, SelectorsHitTheFramesTheyName) {
     std::string pattern;
     for (int i = 0; i < 7; ++i) pattern += plan.hit(FaultKind::LostReply, erase) ? 'x' : '.';
     EXPECT_EQ(pattern, "..x..x.");
-
-    EXPECT_EQ(plan.hit(FaultKind::Silence, erase), nullptr);
-    EXPECT_NE(plan.hit(FaultKind::Silence, erase), nullptr);
-    EXPECT_NE(plan.hit(FaultKind::Silence, erase), nullptr) << "silence lasts";
 }
 
 TEST(FaultRulesTest, ProbabilityFollowsTheSeed) {

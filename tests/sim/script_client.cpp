@@ -65,90 +65,41 @@ Bytes readRequest(std::uint32_t address, std::uint16_t length) {
     return request(0x08, {{address, 4}, {length, 2}});
 }
 
+// The PC's frame is laid out as the adapter's, its address (0 or 1, never a DLE) leading.
 Bytes pcFrame(std::uint8_t address, const Bytes& data) {
-    Bytes frame{0x10, 0x02, address};
-    std::uint16_t crc = crc16ArcUpdate(0, address);
-    for (std::uint8_t b : data) {
-        crc = crc16ArcUpdate(crc, b);
-        frame.push_back(b);
-        if (b == 0x10) frame.push_back(0x10);
-    }
-    crc = crc16ArcUpdate(crc, 0x03);
-    frame.insert(frame.end(),
-                 {0x10, 0x03, static_cast<std::uint8_t>(crc), static_cast<std::uint8_t>(crc >> 8)});
-    return frame;
+    Bytes content{address};
+    content.insert(content.end(), data.begin(), data.end());
+    return buildAdapterFrame(content);
 }
 
 Bytes channelFrame(int channel) {
     return pcFrame(0, {static_cast<std::uint8_t>('a' + channel)});
 }
 
-namespace {
-
-Incoming control(Incoming::Kind kind) {
-    Incoming in;
-    in.kind = kind;
-    return in;
-}
-
-}  // namespace
-
+// The adapter's frames have the PC's DLE layer, so kvsb-sim's decoder takes them apart too;
+// DLE ACK and DLE NAK come between frames, where the decoder counts them as stray bytes.
 void AdapterReader::feed(const Bytes& bytes, std::vector<Incoming>& out) {
     for (std::uint8_t b : bytes) {
-        if (state_ == 2) {
-            crc_ = b;
-            state_ = 3;
-            continue;
+        const std::uint64_t stray = decoder_.strayBytes();
+        std::vector<DecodedFrame> frames;
+        decoder_.feed(&b, 1, frames);
+        if (decoder_.strayBytes() == stray + 2 && (b == kAck || b == kNak)) {
+            Incoming control;
+            control.kind = b == kAck ? Incoming::Ack : Incoming::Nak;
+            out.push_back(control);
+            controls_ += 2;
         }
-        if (state_ == 3) {
-            crc_ = static_cast<std::uint16_t>(crc_ | b << 8);
-            finishFrame(out);
-            state_ = 0;
-            continue;
-        }
-        if (!escape_ && b == 0x10) {
-            escape_ = true;
-            continue;
-        }
-        if (!escape_) {
-            if (state_ == 1)
-                content_.push_back(b);
-            else
-                ++noise_;
-            continue;
-        }
-        escape_ = false;
-        if (state_ == 0) {
-            if (b == 0x06) {
-                out.push_back(control(Incoming::Ack));
-            } else if (b == 0x15) {
-                out.push_back(control(Incoming::Nak));
-            } else if (b == 0x02) {
-                content_.clear();
-                state_ = 1;
-            } else {
-                noise_ += 2;
-            }
-        } else if (b == 0x10) {
-            content_.push_back(0x10);
-        } else if (b == 0x03) {
-            state_ = 2;
-        } else {
-            Incoming bad = control(Incoming::BadFrame);
-            bad.why = "escape";
-            out.push_back(bad);
-            state_ = 0;
-        }
+        for (const DecodedFrame& f : frames) out.push_back(packetOf(f));
     }
 }
 
-void AdapterReader::finishFrame(std::vector<Incoming>& out) {
+Incoming AdapterReader::packetOf(const DecodedFrame& frame) {
     Incoming in;
     in.kind = Incoming::BadFrame;
-    std::uint16_t crc = crc16ArcUpdate(crc16Arc(content_.data(), content_.size()), 0x03);
-    const Bytes& p = content_;
-    if (crc != crc_) {
-        in.why = "crc";
+    Bytes p{frame.frame.address};
+    p.insert(p.end(), frame.frame.data.begin(), frame.frame.data.end());
+    if (!frame.good) {
+        in.why = frame.reason;
     } else if (p.size() < 5) {
         in.why = "short";
     } else if (p[0] != 0x01 || static_cast<std::uint8_t>(~crc8Wcdma(p.data(), 3)) != p[3]) {
@@ -165,7 +116,7 @@ void AdapterReader::finishFrame(std::vector<Incoming>& out) {
             in.messageCrcGood = crc16GenibusGood(in.message.data(), in.message.size());
         }
     }
-    out.push_back(std::move(in));
+    return in;
 }
 
 std::string hex(const Bytes& bytes) {

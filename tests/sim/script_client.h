@@ -4,13 +4,14 @@
 #include <string>
 #include <vector>
 
+#include "sim/df1_codec.h"
+
 namespace zq::sim::testing {
 
-// The PC's side of the line as the tests script it, written from the byte layouts of the wire
-// and not from the simulator's code: requests, the DF1 frames around them, and a reader of
-// what the adapter sends back.
+// The PC's side of the line as the tests script it: requests written from the byte layouts of
+// the command set, on kvsb-sim's DF1 codec, and a reader of what the adapter sends back.
 
-using Bytes = std::vector<std::uint8_t>;
+using Bytes = sim::Bytes;
 
 // A command message: opcode, 0, the fields, CRC-16/GENIBUS most significant byte first.
 Bytes message(std::uint8_t opcode, const Bytes& fields = {});
@@ -33,7 +34,7 @@ struct Incoming {
     enum Kind { Ack, Nak, Frame, BadFrame } kind = Ack;
     int type = -1;    // packet type of a frame
     Bytes message;    // the message inside the packet
-    std::string why;  // BadFrame: "crc", "header", "xor", "short", "escape"
+    std::string why;  // BadFrame: the decoder's reason, or "header", "xor", "short"
     bool messageCrcGood = false;
 };
 
@@ -41,16 +42,13 @@ struct Incoming {
 class AdapterReader {
 public:
     void feed(const Bytes& bytes, std::vector<Incoming>& out);
-    std::uint64_t noise() const { return noise_; }
+    std::uint64_t noise() const { return decoder_.strayBytes() - controls_; }
 
 private:
-    void finishFrame(std::vector<Incoming>& out);
+    static Incoming packetOf(const DecodedFrame& frame);
 
-    int state_ = 0;  // 0 outside a frame, 1 content, 2 first CRC byte, 3 second CRC byte
-    bool escape_ = false;
-    Bytes content_;
-    std::uint16_t crc_ = 0;
-    std::uint64_t noise_ = 0;
+    PcFrameDecoder decoder_;
+    std::uint64_t controls_ = 0;  // bytes of DLE ACK and DLE NAK
 };
 
 std::string hex(const Bytes& bytes);

@@ -57,17 +57,9 @@ std::vector<Incoming> SimHarness::take() {
     return out;
 }
 
-Bytes SimHarness::command(const Bytes& request, SimTime limit) {
-    send(pcFrame(1, request));
+Bytes SimHarness::firstReply(const Bytes& frame, SimTime limit) {
+    send(frame);
     runUntil(hasFrame, limit);
-    for (const Incoming& in : take())
-        if (in.kind == Incoming::Frame) return in.message;
-    return {};
-}
-
-Bytes SimHarness::switchChannel(int channel) {
-    send(channelFrame(channel));
-    runUntil(hasFrame, millis(1000));
     for (const Incoming& in : take())
         if (in.kind == Incoming::Frame) return in.message;
     return {};
@@ -95,16 +87,10 @@ std::vector<int> SimHarness::erase(std::uint32_t address, std::uint32_t length) 
     return percents;
 }
 
-std::vector<std::string> SimHarness::traceLines() const {
-    std::vector<std::string> lines;
-    std::istringstream in(trace_.str());
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-}
-
 std::vector<std::string> SimHarness::traceWith(std::initializer_list<std::string> fragments) const {
     std::vector<std::string> found;
-    for (const std::string& line : traceLines()) {
+    std::istringstream in(trace_.str());
+    for (std::string line; std::getline(in, line);) {
         bool all = true;
         for (const std::string& f : fragments) all = all && line.find(f) != std::string::npos;
         if (all) found.push_back(line);

@@ -33,18 +33,20 @@ public:
     // The output as it left: (time, bytes) per write.
     const std::vector<std::pair<SimTime, Bytes>>& writes() const { return writes_; }
 
-    // Sends a frame to the target and waits for the first reply frame (good or bad).
-    // Gives the reply's message, or an empty one when nothing came.
-    Bytes command(const Bytes& request, SimTime limit = millis(60000));
+    // Sends a frame and waits for the first reply frame (good or bad). Gives the reply's
+    // message, or an empty one when nothing came.
+    Bytes firstReply(const Bytes& frame, SimTime limit);
+    Bytes command(const Bytes& request, SimTime limit = millis(60000)) {
+        return firstReply(pcFrame(1, request), limit);
+    }
     // Sends the channel switch and gives the answer's message.
-    Bytes switchChannel(int channel);
+    Bytes switchChannel(int channel) { return firstReply(channelFrame(channel), millis(1000)); }
     // Runs an erase to its end; gives the percents reported.
     std::vector<int> erase(std::uint32_t address, std::uint32_t length);
 
     // Bytes outside frames and control sequences (noise) seen so far.
     std::uint64_t noise() const { return reader_.noise(); }
 
-    std::vector<std::string> traceLines() const;
     // Trace lines that contain every one of the fragments.
     std::vector<std::string> traceWith(std::initializer_list<std::string> fragments) const;
 
