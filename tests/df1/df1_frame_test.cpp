@@ -28,16 +28,6 @@ protected:
     Df1FrameTx tx{line};
 };
 
-TEST_F(Df1FrameTxTest, BuildsTheConnectFrameOfTheWireDescription) {
-    const std::uint8_t connect[] = {0x01, 0x00, 0xD1, 0xC1};
-    tx.build(1, connect, 4);
-    EXPECT_EQ(frameOf(tx),
-              (Bytes{0x10, 0x02, 0x01, 0x01, 0x00, 0xD1, 0xC1, 0x10, 0x03, 0x7D, 0xB9}));
-    tx.send();
-    tx.send();  // a retransmission sends the very same bytes
-    EXPECT_EQ(line.sent(), (std::vector<Bytes>{frameOf(tx), frameOf(tx)}));
-}
-
 // Every DLE of the data doubled, and counted once in the CRC: the adapter's decoder, written
 // from the wire layout, finds the data again.
 TEST_F(Df1FrameTxTest, TheLargestFrameFillsTheAreaAndALargerOneIsRefused) {

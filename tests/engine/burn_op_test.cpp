@@ -14,43 +14,29 @@ namespace {
 
 constexpr std::uint8_t kErase = 0x02, kUploadInit = 0x03, kWrite = 0x04;
 
-// A reader that lies in one way, over a real one: a faulty reader is what the operation's last
-// guards are for.
-class LyingReader : public ImageReader {
+// An OMF-166 reader that lies in one way: a faulty reader is what the operation's last guards
+// are for.
+class LyingReader : public OmfImageReader {
 public:
     enum class Lie { ShortRead, ExtraBytes };
-    LyingReader(ImageReader& real, Lie lie) : real_(real), lie_(lie) {}
+    explicit LyingReader(Lie lie) : lie_(lie) {}
 
-    bool load(ByteSource& source, bool requireEntry) override {
-        return real_.load(source, requireEntry);
-    }
-    const std::string& errorText() const override { return real_.errorText(); }
     void findRegion(std::uint32_t address, std::uint32_t length, std::uint32_t& start,
                     std::uint32_t& size, std::uint32_t* dataSize) const override {
-        real_.findRegion(address, length, start, size, dataSize);
+        OmfImageReader::findRegion(address, length, start, size, dataSize);
         // Claims bytes that no range would ever deliver, but only when asked about the whole
         // lower half of the address space.
         if (lie_ == Lie::ExtraBytes && address == 0 && length == 0x80000000u && dataSize)
             *dataSize += 7;
     }
-    std::uint32_t entryAddress() const override { return real_.entryAddress(); }
-    void beginRead(std::uint32_t address, std::uint32_t length) override {
-        real_.beginRead(address, length);
-    }
     void readNext(std::uint8_t* dst, std::uint32_t maxLength, std::uint32_t& address,
                   std::uint32_t& length) override {
-        real_.readNext(dst, maxLength, address, length);
+        OmfImageReader::readNext(dst, maxLength, address, length);
         // The first piece only, then nothing.
         if (lie_ == Lie::ShortRead && pieces_++ > 0) address = length = 0;
     }
-    bool hasEntry() const override { return real_.hasEntry(); }
-    bool findBlockAcross(std::uint32_t boundary, std::uint32_t& start,
-                         std::uint32_t& size) const override {
-        return real_.findBlockAcross(boundary, start, size);
-    }
 
 private:
-    ImageReader& real_;
     Lie lie_;
     int pieces_ = 0;
 };
@@ -198,20 +184,19 @@ TEST_F(BurnOpShortTimeoutTest, AFailedCommandNamesWhatTheOperationWasDoing) {
 }
 
 TEST_F(BurnOpTest, AReaderThatDeliversLessOrClaimsMoreNeverEndsInDone) {
-    ASSERT_TRUE(omf.load(omfPedata(0x10000, pattern(0x400)) + omfPedata(0x100000, "z")));
+    const std::string file = omfPedata(0x10000, pattern(0x400)) + omfPedata(0x100000, "z");
     const PlatformEntry& qb5 = *platforms.find(0x10000001);
-    {
-        LyingReader shortRead(omf.reader(), LyingReader::Lie::ShortRead);
-        EXPECT_EQ(burnWith(shortRead, qb5, true), MemOpState::Failed);
-        EXPECT_EQ(takeFailures(), std::vector{require("all bytes loaded")});
-        EXPECT_EQ(op->errorText(), "Image data not fully written (496 B of 1025 B)");
-        EXPECT_EQ(seen(kErase).size(), 1u) << "nothing after the short block";
-    }
-    {
-        LyingReader extra(omf.reader(), LyingReader::Lie::ExtraBytes);
-        EXPECT_EQ(burnWith(extra, qb5, true), MemOpState::Failed);
-        EXPECT_EQ(op->errorText(), "Image data not fully written (1025 B of 1032 B)");
-    }
+    ReaderHarness shortRead(std::make_unique<LyingReader>(LyingReader::Lie::ShortRead));
+    ASSERT_TRUE(shortRead.load(file));
+    EXPECT_EQ(burnWith(shortRead.reader(), qb5, true), MemOpState::Failed);
+    EXPECT_EQ(takeFailures(), std::vector{require("all bytes loaded")});
+    EXPECT_EQ(op->errorText(), "Image data not fully written (496 B of 1025 B)");
+    EXPECT_EQ(seen(kErase).size(), 1u) << "nothing after the short block";
+
+    ReaderHarness extra(std::make_unique<LyingReader>(LyingReader::Lie::ExtraBytes));
+    ASSERT_TRUE(extra.load(file));
+    EXPECT_EQ(burnWith(extra.reader(), qb5, true), MemOpState::Failed);
+    EXPECT_EQ(op->errorText(), "Image data not fully written (1025 B of 1032 B)");
 }
 
 TEST_F(BurnOpTest, AbortResetAndRestartFollowTheStates) {
