@@ -249,8 +249,6 @@ TEST_F(ShortTimeoutEngineTest, ConnectsThatTheLineLetsDownFailAtTheirStep) {
         {kSwitch, 1, Fault::NoAnswerAtAll, "Unable to switch convertor channel"},
         {kConnect, 1, Fault::NoAnswerAtAll, "L1-connect communication error"},
         {kWrite, 2, Fault::ErrorStatus, "Error while writing 16 bytes to 0x004001F0"},
-        {kUploadInit, 1, Fault::Silent,
-         "Communication error (no reply) while performing UPLOADINIT command"},
         {kExec, 1, Fault::ErrorStatus, "EXEC command not successful"},
         {kExec, 1, Fault::NoAnswerAtAll, "EXEC command not successful"},
         {kConnect, 2, Fault::Silent, "L2-connect communication error"},

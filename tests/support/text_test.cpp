@@ -29,11 +29,6 @@ TEST(Text, PrefixCountsCharactersNotBytes) {
     EXPECT_EQ(utf8Prefix("", 3), "");
 }
 
-TEST(Text, FormatsLikePrintf) {
-    EXPECT_EQ(formatText("0x%08X - %d B", 0x10000u, 496), "0x00010000 - 496 B");
-    EXPECT_EQ(formatText("%s", ""), "");
-}
-
 TEST(StringTable, AnIdWithoutATextGivesAnEmptyOne) {
     EXPECT_STREQ(loadString(kStrOpen - 1), "");
     EXPECT_STREQ(loadString(9999), "");
