@@ -6,7 +6,6 @@
 namespace zq {
 namespace {
 
-using testing::explicitFailure;
 using testing::require;
 using testing::takeFailures;
 
@@ -23,22 +22,6 @@ TEST_F(FailTest, FirstHandlerStaysProcessWide) {
     }
     EXPECT_EQ(FailureHandler::instance(), first) << "destroying a later handler changes nothing";
     EXPECT_EQ(takeFailures(), (std::vector{require("correct index")}));
-}
-
-TEST_F(FailTest, RecordsKindTextAndNumbersUntilReset) {
-    FailureHandler& handler = *FailureHandler::instance();
-    fail(FailureKind::Explicit, "deadlock", 17u);
-    EXPECT_EQ(handler.kind(), FailureKind::Explicit);
-    EXPECT_STREQ(handler.text(), "deadlock");
-    EXPECT_EQ(handler.number1(), 17u);
-    fail2(FailureKind::Require, "enough data", 5u);
-    EXPECT_EQ(handler.number2(), 5u);
-    handler.reset();
-    EXPECT_EQ(handler.kind(), FailureKind::NoFailure);
-    EXPECT_EQ(handler.text(), nullptr);
-    EXPECT_EQ(handler.number1(), 0u);
-    EXPECT_EQ(handler.number2(), 0xFFFFFFFFu);
-    EXPECT_EQ(takeFailures(), (std::vector{explicitFailure("deadlock"), require("enough data")}));
 }
 
 }  // namespace
