@@ -34,9 +34,5 @@ TEST(StringTable, AnIdWithoutATextGivesAnEmptyOne) {
     EXPECT_STREQ(loadString(9999), "");
 }
 
-TEST(StringTable, FormatsWithArguments) {
-    EXPECT_EQ(formatString(kStrReceiveError, 3, 0x12u), "COM3: chyba příjmu (0x00000012)");
-}
-
 }  // namespace
 }  // namespace zq
