@@ -12,7 +12,6 @@ namespace zq {
 namespace {
 
 using testing::ContractTest;
-using testing::takeFailures;
 
 class PlatformListTest : public ContractTest {
 protected:
@@ -47,18 +46,6 @@ TEST_F(PlatformListTest, CatalogueAgreesWithTheBoardsInOrder) {
             EXPECT_EQ(range.writeTimeoutMs, 1000u) << r;
         }
     }
-}
-
-// A known family with an unknown variant is refused and the selection stays; before any
-// selection there is no platform to burn for.
-TEST_F(PlatformListTest, SelectMatchesExactIdentifierOnly) {
-    const PlatformEntry& none = list.current();
-    EXPECT_EQ(takeFailures(), std::vector{testing::require("PL set")});
-    EXPECT_TRUE(none.ranges.empty());
-    EXPECT_TRUE(list.select(0x10000100));
-    EXPECT_FALSE(list.select(0x10000003));
-    EXPECT_EQ(list.current().name, "XC167 @ KRMB (AMD)");
-    EXPECT_STREQ(list.nameOf(0x10000000), "UNKNOWN DEVICE");
 }
 
 }  // namespace
