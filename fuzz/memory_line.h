@@ -9,10 +9,10 @@
 #include <cstring>
 #include <vector>
 
-#include "df1/crc.h"
-#include "fuzz/image_walk.h"
 #include "df1/df1_frame.h"
+#include "fuzz/image_walk.h"
 #include "os/serial_line.h"
+#include "sim/df1_codec.h"
 
 namespace zq::fuzz {
 
@@ -54,27 +54,18 @@ private:
     std::uint32_t count_ = 0;
 };
 
-// The adapter's frame around a message: the packet (header with CRC-8, message, XOR byte) in a
-// DF1 frame. flaws bit 0..3 break the header check, the XOR, the frame CRC, the DLE doubling.
+// The adapter's frame around a message, made by kvsb-sim's codec. flaws bit 0..3 break the
+// header check, the XOR, the frame CRC, the DLE doubling.
 inline std::vector<std::uint8_t> adapterFrame(const std::uint8_t* message, std::size_t length,
                                               std::uint8_t type, std::uint8_t flaws) {
-    std::vector<std::uint8_t> packet{0x01, 0x00, static_cast<std::uint8_t>(type << 3)};
-    packet.push_back(static_cast<std::uint8_t>(~crc8Wcdma(packet.data(), 3) ^ (flaws & 1)));
-    std::uint8_t check = 0;
-    for (std::size_t i = 0; i < length; ++i) check ^= message[i];
-    packet.insert(packet.end(), message, message + length);
-    packet.push_back(static_cast<std::uint8_t>(check ^ ((flaws >> 1) & 1)));
-    std::vector<std::uint8_t> frame{kDle, kStx};
-    for (std::uint8_t b : packet) {
-        frame.push_back(b);
-        if (b == kDle && (flaws & 8) == 0) frame.push_back(kDle);
-    }
-    frame.push_back(kDle);
-    frame.push_back(kEtx);
-    const std::uint16_t crc = static_cast<std::uint16_t>(
-        crc16ArcUpdate(crc16Arc(packet.data(), packet.size()), kEtx) ^ ((flaws >> 2) & 1));
-    frame.push_back(static_cast<std::uint8_t>(crc));
-    frame.push_back(static_cast<std::uint8_t>(crc >> 8));
+    sim::Bytes packet = sim::buildPacket(type, 0, 0, sim::Bytes(message, message + length));
+    packet[3] ^= flaws & 1;
+    packet.back() ^= (flaws >> 1) & 1;
+    sim::Bytes frame = sim::buildAdapterFrame(packet);
+    if (flaws & 4) sim::corruptFrameCrc(frame);
+    const auto doubled = std::adjacent_find(frame.begin() + 2, frame.end() - 4,
+                                            [](auto a, auto b) { return a == kDle && b == kDle; });
+    if ((flaws & 8) && doubled != frame.end() - 4) frame.erase(doubled);
     return frame;
 }
 

@@ -54,11 +54,6 @@ void ScriptedLine::stopRx() {
     count_ = 0;
 }
 
-std::uint32_t ScriptedLine::receivedCount() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return count_;
-}
-
 std::uint32_t ScriptedLine::deliver(const Bytes& bytes) {
     std::lock_guard<std::mutex> guard(lock_);
     if (buffer_ == nullptr) return 0;
@@ -66,31 +61,6 @@ std::uint32_t ScriptedLine::deliver(const Bytes& bytes) {
     if (n > 0) std::memcpy(buffer_ + count_, bytes.data(), n);
     count_ += n;
     return n;
-}
-
-void ScriptedLine::setSendScript(SendScript script) {
-    std::lock_guard<std::mutex> guard(lock_);
-    script_ = std::move(script);
-}
-
-void ScriptedLine::failNextReset() {
-    std::lock_guard<std::mutex> guard(lock_);
-    failReset_ = true;
-}
-
-std::vector<Bytes> ScriptedLine::sent() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return sent_;
-}
-
-Bytes ScriptedLine::lastBlockNow() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return Bytes(lastData_, lastData_ + lastLength_);
-}
-
-std::size_t ScriptedLine::sentCount() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return sent_.size();
 }
 
 std::vector<PcFrame> ScriptedLine::sentFrames() {
@@ -101,21 +71,6 @@ std::vector<PcFrame> ScriptedLine::sentFrames() {
         if (frame) frames.push_back(*frame);
     }
     return frames;
-}
-
-RxMode ScriptedLine::rxMode() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return mode_;
-}
-
-std::uint32_t ScriptedLine::rxLength() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return capacity_;
-}
-
-bool ScriptedLine::receiving() {
-    std::lock_guard<std::mutex> guard(lock_);
-    return buffer_ != nullptr;
 }
 
 }  // namespace zq::testing

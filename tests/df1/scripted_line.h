@@ -26,23 +26,50 @@ public:
     void stopRx() override;
     void stopTx() override {}
     bool isWriting() override { return false; }
-    std::uint32_t receivedCount() override;
+    std::uint32_t receivedCount() override {
+        std::lock_guard<std::mutex> guard(lock_);
+        return count_;
+    }
 
     // Stores bytes as the receive thread would; returns how many fitted.
     std::uint32_t deliver(const Bytes& bytes);
-    void setSendScript(SendScript script);
+    void setSendScript(SendScript script) {
+        std::lock_guard<std::mutex> guard(lock_);
+        script_ = std::move(script);
+    }
     // The next resetRx throws, as a port whose lock cannot be had does.
-    void failNextReset();
+    void failNextReset() {
+        std::lock_guard<std::mutex> guard(lock_);
+        failReset_ = true;
+    }
 
-    std::vector<Bytes> sent();
+    std::vector<Bytes> sent() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return sent_;
+    }
     // The block of the last send as the line holds it now (a real line writes it later).
-    Bytes lastBlockNow();
-    std::size_t sentCount();
+    Bytes lastBlockNow() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return Bytes(lastData_, lastData_ + lastLength_);
+    }
+    std::size_t sentCount() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return sent_.size();
+    }
     // The frames sent, decoded (a frame that does not decode fails the test).
     std::vector<PcFrame> sentFrames();
-    RxMode rxMode();
-    std::uint32_t rxLength();
-    bool receiving();
+    RxMode rxMode() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return mode_;
+    }
+    std::uint32_t rxLength() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return capacity_;
+    }
+    bool receiving() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return buffer_ != nullptr;
+    }
 
 private:
     std::mutex lock_;

@@ -47,23 +47,12 @@ void ScriptedTarget::startDaemon(int channel) {
     std::uint32_t ram = 0;
     for (const sim::MapRange& range : module.map())
         if (range.kind == sim::RangeKind::Ram) ram = static_cast<std::uint32_t>(range.span.start);
-    Bytes at;
-    putU32(at, ram);
+    const Bytes at = le32(ram);
     withhold_ = true;
     module.handle(withCrc(Bytes{sim::op::kUploadInit, 0} + at + Bytes{1, 0, 0, 0}), {});
     module.handle(withCrc(Bytes{sim::op::kWrite, 0} + at + Bytes{1, 0, 0}), {});
     module.handle(withCrc(Bytes{sim::op::kExec, 0} + at), {});
     withhold_ = false;
-}
-
-void ScriptedTarget::setFault(std::uint8_t opcode, int n, Fault fault, int channel) {
-    std::lock_guard<std::mutex> guard(lock_);
-    faults_.push_back({opcode, n, channel, fault});
-}
-
-void ScriptedTarget::clearFaults() {
-    std::lock_guard<std::mutex> guard(lock_);
-    faults_.clear();
 }
 
 ScriptedTarget::Fault ScriptedTarget::faultFor(std::uint8_t opcode, int channel) const {
@@ -123,40 +112,23 @@ void ScriptedTarget::onFrame(const PcFrame& frame) {
     if (fault == Fault::ErrorStatus) faults.status = sim::status::kNotInMap;
     withhold_ = fault == Fault::Silent;
     module.handle(m, faults);
-    if (pieces_.empty() && !scheduled_.empty()) {
-        auto first = scheduled_.extract(scheduled_.begin());
-        first.mapped()();
-    }
+    stepIfIdle();
     if (pieces_.empty()) pieces_.emplace_back();
     pieces_.front() = kAckBytes + pieces_.front();
 }
 
+// An erase reports its progress as it goes: the next step is due once the PC took the last.
+void ScriptedTarget::stepIfIdle() {
+    if (pieces_.empty() && !scheduled_.empty()) scheduled_.extract(scheduled_.begin()).mapped()();
+}
+
 std::optional<Bytes> ScriptedTarget::takeAnswer() {
     std::lock_guard<std::mutex> guard(lock_);
-    // An erase reports its progress as it goes: the next step is due once the PC took the last.
-    if (pieces_.empty() && !scheduled_.empty()) {
-        auto next = scheduled_.extract(scheduled_.begin());
-        next.mapped()();
-    }
+    stepIfIdle();
     if (pieces_.empty()) return std::nullopt;
     Bytes piece = std::move(pieces_.front());
     pieces_.pop_front();
     return piece;
-}
-
-void ScriptedTarget::noteArmed(std::uint32_t ms) {
-    std::lock_guard<std::mutex> guard(lock_);
-    if (!commands_.empty()) commands_.back().armedMs = ms;
-}
-
-std::vector<SeenCommand> ScriptedTarget::commands() const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return commands_;
-}
-
-std::size_t ScriptedTarget::count(std::uint8_t opcode, int channel) const {
-    std::lock_guard<std::mutex> guard(lock_);
-    return countUnlocked(opcode, channel);
 }
 
 std::size_t ScriptedTarget::countUnlocked(std::uint8_t opcode, int channel) const {
@@ -172,8 +144,8 @@ std::string ScriptedTarget::bytesAt(int channel, std::uint32_t address,
     const sim::SparseMemory& memory = modules_[channel]->memory();
     std::string bytes;
     for (std::uint32_t i = 0; i < length; ++i)
-        bytes.push_back(static_cast<char>(
-            memory.isWritten(address + i) ? memory.read(address + i, 0) : 0xEE));
+        bytes.push_back(
+            static_cast<char>(memory.isWritten(address + i) ? memory.read(address + i, 0) : 0xEE));
     return bytes;
 }
 

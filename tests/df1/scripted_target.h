@@ -43,8 +43,14 @@ public:
     void setPlID(int channel, std::uint32_t l1, std::optional<std::uint32_t> l2 = std::nullopt);
     // The n-th (from 1) request with this opcode on that channel (-1: any) and every later one
     // is answered so (opcode 0: the channel switch).
-    void setFault(std::uint8_t opcode, int n, Fault fault, int channel = -1);
-    void clearFaults();
+    void setFault(std::uint8_t opcode, int n, Fault fault, int channel = -1) {
+        std::lock_guard<std::mutex> guard(lock_);
+        faults_.push_back({opcode, n, channel, fault});
+    }
+    void clearFaults() {
+        std::lock_guard<std::mutex> guard(lock_);
+        faults_.clear();
+    }
 
     // Starts a module's daemon without the PC, for tests of what runs on it.
     void startDaemon(int channel);
@@ -54,11 +60,20 @@ public:
     // replies come as pieces of their own.
     std::optional<Bytes> takeAnswer();
     // The protocol's time-out for the last request, noted by the pump.
-    void noteArmed(std::uint32_t ms);
-    std::vector<SeenCommand> commands() const;
+    void noteArmed(std::uint32_t ms) {
+        std::lock_guard<std::mutex> guard(lock_);
+        if (!commands_.empty()) commands_.back().armedMs = ms;
+    }
+    std::vector<SeenCommand> commands() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return commands_;
+    }
     // How many requests of a kind were seen, retransmissions not counted (opcode 0: channel
     // switches).
-    std::size_t count(std::uint8_t opcode, int channel = -1) const;
+    std::size_t count(std::uint8_t opcode, int channel = -1) const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return countUnlocked(opcode, channel);
+    }
     // The bytes of `length` from `address` as written (0xEE where nothing was).
     std::string bytesAt(int channel, std::uint32_t address, std::uint32_t length) const;
 
@@ -67,6 +82,7 @@ private:
     void schedule(sim::SimTime at, std::function<void()> action) override;
     void emit(sim::TargetModule& module, std::vector<sim::Reply> replies) override;
     Fault faultFor(std::uint8_t opcode, int channel) const;
+    void stepIfIdle();
     std::size_t countUnlocked(std::uint8_t opcode, int channel) const;
 
     struct FaultRule {

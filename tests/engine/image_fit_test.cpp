@@ -102,12 +102,5 @@ TEST_F(ImageFitTest, FitIsCheckedBeforeBoundariesAndKinds) {
               "Block 0x000FFFF0-0x0010000F crosses a memory range boundary");
 }
 
-TEST_F(ImageFitTest, UnsortedMapIsAContractFailure) {
-    ASSERT_TRUE(omfReader.load(omfPedata(0x100000, pattern(4))));
-    const std::vector<FitRange> unsorted = {{0x00100000, 0x1000, true}, {0x00010000, 0x1000, true}};
-    checkImageFit(omfReader.reader(), unsorted);
-    EXPECT_EQ(takeFailures(), (std::vector<RecordedFailure>{require("sorted memory map")}));
-}
-
 }  // namespace
 }  // namespace zq::testing

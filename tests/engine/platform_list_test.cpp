@@ -12,7 +12,6 @@ namespace zq {
 namespace {
 
 using testing::ContractTest;
-using testing::takeFailures;
 
 class PlatformListTest : public ContractTest {
 protected:
@@ -47,43 +46,6 @@ TEST_F(PlatformListTest, CatalogueAgreesWithTheBoardsInOrder) {
             EXPECT_EQ(range.writeTimeoutMs, 1000u) << r;
         }
     }
-}
-
-TEST_F(PlatformListTest, SelectMatchesExactIdentifierOnly) {
-    EXPECT_STREQ(list.nameOf(0x20000004), "UNKNOWN DEVICE");
-    EXPECT_STREQ(list.nameOf(0x10000000), "UNKNOWN DEVICE");
-    EXPECT_FALSE(list.hasCurrent());
-    EXPECT_TRUE(list.select(0x10000100));
-    EXPECT_EQ(list.current().name, "XC167 @ KRMB (AMD)");
-    EXPECT_EQ(list.currentIndex(), 2u);
-
-    // A known family with an unknown variant is refused and the selection stays.
-    EXPECT_FALSE(list.select(0x10000003));
-    EXPECT_EQ(list.currentIndex(), 2u);
-}
-
-TEST_F(PlatformListTest, CurrentBeforeSelectIsAContractFailure) {
-    const PlatformEntry& e = list.current();
-    EXPECT_EQ(takeFailures(), std::vector{testing::require("PL set")});
-    EXPECT_TRUE(e.ranges.empty());
-    EXPECT_EQ(e.name, "UNKNOWN DEVICE");
-
-    list.entry(8);
-    EXPECT_EQ(takeFailures(), std::vector{testing::require("correct index")});
-}
-
-TEST(MemRangeTest, ContainsChecksBothEndsUpToTheTopOfTheAddressSpace) {
-    MemRange r{RangeKind::Flash, 0x1000, 0x100, 0, 0};
-    EXPECT_FALSE(r.contains(0xFFF));
-    EXPECT_TRUE(r.contains(0x1000));
-    EXPECT_TRUE(r.contains(0x10FF));
-    EXPECT_FALSE(r.contains(0x1100));
-    EXPECT_TRUE(r.contains(0x1000, 0x100));
-    EXPECT_FALSE(r.contains(0x1001, 0x100));
-    EXPECT_TRUE(r.contains(0x1080, 0));
-    MemRange top{RangeKind::Flash, 0xFFF40000, 0x000C0000, 0, 0};
-    EXPECT_TRUE(top.contains(0xFFFFFFF0, 16));
-    EXPECT_FALSE(top.contains(0xFFFFFFF0, 17));
 }
 
 }  // namespace

@@ -29,18 +29,9 @@ TEST(Text, PrefixCountsCharactersNotBytes) {
     EXPECT_EQ(utf8Prefix("", 3), "");
 }
 
-TEST(Text, FormatsLikePrintf) {
-    EXPECT_EQ(formatText("0x%08X - %d B", 0x10000u, 496), "0x00010000 - 496 B");
-    EXPECT_EQ(formatText("%s", ""), "");
-}
-
 TEST(StringTable, AnIdWithoutATextGivesAnEmptyOne) {
     EXPECT_STREQ(loadString(kStrOpen - 1), "");
     EXPECT_STREQ(loadString(9999), "");
-}
-
-TEST(StringTable, FormatsWithArguments) {
-    EXPECT_EQ(formatString(kStrReceiveError, 3, 0x12u), "COM3: chyba příjmu (0x00000012)");
 }
 
 }  // namespace

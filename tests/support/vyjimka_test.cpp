@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <string>
 
 #include "support/text.h"
@@ -8,21 +7,7 @@
 
 namespace zq {
 
-// Sets the thread's last system error the way the platform does (set_last_error_*.cpp).
-void setLastError(std::uint32_t code);
-
 namespace {
-
-TEST(Vyjimka, SystemErrorTextsCarryTheCodeAndTheSystemSentence) {
-    setLastError(2);
-    auto* e = new CVyjimkaGLE(1);
-    EXPECT_EQ(e->systemError(), 2u);
-    const std::string prefix = "Chyba při otevírání sériového portu:  2 - ";
-    ASSERT_EQ(e->text().substr(0, prefix.size()), prefix) << "two blanks after the colon";
-    EXPECT_EQ(e->text().substr(prefix.size()), systemErrorText(2));
-    EXPECT_FALSE(systemErrorText(2).empty());
-    e->release();
-}
 
 TEST(Vyjimka, ThrownByPointerAndParkedForTheDialog) {
     ASSERT_FALSE(takePendingMessage().has_value());
