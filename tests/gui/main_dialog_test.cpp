@@ -171,9 +171,11 @@ protected:
                                static_cast<std::uint32_t>(imageData(file).size()));
     }
 
-    // At rest with the port open: the engine idle, the unit's first prompt, the controls usable.
+    // At rest with the port open: the engine idle, the unit's first prompt, the controls usable,
+    // the last run's info text gone.
     void expectReady(const std::string& prompt) {
         EXPECT_EQ(engineState(), EngineState::Idle);
+        EXPECT_EQ(view.text(kInfoText), "");
         EXPECT_EQ(view.text(kOperatorText), prompt);
         EXPECT_EQ(view.enabledControls(), kReady);
     }
@@ -249,7 +251,6 @@ TEST_F(MainDialogTest, OpensAndClosesThePortWithItsStack) {
     open();
     EXPECT_EQ(openedNames, (std::vector<std::string>{"COM1"}));
     expectReady(formatString(kStrConnectPrompt, "KRAB101"));
-    EXPECT_EQ(view.text(kInfoText), "");
     EXPECT_FALSE(view.progressShown);
 
     view.takeLog();
@@ -278,7 +279,6 @@ TEST_F(MainDialogTest, BurnsADualUnitAndIsReadyForTheNext) {
     EXPECT_GT(view.maxProgress, 0u);
     // Ready for the next unit: the first prompt again, the engine disconnected.
     expectReady(formatString(kStrConnectPrompt, "KRGH101"));
-    EXPECT_EQ(view.text(kInfoText), "");
     EXPECT_FALSE(view.progressShown);
 }
 
