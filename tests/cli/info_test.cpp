@@ -119,9 +119,8 @@ TEST_F(InfoTest, UsageErrors) {
     EXPECT_EQ(r.code, 2);
     EXPECT_EQ(r.err, "Unsupported platform (0x20000004)\n");
     EXPECT_EQ(r.out, "");
-    EXPECT_EQ(info({"mpc8270_app.elf", "--platform", "0x40000001"}).code, 2);
-    EXPECT_EQ(info({"mpc8270_app.elf", "--platform", "flash"}).code, 2);
-    EXPECT_EQ(info({"mpc8270_app.elf", "--platform", "0x120000000"}).code, 2);
+    for (const char* platform : {"0x40000001", "flash", "0x120000000"})
+        EXPECT_EQ(info({"mpc8270_app.elf", "--platform", platform}).code, 2) << platform;
     EXPECT_EQ(info({}).code, 2) << "FILE is required";
 
     r = info({"missing.elf"});

@@ -75,9 +75,7 @@ protected:
         options.settings = &settings();
         options.clock = [] { return std::int64_t{1'800'000'000}; };
         options.http = &http;
-        options.makeFailureHandler = [this] {
-            return std::make_unique<LoggedFailureHandler>(log);
-        };
+        options.makeFailureHandler = [this] { return std::make_unique<LoggedFailureHandler>(log); };
     }
     void TearDown() override {
         std::filesystem::current_path(saved_);
@@ -108,15 +106,16 @@ TEST_F(ProgrammerAppTest, StartsAndShutsDownInOrder) {
         ASSERT_TRUE(app.startup());
         ASSERT_NE(app.mainDialog(), nullptr);
         EXPECT_EQ(app.catalogue().versionCount(), 1u);
-        EXPECT_EQ(log, (Log{
-                           "failure handler",
-                           "icon",
-                           "get 127.0.0.1:8080/admin/files/Soubory/version-list-QS.xml",
-                           "ask Je k dispozici nová verze Dodireveraza VE. Přejete si ji stahnout?",
-                           "open http://127.0.0.1/produkty/systemy-pro-kolejovou-dopravu-1/podpora/",
-                           "create",
-                           "show Zidavuvorud QS",
-                       }));
+        EXPECT_EQ(log,
+                  (Log{
+                      "failure handler",
+                      "icon",
+                      "get 127.0.0.1:8080/admin/files/Soubory/version-list-QS.xml",
+                      "ask Je k dispozici nová verze Dodireveraza VE. Přejete si ji stahnout?",
+                      "open http://127.0.0.1/produkty/systemy-pro-kolejovou-dopravu-1/podpora/",
+                      "create",
+                      "show Zidavuvorud QS",
+                  }));
         log.clear();
         app.shutdown();
         EXPECT_EQ(app.mainDialog(), nullptr);
