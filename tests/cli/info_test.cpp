@@ -29,15 +29,6 @@ protected:
         return cli::runCliIn(toUtf8(toWide(files.path())), args);
     }
 
-    // The lines after the platform line: the blocks and the fit result.
-    Result burn(const std::string& file, const std::string& plID) {
-        Result r = info({file, "--platform", plID});
-        std::size_t platform = r.out.find("platform: ");
-        r.out =
-            platform == std::string::npos ? r.out : r.out.substr(r.out.find('\n', platform) + 1);
-        return r;
-    }
-
     void writePpc(const char* name) { files.write(std::string(name) + ".elf", ppcImage(name).elf); }
 
     TempDir files;
@@ -72,8 +63,10 @@ TEST_F(InfoTest, PrintsFormatEntryBlocksAndFit) {
 // the command prints a refusal, and that it ends with code 1, also without a platform.
 TEST_F(InfoTest, ARefusedFitEndsWithCode1) {
     files.write("across.h86", omfPedata(0x0FFF00, pattern(0x200)));
-    Result r = burn("across.h86", "0x10000002");
-    EXPECT_EQ(r.out, "fit: Block 0x000FFF00-0x001000FF crosses a memory range boundary\n");
+    Result r = info({"across.h86", "--platform", "0x10000002"});
+    EXPECT_EQ(r.out,
+              "format: OMF-166\nentry: none\nplatform: 0x10000002 XC167 @ QB5 + dualBridge "
+              "(Micron)\nfit: Block 0x000FFF00-0x001000FF crosses a memory range boundary\n");
     EXPECT_EQ(r.code, 1);
     r = info({"across.h86"});
     EXPECT_EQ(r.out, "format: OMF-166\nentry: none\n") << "no platform: no blocks";

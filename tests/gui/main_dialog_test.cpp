@@ -102,11 +102,8 @@ protected:
         SettingsTest::TearDown();
     }
 
-    // The image of each file: XC167 images with one block in the low flash (the right module
-    // of the left/right unit in the high one), different bytes in each.
-    std::string imageData(const std::string& name) const { return images_.at(name).second; }
-    std::uint32_t imageAddress(const std::string& name) const { return images_.at(name).first; }
-
+    // XC167 images with one block in the low flash (the right module of the left/right unit in
+    // the high one), different bytes in each.
     void writeImages(const std::string& prefix, int seed) {
         for (const std::string& name : testing::catalogueFiles(prefix)) {
             const std::uint32_t address =
@@ -165,10 +162,11 @@ protected:
         ADD_FAILURE() << "the run does not end";
     }
 
-    // The bytes the target holds where an image file's block lies.
-    std::string written(int channel, const std::string& file) const {
-        return target->bytesAt(channel, imageAddress(file),
-                               static_cast<std::uint32_t>(imageData(file).size()));
+    // The target holds an image file's bytes where its block lies.
+    void expectBurnt(int channel, const std::string& file) const {
+        const auto& [address, data] = images_.at(file);
+        EXPECT_EQ(target->bytesAt(channel, address, static_cast<std::uint32_t>(data.size())), data)
+            << file;
     }
 
     // At rest with the port open: the engine idle, the unit's first prompt, the controls usable,
@@ -274,8 +272,8 @@ TEST_F(MainDialogTest, BurnsADualUnitAndIsReadyForTheNext) {
     pump();
     EXPECT_EQ(view.messages,
               (std::vector<ShownMessage>{{kStrDone, "Hotovo", "Burn operation successful"}}));
-    EXPECT_EQ(written(0, "a_fut_a.bin"), imageData("a_fut_a.bin"));
-    EXPECT_EQ(written(1, "a_fut_b.bin"), imageData("a_fut_b.bin"));
+    expectBurnt(0, "a_fut_a.bin");
+    expectBurnt(1, "a_fut_b.bin");
     EXPECT_GT(view.maxProgress, 0u);
     // Ready for the next unit: the first prompt again, the engine disconnected.
     expectReady(formatString(kStrConnectPrompt, "KRGH101"));
@@ -295,7 +293,7 @@ TEST_F(MainDialogTest, LeftRightUnitPausesWithOnlyProgramEnabled) {
     EXPECT_EQ(view.enabledControls(), "205");
     EXPECT_EQ(view.text(kOperatorText), formatString(kStrMoveToRightPrompt, "KRCD101"));
     EXPECT_EQ(engineState(), EngineState::Idle);
-    EXPECT_EQ(written(1, "a_mub_a.bin"), imageData("a_mub_a.bin"));
+    expectBurnt(1, "a_mub_a.bin");
     const FileSource* right = dialog->unit(1)->image(1);
 
     ASSERT_TRUE(view.click(*dialog, kProgramButton));
@@ -304,7 +302,7 @@ TEST_F(MainDialogTest, LeftRightUnitPausesWithOnlyProgramEnabled) {
     EXPECT_EQ(view.enabledControls(), "");
     pump();
     EXPECT_EQ(messageIds(), (std::vector<unsigned>{kStrDone}));
-    EXPECT_EQ(written(1, "a_mub_b.bin"), imageData("a_mub_b.bin"));
+    expectBurnt(1, "a_mub_b.bin");
     EXPECT_EQ(dialog->unit(1)->image(1), right) << "the files were opened again";
     EXPECT_EQ(target->count(0x01, 1), 4u) << "two L1 and two L2 CONNECTs";
     expectReady(formatString(kStrConnectLeftPrompt, "KRCD101"));
@@ -327,7 +325,7 @@ TEST_F(MainDialogTest, AFailedRunLeavesTheDialogReadyAndTheNextRunReadsTheVersio
     ASSERT_TRUE(view.click(*dialog, kProgramButton));
     pump();
     EXPECT_EQ(messageIds(), (std::vector<unsigned>{kStrError, kStrDone}));
-    EXPECT_EQ(written(1, "b_qel.bin"), imageData("b_qel.bin"));
+    expectBurnt(1, "b_qel.bin");
 }
 
 TEST_F(MainDialogTest, AMissingImageOfADualUnitStartsNothing) {

@@ -22,7 +22,7 @@ void RecordingView::showMessage(unsigned stringId, const std::string& text) {
 std::string RecordingView::enabledControls() const {
     std::string out;
     for (unsigned id = kFirstEnabledControl; id <= kLastEnabledControl; ++id)
-        if (enabled(id)) out += (out.empty() ? "" : " ") + std::to_string(id);
+        if (enabled(id)) out.append(out.empty() ? "" : " ").append(std::to_string(id));
     return out;
 }
 
