@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cli/cli_context.h"
@@ -87,23 +88,21 @@ TEST_F(InfoTest, LoadFailuresPrintTheReadersMessage) {
     w.text(".text", 0x4000, pattern(16));
     w.flags = 0;
     files.write("gnu.elf", w.build());
-    Result r = info({"gnu.elf"});
-    EXPECT_EQ(r.out, "format: ELF\nerror: Chyba pri cteni ELF hlavicky\n");
-    EXPECT_EQ(r.code, 1);
-    r = info({"gnu.elf", "--json"});
-    EXPECT_EQ(r.out,
-              "{\"format\":\"ELF\",\"loaded\":false,\"error\":\"Chyba pri cteni ELF "
-              "hlavicky\"}\n");
-
     writePpc("mpc5554_app");
-    r = info({"mpc5554_app.elf", "--platform", "0x30000001", "--daemon"});
-    EXPECT_EQ(r.out, "format: ELF\nerror: Nenalezen symbol _start\n");
-    EXPECT_EQ(r.code, 1);
-
-    r = info({"mpc5554_app.elf", "--platform", "0x10000001"});
-    EXPECT_EQ(r.out, "format: OMF-166\nerror: Chyba kontrolniho souctu zaznamu c.0\n")
-        << "the platform's family chooses the reader, whatever the file holds";
-    EXPECT_EQ(r.code, 1);
+    using Case = std::pair<std::vector<std::string>, std::string>;
+    for (const auto& [args, out] : std::vector<Case>{
+             {{"gnu.elf"}, "format: ELF\nerror: Chyba pri cteni ELF hlavicky\n"},
+             {{"gnu.elf", "--json"},
+              "{\"format\":\"ELF\",\"loaded\":false,\"error\":\"Chyba pri cteni ELF hlavicky\"}\n"},
+             {{"mpc5554_app.elf", "--platform", "0x30000001", "--daemon"},
+              "format: ELF\nerror: Nenalezen symbol _start\n"},
+             // The platform's family chooses the reader, whatever the file holds.
+             {{"mpc5554_app.elf", "--platform", "0x10000001"},
+              "format: OMF-166\nerror: Chyba kontrolniho souctu zaznamu c.0\n"}}) {
+        const Result r = info(args);
+        EXPECT_EQ(r.out, out);
+        EXPECT_EQ(r.code, 1);
+    }
 }
 
 TEST_F(InfoTest, UsageErrors) {

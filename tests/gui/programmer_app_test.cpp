@@ -15,7 +15,8 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-class RecordingToolkit : public AppToolkit {
+// The window toolkit and the update server, as the application meets them.
+class RecordingToolkit : public AppToolkit, public HttpClient {
 public:
     explicit RecordingToolkit(Log& log) : log_(log) {}
     void loadIcon() override { log_.push_back("icon"); }
@@ -25,6 +26,10 @@ public:
         return true;
     }
     void openWebPage(const std::string& url) override { log_.push_back("open " + url); }
+    HttpResponse get(const std::string& host, unsigned port, const std::string& path) override {
+        log_.push_back("get " + host + ":" + std::to_string(port) + path);
+        return {true, 200, "<Redivuvizer_ER>v_1.1</Redivuvizer_ER>", ""};
+    }
     DialogView& createMainWindow(DialogSetup&) override {
         log_.push_back(app->platforms() != nullptr ? "create" : "create without platforms");
         return view;
@@ -38,18 +43,6 @@ public:
 
     ProgrammerApp* app = nullptr;
     testing::RecordingView view;
-
-private:
-    Log& log_;
-};
-
-class RecordingHttp : public HttpClient {
-public:
-    explicit RecordingHttp(Log& log) : log_(log) {}
-    HttpResponse get(const std::string& host, unsigned port, const std::string& path) override {
-        log_.push_back("get " + host + ":" + std::to_string(port) + path);
-        return {true, 200, "<Redivuvizer_ER>v_1.1</Redivuvizer_ER>", ""};
-    }
 
 private:
     Log& log_;
@@ -74,7 +67,7 @@ protected:
         options.programDirectory = dir.path();
         options.settings = &settings();
         options.clock = [] { return std::int64_t{1'800'000'000}; };
-        options.http = &http;
+        options.http = &toolkit;
         options.makeFailureHandler = [this] { return std::make_unique<LoggedFailureHandler>(log); };
     }
     void TearDown() override {
@@ -91,7 +84,6 @@ protected:
 
     Log log;
     RecordingToolkit toolkit{log};
-    RecordingHttp http{log};
     AppOptions options;
 
 private:
