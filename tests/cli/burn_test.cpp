@@ -18,17 +18,8 @@ namespace {
 
 using Result = cli::CliResult;
 
-class BurnTest : public ContractTest {
+class BurnTest : public cli::BurnCliTest {
 protected:
-    void SetUp() override {
-        ContractTest::SetUp();
-        takePendingMessage();
-    }
-    void TearDown() override {
-        EXPECT_FALSE(hasPendingMessage());
-        ContractTest::TearDown();
-    }
-
     // Runs `burn` in `dir` (-C), the folder that holds RT19_bin.
     static Result burn(const std::string& dir, std::vector<std::string> args) {
         args.insert(args.begin(), "burn");
