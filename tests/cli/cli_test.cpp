@@ -38,10 +38,6 @@ TEST(PlatformsCommand, PrintsEveryPlatformWithItsMap) {
     EXPECT_NE(r.out.find("  Flash  0xFF800000  0xFFEFFFFF  0x00700000  200000    1000\n"
                          "  Flash  0xFFF40000  0xFFFFFFFF  0x000C0000  10000     1000\n"),
               std::string::npos);
-    std::size_t platforms = 0;
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);) platforms += line.rfind("0x", 0) == 0;
-    EXPECT_EQ(platforms, 8u);
 }
 
 TEST(PlatformsCommand, Json) {
