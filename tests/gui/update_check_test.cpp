@@ -60,55 +60,41 @@ protected:
     std::vector<std::string> events;  // the questions asked and the pages opened
 };
 
-// Yes to the question opens the support page (which question and page: programmer_app_test).
-TEST_F(UpdateCheckTest, ComparesTheVersionTextUnchanged) {
-    struct Case {
-        const char* version;
-        UpdateOutcome outcome;
-    } cases[] = {
-        {"v_1.1", UpdateOutcome::NewerVersion},
-        {"v_1.02", UpdateOutcome::UpToDate},
-        {"v_1.01", UpdateOutcome::UpToDate},
-        {" v_1.1", UpdateOutcome::UpToDate},  // a blank sorts before "v"
-        {"\r\nv_1.1\r\n", UpdateOutcome::UpToDate},
-        {"v_1.02\n", UpdateOutcome::NewerVersion},  // longer with the same start
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.version);
-        settings().storeLastUpdateTime(0);
-        events.clear();
-        UpdateCheckResult result = check({true, 200, list(c.version), ""}, true);
-        EXPECT_EQ(result.outcome, c.outcome);
-        EXPECT_EQ(result.remoteVersion, c.version);
-        EXPECT_EQ(events.size(), c.outcome == UpdateOutcome::NewerVersion ? 2u : 0u);
-        EXPECT_EQ(stored(), kNow);
-    }
-}
-
-TEST_F(UpdateCheckTest, FailuresStoreNothingAndAskNothing) {
+// The version text is compared unchanged; yes to the question opens the support page (which
+// question and page: programmer_app_test). A failure keeps the last time and asks nothing.
+TEST_F(UpdateCheckTest, ComparesTheVersionTextAndStoresTheTimeOfAnAnswer) {
+    constexpr UpdateOutcome kNewer = UpdateOutcome::NewerVersion;
+    constexpr UpdateOutcome kSame = UpdateOutcome::UpToDate;
+    constexpr UpdateOutcome kFailed = UpdateOutcome::Failed;
+    const std::string noVersion = "the version list names no version";
     struct Case {
         HttpResponse response;
         UpdateOutcome outcome;
-        const char* reason;
+        std::string text;  // the remote version, or the reason of a failure
     } cases[] = {
-        {{true, 404, list("v_1.1"), ""}, UpdateOutcome::Failed, "HTTP status 404"},
-        {{true, 200, "<versions/>", ""},
-         UpdateOutcome::Failed,
-         "the version list names no version"},
-        {{true, 200, "</Redivuvizer_ER>v_1.1<Redivuvizer_ER>", ""},
-         UpdateOutcome::Failed,
-         "the version list names no version"},
-        {{true, 200, list("v_1.1"), "cut short"}, UpdateOutcome::Failed, "cut short"},
+        {{true, 200, list("v_1.1"), ""}, kNewer, "v_1.1"},
+        {{true, 200, list("v_1.02"), ""}, kSame, "v_1.02"},
+        {{true, 200, list("v_1.01"), ""}, kSame, "v_1.01"},
+        {{true, 200, list(" v_1.1"), ""}, kSame, " v_1.1"},  // a blank sorts before "v"
+        {{true, 200, list("\r\nv_1.1\r\n"), ""}, kSame, "\r\nv_1.1\r\n"},
+        {{true, 200, list("v_1.02\n"), ""}, kNewer, "v_1.02\n"},  // longer with the same start
+        {{true, 404, list("v_1.1"), ""}, kFailed, "HTTP status 404"},
+        {{true, 200, "<versions/>", ""}, kFailed, noVersion},
+        {{true, 200, "</Redivuvizer_ER>v_1.1<Redivuvizer_ER>", ""}, kFailed, noVersion},
+        {{true, 200, list("v_1.1"), "cut short"}, kFailed, "cut short"},
         {{false, 0, "", "refused"}, UpdateOutcome::NoAnswer, "refused"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.reason);
-        UpdateCheckResult result = check(c.response);
+        SCOPED_TRACE(c.text);
+        settings().storeLastUpdateTime(0);
+        events.clear();
+        UpdateCheckResult result = check(c.response, true);
+        const bool answered = c.outcome == kNewer || c.outcome == kSame;
         EXPECT_EQ(result.outcome, c.outcome);
-        EXPECT_EQ(result.reason, c.reason);
-        EXPECT_EQ(stored(), -1);
+        EXPECT_EQ(answered ? result.remoteVersion : result.reason, c.text);
+        EXPECT_EQ(events.size(), c.outcome == kNewer ? 2u : 0u);
+        EXPECT_EQ(stored(), answered ? kNow : 0);
     }
-    EXPECT_TRUE(events.empty());
 }
 
 TEST_F(UpdateCheckTest, RunsOnlyWhenMoreThanSevenDaysHavePassed) {
