@@ -31,10 +31,6 @@ protected:
         LONG rc = RegGetValueW(HKEY_CURRENT_USER, kKey, name, RRF_RT_ANY, &type, nullptr, &size);
         return rc == ERROR_SUCCESS ? std::pair{type, size} : std::pair{DWORD{0}, DWORD{0}};
     }
-    bool hasTime() const {
-        std::int64_t time = 0;
-        return settings().loadLastUpdateTime(time);
-    }
 };
 
 TEST_F(SettingsRegistryTest, StoresBinaryValuesOfOneAndEightBytes) {
