@@ -37,17 +37,8 @@ std::string fileText(const std::filesystem::path& path) {
     return {std::istreambuf_iterator<char>(in), {}};
 }
 
-class BurnSimTest : public ContractTest {
+class BurnSimTest : public cli::BurnCliTest {
 protected:
-    void SetUp() override {
-        ContractTest::SetUp();
-        takePendingMessage();
-    }
-    void TearDown() override {
-        EXPECT_FALSE(hasPendingMessage());
-        ContractTest::TearDown();
-    }
-
     // kvsb-sim with quick erases and modules that power up at once.
     void startSim(std::vector<std::string> extra = {}, const std::string& eraseMs = "20") {
         std::vector<std::string> args{

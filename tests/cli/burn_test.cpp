@@ -18,17 +18,8 @@ namespace {
 
 using Result = cli::CliResult;
 
-class BurnTest : public ContractTest {
+class BurnTest : public cli::BurnCliTest {
 protected:
-    void SetUp() override {
-        ContractTest::SetUp();
-        takePendingMessage();
-    }
-    void TearDown() override {
-        EXPECT_FALSE(hasPendingMessage());
-        ContractTest::TearDown();
-    }
-
     // Runs `burn` in `dir` (-C), the folder that holds RT19_bin.
     static Result burn(const std::string& dir, std::vector<std::string> args) {
         args.insert(args.begin(), "burn");
@@ -58,21 +49,13 @@ TEST_F(BurnTest, StartUpAndArgumentErrorsEndWithCode2) {
     EXPECT_NE(r.err.find("--port"), std::string::npos) << r.err;
 }
 
+// The same ending in --json: burn_sim_test's failed run.
 TEST_F(BurnTest, APortThatDoesNotOpenEndsWithItsMessageAndCode1) {
     // No such port on any machine: Windows refuses number 0, POSIX finds no such device.
     Result r = burn(examples(), {"--port", "COM0", "--unit", "krab101", "--yes"});
     EXPECT_EQ(r.code, cli::kExitFailed);
     EXPECT_EQ(r.out.rfind("Chyba při otevírání s", 0), 0u) << r.out;
     EXPECT_EQ(r.out.substr(r.out.size() - 6), "Chyba\n") << r.out;
-
-    r = burn(examples(), {"--port", "COM0", "--unit", "KRAB101", "--yes", "--json"});
-    EXPECT_EQ(r.code, cli::kExitFailed);
-    EXPECT_EQ(r.out.rfind("{\"event\":\"message\",\"id\":0,\"text\":\"Chyba při otevírání s", 0),
-              0u)
-        << r.out;
-    EXPECT_NE(r.out.find("{\"event\":\"result\",\"ok\":false,\"exitCode\":1,\"text\":\"Chyba\""),
-              std::string::npos)
-        << r.out;
 }
 
 }  // namespace

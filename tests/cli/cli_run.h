@@ -1,11 +1,15 @@
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "cli/cli.h"
+#include "common/recording_failure_handler.h"
+#include "support/vyjimka.h"
 
 namespace zq::cli {
 
@@ -32,5 +36,18 @@ inline CliResult runCliIn(const std::string& dir, const std::vector<std::string>
     std::filesystem::current_path(cwd);
     return r;
 }
+
+// A burn leaves no serial-port message pending for a window that the command line never shows.
+class BurnCliTest : public zq::testing::ContractTest {
+protected:
+    void SetUp() override {
+        ContractTest::SetUp();
+        takePendingMessage();
+    }
+    void TearDown() override {
+        EXPECT_FALSE(hasPendingMessage());
+        ContractTest::TearDown();
+    }
+};
 
 }  // namespace zq::cli

@@ -38,10 +38,6 @@ TEST(PlatformsCommand, PrintsEveryPlatformWithItsMap) {
     EXPECT_NE(r.out.find("  Flash  0xFF800000  0xFFEFFFFF  0x00700000  200000    1000\n"
                          "  Flash  0xFFF40000  0xFFFFFFFF  0x000C0000  10000     1000\n"),
               std::string::npos);
-    std::size_t platforms = 0;
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);) platforms += line.rfind("0x", 0) == 0;
-    EXPECT_EQ(platforms, 8u);
 }
 
 TEST(PlatformsCommand, Json) {
@@ -60,21 +56,18 @@ TEST(PlatformsCommand, Json) {
 
 // The listing itself is tested over a fake /dev; here, that both forms show this machine's.
 TEST(CliPorts, PrintsThisMachinesPortsAsTextAndJson) {
+    CliResult text = runCli({"ports"});
+    CliResult json = runCli({"ports", "--json"});
+    ASSERT_EQ(text.code + json.code, kExitDone);
+    EXPECT_EQ(json.out.rfind("{\"ports\":[", 0), 0u) << json.out;
+    EXPECT_EQ(json.out.substr(json.out.size() - 3), "]}\n");
     std::vector<SerialPortInfo> ports = listSerialPorts();
-    CliResult t = runCli({"ports"});
-    CliResult j = runCli({"ports", "--json"});
-    ASSERT_EQ(t.code, kExitDone);
-    ASSERT_EQ(j.code, kExitDone);
-    const std::string& text = t.out;
-    const std::string& json = j.out;
-    EXPECT_EQ(json.rfind("{\"ports\":[", 0), 0u) << json;
-    EXPECT_EQ(json.substr(json.size() - 3), "]}\n");
     if (ports.empty()) {
-        EXPECT_EQ(text, "No serial ports found.\n");
+        EXPECT_EQ(text.out, "No serial ports found.\n");
     }
     for (const SerialPortInfo& port : ports) {
-        EXPECT_NE(text.find(port.name), std::string::npos) << port.name;
-        EXPECT_NE(json.find("\"name\":\"" + port.name), std::string::npos) << port.name;
+        EXPECT_NE(text.out.find(port.name), std::string::npos) << port.name;
+        EXPECT_NE(json.out.find("\"name\":\"" + port.name), std::string::npos) << port.name;
     }
 }
 

@@ -10,6 +10,7 @@ never to a pipe: Wine's background processes would hold a pipe open.
 import json
 import os
 import shutil
+import socket
 import subprocess
 import sys
 import tempfile
@@ -34,6 +35,12 @@ def run(command, folder, port):
     return code, (json.loads(lines[-1]) if lines else {}), seconds, text
 
 
+def refused_port():
+    with socket.socket() as s:
+        s.bind(("127.0.0.1", 0))
+        return s.getsockname()[1]
+
+
 def main():
     program, emulator = sys.argv[1], sys.argv[2:]
     failures = []
@@ -44,10 +51,20 @@ def main():
         os.environ["no_proxy"] = "127.0.0.1"
         command = emulator + [copy]
 
-        port = version_server.start("list", b"<Redivuvizer_ER>v_1.1</Redivuvizer_ER>")
-        code, result, _, text = run(command, folder, port)
-        if code != 0 or result.get("outcome") != "newer" or result.get("remoteVersion") != "v_1.1":
-            failures.append("newer version: exit %d, output %r" % (code, text))
+        # What the HTTP client must tell apart: a list in pieces, a refusal by status, a body
+        # over the limit, a port where nobody listens.
+        version = b"<Redivuvizer_ER>v_1.1</Redivuvizer_ER>"
+        for mode, text, outcome, reason in [
+                ("pieces", version, "newer", None),
+                ("status", b"404", "failed", "HTTP status 404"),
+                ("list", version + b" " * 65536, "failed", "the answer is larger than 64 KiB"),
+                ("refused", b"", "no-answer", None)]:
+            port = refused_port() if mode == "refused" else version_server.start(mode, text)
+            code, result, _, out = run(command, folder, port)
+            if (code != (1 if outcome == "no-answer" else 0) or result.get("outcome") != outcome
+                    or (reason and result.get("reason") != reason)
+                    or (outcome == "newer" and result.get("remoteVersion") != "v_1.1")):
+                failures.append("%s: exit %d, output %r" % (mode, code, out))
 
         # The check's own time: Wine's start and exit on a loaded machine add seconds of their own.
         code, result, seconds, text = run(command, folder, version_server.start("silent"))

@@ -15,7 +15,8 @@ namespace {
 
 using Log = std::vector<std::string>;
 
-class RecordingToolkit : public AppToolkit {
+// The window toolkit and the update server, as the application meets them.
+class RecordingToolkit : public AppToolkit, public HttpClient {
 public:
     explicit RecordingToolkit(Log& log) : log_(log) {}
     void loadIcon() override { log_.push_back("icon"); }
@@ -25,6 +26,10 @@ public:
         return true;
     }
     void openWebPage(const std::string& url) override { log_.push_back("open " + url); }
+    HttpResponse get(const std::string& host, unsigned port, const std::string& path) override {
+        log_.push_back("get " + host + ":" + std::to_string(port) + path);
+        return {true, 200, "<Redivuvizer_ER>v_1.1</Redivuvizer_ER>", ""};
+    }
     DialogView& createMainWindow(DialogSetup&) override {
         log_.push_back(app->platforms() != nullptr ? "create" : "create without platforms");
         return view;
@@ -38,18 +43,6 @@ public:
 
     ProgrammerApp* app = nullptr;
     testing::RecordingView view;
-
-private:
-    Log& log_;
-};
-
-class RecordingHttp : public HttpClient {
-public:
-    explicit RecordingHttp(Log& log) : log_(log) {}
-    HttpResponse get(const std::string& host, unsigned port, const std::string& path) override {
-        log_.push_back("get " + host + ":" + std::to_string(port) + path);
-        return {true, 200, "<Redivuvizer_ER>v_1.1</Redivuvizer_ER>", ""};
-    }
 
 private:
     Log& log_;
@@ -74,10 +67,8 @@ protected:
         options.programDirectory = dir.path();
         options.settings = &settings();
         options.clock = [] { return std::int64_t{1'800'000'000}; };
-        options.http = &http;
-        options.makeFailureHandler = [this] {
-            return std::make_unique<LoggedFailureHandler>(log);
-        };
+        options.http = &toolkit;
+        options.makeFailureHandler = [this] { return std::make_unique<LoggedFailureHandler>(log); };
     }
     void TearDown() override {
         std::filesystem::current_path(saved_);
@@ -93,7 +84,6 @@ protected:
 
     Log log;
     RecordingToolkit toolkit{log};
-    RecordingHttp http{log};
     AppOptions options;
 
 private:
@@ -108,15 +98,16 @@ TEST_F(ProgrammerAppTest, StartsAndShutsDownInOrder) {
         ASSERT_TRUE(app.startup());
         ASSERT_NE(app.mainDialog(), nullptr);
         EXPECT_EQ(app.catalogue().versionCount(), 1u);
-        EXPECT_EQ(log, (Log{
-                           "failure handler",
-                           "icon",
-                           "get 127.0.0.1:8080/admin/files/Soubory/version-list-QS.xml",
-                           "ask Je k dispozici nová verze Dodireveraza VE. Přejete si ji stahnout?",
-                           "open http://127.0.0.1/produkty/systemy-pro-kolejovou-dopravu-1/podpora/",
-                           "create",
-                           "show Zidavuvorud QS",
-                       }));
+        EXPECT_EQ(log,
+                  (Log{
+                      "failure handler",
+                      "icon",
+                      "get 127.0.0.1:8080/admin/files/Soubory/version-list-QS.xml",
+                      "ask Je k dispozici nová verze Dodireveraza VE. Přejete si ji stahnout?",
+                      "open http://127.0.0.1/produkty/systemy-pro-kolejovou-dopravu-1/podpora/",
+                      "create",
+                      "show Zidavuvorud QS",
+                  }));
         log.clear();
         app.shutdown();
         EXPECT_EQ(app.mainDialog(), nullptr);

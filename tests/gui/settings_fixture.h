@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <optional>
 #include <string>
@@ -19,6 +20,10 @@ protected:
     void TearDown() override;
 
     const Settings& settings() const { return *settings_; }
+    bool hasTime() const {
+        std::int64_t time = 0;
+        return settings().loadLastUpdateTime(time);
+    }
 
     testing::TempDir dir;
 

@@ -28,10 +28,6 @@ protected:
         return text.str();
     }
     std::uint8_t port() const { return settings().loadPortIndex(); }
-    bool hasTime() const {
-        std::int64_t time = 0;
-        return settings().loadLastUpdateTime(time);
-    }
 };
 
 TEST_F(SettingsFileTest, WritesARegistryLikeTextFile) {

@@ -31,10 +31,6 @@ protected:
         LONG rc = RegGetValueW(HKEY_CURRENT_USER, kKey, name, RRF_RT_ANY, &type, nullptr, &size);
         return rc == ERROR_SUCCESS ? std::pair{type, size} : std::pair{DWORD{0}, DWORD{0}};
     }
-    bool hasTime() const {
-        std::int64_t time = 0;
-        return settings().loadLastUpdateTime(time);
-    }
 };
 
 TEST_F(SettingsRegistryTest, StoresBinaryValuesOfOneAndEightBytes) {
@@ -51,32 +47,29 @@ TEST_F(SettingsRegistryTest, StoresBinaryValuesOfOneAndEightBytes) {
 }
 
 TEST_F(SettingsRegistryTest, ValuesOfAnotherTypeOrSizeAreNoValues) {
-    DWORD dword = 5;
-    setValue(L"port", REG_DWORD, &dword, 4);
-    EXPECT_EQ(settings().loadPortIndex(), 0);
-    const BYTE four[4] = {5, 0, 0, 0};
-    setValue(L"port", REG_BINARY, four, 4);
-    EXPECT_EQ(settings().loadPortIndex(), 0);
-    setValue(L"port", REG_BINARY, four, 0);
-    EXPECT_EQ(settings().loadPortIndex(), 0);
-    setValue(L"port", REG_BINARY, four, 1);
-    EXPECT_EQ(settings().loadPortIndex(), 5);
+    struct Case {
+        const wchar_t* name;
+        DWORD type;
+        DWORD size;
+        bool read;
+    };
+    const BYTE data[9] = {5};
+    for (const Case& c : {Case{L"port", REG_DWORD, 4, false}, Case{L"port", REG_BINARY, 4, false},
+                          Case{L"port", REG_BINARY, 0, false}, Case{L"port", REG_BINARY, 1, true},
+                          Case{L"lastUpdateTime", REG_BINARY, 9, false},
+                          Case{L"lastUpdateTime", REG_BINARY, 7, false},
+                          Case{L"lastUpdateTime", REG_QWORD, 8, false},
+                          Case{L"lastUpdateTime", REG_BINARY, 8, true}}) {
+        setValue(c.name, c.type, data, c.size);
+        EXPECT_EQ(c.name[0] == L'p' ? settings().loadPortIndex() == 5 : hasTime(), c.read)
+            << c.type << " " << c.size;
+    }
 
     // Closing the window writes the 1-byte form over whatever was there.
-    setValue(L"port", REG_DWORD, &dword, 4);
+    setValue(L"port", REG_DWORD, data, 4);
     settings().storePortIndex(1);
     EXPECT_EQ(rawValue(L"port"), (std::pair<DWORD, DWORD>{REG_BINARY, 1}));
     EXPECT_EQ(settings().loadPortIndex(), 1);
-
-    const BYTE nine[9] = {};
-    setValue(L"lastUpdateTime", REG_BINARY, nine, 9);
-    EXPECT_FALSE(hasTime());
-    setValue(L"lastUpdateTime", REG_BINARY, nine, 7);
-    EXPECT_FALSE(hasTime());
-    setValue(L"lastUpdateTime", REG_QWORD, nine, 8);
-    EXPECT_FALSE(hasTime());
-    setValue(L"lastUpdateTime", REG_BINARY, nine, 8);
-    EXPECT_TRUE(hasTime());
 }
 
 TEST_F(SettingsRegistryTest, UpdateCheckPathFindsTheSameKey) {

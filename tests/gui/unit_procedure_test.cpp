@@ -108,24 +108,15 @@ TEST_F(UnitProcedureTest, CallsThatDoNotFitTheStateAreExplicitFailures) {
                                                explicitFailure("expected state")}));
     }
 
-    // The left/right procedure takes the operator's press only where it waits for one.
+    // The left/right procedure takes the operator's press only in its pause (state 3), and
+    // nothing of the engine's there.
     auto procedure = opened(UnitKind::Krcd101);
     procedure->confirm();
-    for (std::uint32_t state : {1u, 2u}) {
-        procedure->confirm();
+    for (std::uint32_t state = 1; state <= 5; ++state) {
+        state == 3 ? procedure->stepDone() : procedure->confirm();
         EXPECT_EQ(procedure->state(), state);
         EXPECT_EQ(takeFailures(), (std::vector{explicitFailure("expected state")}));
-        procedure->stepDone();
-    }
-    procedure->stepDone();  // in the pause nothing of the engine's can be done
-    EXPECT_EQ(procedure->state(), 3u);
-    EXPECT_EQ(takeFailures(), (std::vector{explicitFailure("expected state")}));
-    procedure->confirm();
-    for (std::uint32_t state : {4u, 5u}) {
-        procedure->confirm();
-        EXPECT_EQ(procedure->state(), state);
-        EXPECT_EQ(takeFailures(), (std::vector{explicitFailure("expected state")}));
-        procedure->stepDone();
+        state == 3 ? procedure->confirm() : procedure->stepDone();
     }
     EXPECT_EQ(procedure->state(), 0u);
 }

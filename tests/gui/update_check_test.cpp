@@ -1,13 +1,7 @@
 #include "gui/update_check.h"
 
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <thread>
@@ -18,84 +12,43 @@
 #include "os/http_client.h"
 #include "os/shell.h"
 
-extern char** environ;
-
 namespace zq {
 namespace {
 
 constexpr std::int64_t kNow = 1'800'000'000;
-
-// tests/common/version_server.py, started for one test and killed after it.
-class VersionServer {
-public:
-    VersionServer(const char* mode, const char* text = "") {
-        int out[2];
-        EXPECT_EQ(::pipe(out), 0);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_addclose(&actions, out[0]);
-        const char* argv[] = {ZQ_PYTHON3, ZQ_VERSION_SERVER, mode, text, nullptr};
-        EXPECT_EQ(::posix_spawn(&pid_, ZQ_PYTHON3, &actions, nullptr,
-                                const_cast<char* const*>(argv), environ),
-                  0);
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(out[1]);
-        char line[16] = {};
-        std::FILE* stream = ::fdopen(out[0], "r");
-        if (stream != nullptr && std::fgets(line, sizeof line, stream) != nullptr)
-            port_ = static_cast<unsigned>(std::atoi(line));
-        if (stream != nullptr) std::fclose(stream);
-        EXPECT_NE(port_, 0u) << "the version server did not start";
-    }
-    ~VersionServer() {
-        ::kill(pid_, SIGTERM);
-        ::waitpid(pid_, nullptr, 0);
-    }
-    unsigned port() const { return port_; }
-
-private:
-    pid_t pid_ = 0;
-    unsigned port_ = 0;
-};
-
-// A port on which nobody listens: bound for a moment and given back.
-unsigned refusedPort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), size);
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
 
 std::string list(const std::string& version) {
     return "<?xml version=\"1.0\"?>\n<versions>\n<Redivuvizer_ER>" + version +
            "</Redivuvizer_ER>\n</versions>\n";
 }
 
+// The server's answer as the HTTP client hands it on. The clients themselves (libcurl, WinINet)
+// meet a real server in tests/cli/update_check_cli_test.py.
+class CannedHttp : public HttpClient {
+public:
+    HttpResponse get(const std::string&, unsigned, const std::string&) override {
+        ++requests;
+        return response;
+    }
+    HttpResponse response;
+    int requests = 0;
+};
+
 class UpdateCheckTest : public SettingsTest {
 protected:
-    void SetUp() override {
-        SettingsTest::SetUp();
-        // A proxy of the environment must not see the tests' loopback server.
-        ::setenv("no_proxy", "127.0.0.1", 1);
-    }
-
-    UpdateCheckResult check(unsigned port, bool answer = false) {
-        UpdateConfig config{"127.0.0.1", port, "support.example"};
-        UpdateCheckContext context{settings(),
-                                   *http,
-                                   kNow,
-                                   false,
-                                   [this, answer](const std::string& question) {
-                                       questions.push_back(question);
-                                       return answer;
-                                   },
-                                   [this](const std::string& url) { pages.push_back(url); }};
+    UpdateCheckResult check(HttpResponse response, bool answer = false) {
+        http.response = std::move(response);
+        UpdateConfig config{"127.0.0.1", 80, "support.example"};
+        UpdateCheckContext context{
+            settings(),
+            http,
+            kNow,
+            false,
+            [this, answer](const std::string& question) {
+                events.push_back("ask " + question);
+                return answer;
+            },
+            [this](const std::string& url) { events.push_back("open " + url); }};
         return runUpdateCheck(config, context);
     }
     std::int64_t stored() const {
@@ -103,86 +56,57 @@ protected:
         return settings().loadLastUpdateTime(seconds) ? seconds : -1;
     }
 
-    std::unique_ptr<HttpClient> http =
-        makeHttpClient("test", HttpLimits{500, 1, 500, 500, 1500, 64 * 1024});
-    std::vector<std::string> questions;
-    std::vector<std::string> pages;
+    CannedHttp http;
+    std::vector<std::string> events;  // the questions asked and the pages opened
 };
 
-// Yes to the question opens the support page.
-TEST_F(UpdateCheckTest, ComparesTheVersionTextUnchanged) {
+// The version text is compared unchanged; yes to the question opens the support page (which
+// question and page: programmer_app_test). A failure keeps the last time and asks nothing.
+TEST_F(UpdateCheckTest, ComparesTheVersionTextAndStoresTheTimeOfAnAnswer) {
+    constexpr UpdateOutcome kNewer = UpdateOutcome::NewerVersion;
+    constexpr UpdateOutcome kSame = UpdateOutcome::UpToDate;
+    constexpr UpdateOutcome kFailed = UpdateOutcome::Failed;
+    const std::string noVersion = "the version list names no version";
     struct Case {
-        const char* version;
+        HttpResponse response;
         UpdateOutcome outcome;
+        std::string text;  // the remote version, or the reason of a failure
     } cases[] = {
-        {"v_1.1", UpdateOutcome::NewerVersion},
-        {"v_1.02", UpdateOutcome::UpToDate},
-        {"v_1.01", UpdateOutcome::UpToDate},
-        {" v_1.1", UpdateOutcome::UpToDate},  // a blank sorts before "v"
-        {"\r\nv_1.1\r\n", UpdateOutcome::UpToDate},
-        {"v_1.02\n", UpdateOutcome::NewerVersion},  // longer with the same start
+        {{true, 200, list("v_1.1"), ""}, kNewer, "v_1.1"},
+        {{true, 200, list("v_1.02"), ""}, kSame, "v_1.02"},
+        {{true, 200, list("v_1.01"), ""}, kSame, "v_1.01"},
+        {{true, 200, list(" v_1.1"), ""}, kSame, " v_1.1"},  // a blank sorts before "v"
+        {{true, 200, list("\r\nv_1.1\r\n"), ""}, kSame, "\r\nv_1.1\r\n"},
+        {{true, 200, list("v_1.02\n"), ""}, kNewer, "v_1.02\n"},  // longer with the same start
+        {{true, 404, list("v_1.1"), ""}, kFailed, "HTTP status 404"},
+        {{true, 200, "<versions/>", ""}, kFailed, noVersion},
+        {{true, 200, "</Redivuvizer_ER>v_1.1<Redivuvizer_ER>", ""}, kFailed, noVersion},
+        {{true, 200, list("v_1.1"), "cut short"}, kFailed, "cut short"},
+        {{false, 0, "", "refused"}, UpdateOutcome::NoAnswer, "refused"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.version);
+        SCOPED_TRACE(c.text);
         settings().storeLastUpdateTime(0);
-        questions.clear();
-        pages.clear();
-        // The first list arrives in pieces.
-        VersionServer server(&c == cases ? "pieces" : "list", list(c.version).c_str());
-        UpdateCheckResult result = check(server.port(), true);
+        events.clear();
+        UpdateCheckResult result = check(c.response, true);
+        const bool answered = c.outcome == kNewer || c.outcome == kSame;
         EXPECT_EQ(result.outcome, c.outcome);
-        EXPECT_EQ(result.remoteVersion, c.version);
-        const bool newer = c.outcome == UpdateOutcome::NewerVersion;
-        EXPECT_EQ(questions,
-                  newer ? std::vector<std::string>{kUpdateQuestion} : std::vector<std::string>{});
-        EXPECT_EQ(pages, newer
-                             ? std::vector<std::string>{"http://support.example/produkty/"
-                                                        "systemy-pro-kolejovou-dopravu-1/podpora/"}
-                             : std::vector<std::string>{});
-        EXPECT_EQ(stored(), kNow);
+        EXPECT_EQ(answered ? result.remoteVersion : result.reason, c.text);
+        EXPECT_EQ(events.size(), c.outcome == kNewer ? 2u : 0u);
+        EXPECT_EQ(stored(), answered ? kNow : 0);
     }
-}
-
-TEST_F(UpdateCheckTest, FailuresStoreNothingAndAskNothing) {
-    struct Case {
-        const char* mode;
-        std::string text;
-        UpdateOutcome outcome;
-        const char* reason;
-    } cases[] = {
-        {"status", "404", UpdateOutcome::Failed, "HTTP status 404"},
-        {"list", "<versions/>", UpdateOutcome::Failed, "the version list names no version"},
-        {"list", "</Redivuvizer_ER>v_1.1<Redivuvizer_ER>", UpdateOutcome::Failed,
-         "the version list names no version"},
-        {"list", list("v_1.1") + std::string(64 * 1024, ' '), UpdateOutcome::Failed,
-         "the answer is larger than 64 KiB"},
-        {"silent", "", UpdateOutcome::NoAnswer, nullptr},
-        {"refused", "", UpdateOutcome::NoAnswer, nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.text.substr(0, 40) + " " + c.mode);
-        std::optional<VersionServer> server;
-        if (std::string(c.mode) != "refused") server.emplace(c.mode, c.text.c_str());
-        UpdateCheckResult result = check(server ? server->port() : refusedPort());
-        EXPECT_EQ(result.outcome, c.outcome);
-        EXPECT_EQ(result.reason.substr(0, c.reason == nullptr ? 0 : std::string::npos),
-                  c.reason == nullptr ? "" : c.reason);
-        EXPECT_FALSE(result.reason.empty());
-        EXPECT_EQ(stored(), -1);
-    }
-    EXPECT_TRUE(questions.empty());
 }
 
 TEST_F(UpdateCheckTest, RunsOnlyWhenMoreThanSevenDaysHavePassed) {
-    // Nobody listens: a check that goes on the network fails, one that is not due does not.
-    unsigned port = refusedPort();
     settings().storeLastUpdateTime(kNow - kUpdateCheckInterval);
-    EXPECT_EQ(check(port).outcome, UpdateOutcome::NotDue);
+    EXPECT_EQ(check({}).outcome, UpdateOutcome::NotDue);
+    EXPECT_EQ(http.requests, 0);
     settings().storeLastUpdateTime(kNow - kUpdateCheckInterval - 1);
-    EXPECT_EQ(check(port).outcome, UpdateOutcome::NoAnswer);
+    EXPECT_EQ(check({}).outcome, UpdateOutcome::NoAnswer);
     EXPECT_EQ(stored(), kNow - kUpdateCheckInterval - 1);
-    EXPECT_EQ(runUpdateCheck(std::nullopt, {settings(), *http, kNow, true, {}, {}}).outcome,
+    EXPECT_EQ(runUpdateCheck(std::nullopt, {settings(), http, kNow, true, {}, {}}).outcome,
               UpdateOutcome::NotConfigured);
+    EXPECT_EQ(http.requests, 1);
 }
 
 TEST_F(UpdateCheckTest, OpensThePageWithoutAShellAndLeavesNoZombie) {

@@ -53,7 +53,6 @@ private slots:
     void startUpFailuresShowOneBoxAndNoWindow();
     void burnsAUnitByClicking_data();
     void burnsAUnitByClicking();
-    void aFailedRunShowsChybaThenTheNextSucceeds();
     void aCloseRequestWhileALineErrorIsShownEndsTheRun();
 
 private:
@@ -241,8 +240,8 @@ void WindowTest::burnsAUnitByClicking_data() {
     QTest::addColumn<QStringList>("simArgs");
     QTest::addColumn<QStringList>("modules");
     QTest::addColumn<QString>("plid");
-    // KRAB101's run is aFailedRunShowsChybaThenTheNextSucceeds' second one; the left/right
-    // unit's pause is main_dialog_test's, its burn the command line's.
+    // A failed run and the next one are main_dialog_test's (and Win32's under Wine); the
+    // left/right unit's pause is main_dialog_test's, its burn the command line's.
     QTest::newRow("KREF10x") << QStringList{"--plid", "0x20000001"}
                              << QStringList{"ch0=kref10x_a_31.elf", "ch1=kref10x_b_31.elf"}
                              << "0x20000001";
@@ -277,21 +276,6 @@ void WindowTest::burnsAUnitByClicking() {
     QFETCH(QStringList, modules);
     QFETCH(QString, plid);
     closePortAndCompare(modules, plid);
-}
-
-void WindowTest::aFailedRunShowsChybaThenTheNextSucceeds() {
-    // The adapter refuses the second WRITE once; the retries cannot help that run.
-    startSim({"--fault", "status,on=write,level=2,n=2,value=3"});
-    QString infoWhileChyba;
-    onBox_ = [&](QMessageBox*) { infoWhileChyba = text(zq::kInfoText); };
-    runProcedure();
-    QCOMPARE(boxes_, QStringList{"Chyba"});
-    QCOMPARE(infoWhileChyba, "Error while writing 496 bytes to 0x000101F0");
-    QCOMPARE(text(zq::kInfoText), QString());
-    onBox_ = nullptr;
-    runProcedure();
-    QCOMPARE(boxes_.last(), "Hotovo");
-    closePortAndCompare({"ch1=krab101_31.omf"}, "0x10000001");
 }
 
 void WindowTest::aCloseRequestWhileALineErrorIsShownEndsTheRun() {

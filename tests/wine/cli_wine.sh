@@ -1,8 +1,8 @@
 #!/bin/sh
 # zidavuvorud-cli.exe under Wine on COM5, which scripts/wine-com.sh maps to kvsb-sim.
 # Usage: cli_wine.sh CASE WINEPREFIX CLI_EXE KVSB_SIM COMPARE_DUMP EXAMPLES WORK [CPACK BUILD]
-#   KRAB101, KRCD101, KREF10x, KRGH101, KRIJ11x: the unit is burnt, each module's dump equals
-#       its image
+#   KRAB101, KRCD101, KRGH101, KRIJ11x: the unit is burnt, each module's dump equals its image
+#       (KREF10x: in the package case)
 #   retries: every WRITE of the daemon refused: exit 1 with the engine's text
 #   unmapped: a COM port that the prefix does not map: exit 1 with the open error and code 2
 #   package: the ZIP that CPACK makes of BUILD, unpacked into an empty folder: `versions` and
@@ -80,8 +80,6 @@ burnt() {
 case "$case" in
 KRAB101) burnt KRAB101 0x10000001 -- ch1 krab101_31.omf ;;
 KRIJ11x) burnt KRIJ11x 0x20000003 --plid 0x20000003 -- ch1 krij11x_31.elf ;;
-KREF10x)
-    burnt KREF10x 0x20000001 --plid 0x20000001 -- ch0 kref10x_a_31.elf ch1 kref10x_b_31.elf ;;
 KRGH101)
     burnt KRGH101 0x30000001 --plid 0x30000001 -- ch0 krgh101_a_31.elf ch1 krgh101_b_31.elf ;;
 KRCD101)
