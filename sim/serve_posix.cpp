@@ -1,6 +1,7 @@
 #include "sim/serve.h"
 
 #include <poll.h>
+#include <sched.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <unistd.h>
@@ -142,6 +143,9 @@ void Server::run(const sigset_t& waitMask) {
             while (gStop == 0 && clock_.now() < *spinUntil) {
                 ready = ppoll(&pfd, 1, &noWait, &waitMask);
                 if (ready != 0) break;
+                // The program's threads and the kernel's pty worker may be woken on this
+                // processor; they must not wait for the spin to end.
+                sched_yield();
             }
         } else {
             SimTime wait = deadline ? *deadline - t - config_.spinMargin : -1;
