@@ -77,11 +77,6 @@ protected:
         rx.takeMessage(view);
         return Bytes(view.data(), view.data() + view.size());
     }
-    static Counters counting(std::uint32_t Counters::*field, std::uint32_t n = 1) {
-        Counters c;
-        c.*field = n;
-        return c;
-    }
 
     ScriptedLine line;
     Df1FrameRx rx{line};
@@ -158,10 +153,7 @@ TEST_F(Df1FrameRxTest, DropsShortFramesAndSkippedAdapterPacketsAndTakesTheNextIn
     receive(kAckBytes + shortFrame + replyFrame(withCrc({0xF9, 0x01}), 7) + replyFrame(reply));
     EXPECT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
     EXPECT_EQ(message(), reply);
-    Counters expected;
-    expected.shortFrames = 1;
-    expected.skippedType7 = 1;
-    EXPECT_EQ(rx.counters(), expected);
+    EXPECT_EQ(rx.counters(), (Counters{.shortFrames = 1, .skippedType7 = 1}));
 }
 
 TEST_F(Df1FrameRxTest, NakStopsTheReceiverUntilTheNextRestart) {
@@ -170,7 +162,7 @@ TEST_F(Df1FrameRxTest, NakStopsTheReceiverUntilTheNextRestart) {
     EXPECT_EQ(rx.ackState(), Df1FrameRx::kRefused);
     EXPECT_EQ(rx.result(), Df1FrameRx::kNoFrame);
     EXPECT_EQ(rx.receiveState(), 6u);
-    EXPECT_EQ(rx.counters(), counting(&Counters::naks));
+    EXPECT_EQ(rx.counters(), Counters{.naks = 1});
     rx.restart(false, true);
     receive(kAckBytes + replyFrame(withCrc({0xF9, 0x01})));
     EXPECT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
@@ -181,16 +173,16 @@ TEST_F(Df1FrameRxTest, EveryFaultOfAFrameEndsInABadFrameAndItsCounter) {
     const struct {
         const char* what;
         Bytes frame;
-        std::uint32_t Counters::*counter;
+        Counters counters;
     } cases[] = {
-        {"bad frame CRC", flipped(replyFrame(m), -1, 0x01), &Counters::crcErrors},
-        {"bad header check", frame(flipped(packet(m), 3, 0x80)), &Counters::badPackets},
-        {"bad XOR byte", frame(flipped(packet(m), -1, 0x01)), &Counters::badPackets},
-        {"first byte not 01", frame(flipped(packet(m), 0, 0x03)), &Counters::badPackets},
-        {"packet type 5", replyFrame(m, 5), &Counters::badPackets},
-        {"packet type 0", replyFrame(m, 0), &Counters::badPackets},
-        {"DLE then 07 inside", Bytes{0x10, 0x02, 0x01, 0x10, 0x07}, &Counters::badEscapes},
-        {"content longer than the payload area", frame(Bytes(509, 0x10)), &Counters::badPackets},
+        {"bad frame CRC", flipped(replyFrame(m), -1, 0x01), {.crcErrors = 1}},
+        {"bad header check", frame(flipped(packet(m), 3, 0x80)), {.badPackets = 1}},
+        {"bad XOR byte", frame(flipped(packet(m), -1, 0x01)), {.badPackets = 1}},
+        {"first byte not 01", frame(flipped(packet(m), 0, 0x03)), {.badPackets = 1}},
+        {"packet type 5", replyFrame(m, 5), {.badPackets = 1}},
+        {"packet type 0", replyFrame(m, 0), {.badPackets = 1}},
+        {"DLE then 07 inside", Bytes{0x10, 0x02, 0x01, 0x10, 0x07}, {.badEscapes = 1}},
+        {"content longer than the payload area", frame(Bytes(509, 0x10)), {.badPackets = 1}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -202,7 +194,7 @@ TEST_F(Df1FrameRxTest, EveryFaultOfAFrameEndsInABadFrameAndItsCounter) {
         fresh.onBytes(freshLine.deliver(wire));
         EXPECT_EQ(fresh.result(), Df1FrameRx::kBadFrame);
         EXPECT_EQ(fresh.receiveState(), 6u);
-        EXPECT_EQ(fresh.counters(), counting(c.counter));
+        EXPECT_EQ(fresh.counters(), c.counters);
     }
 }
 
