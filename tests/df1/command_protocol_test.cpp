@@ -54,9 +54,6 @@ protected:
     void answer(const Bytes& bytes) {
         protocol.onSerialEvent(CommandProtocol::kBytesArrived, line.deliver(bytes));
     }
-    void acknowledgeAndReply(const Bytes& message, std::uint8_t type = 4) {
-        answer(kAckBytes + replyFrame(message, type));
-    }
     // Sends a request (if any), hands the protocol each piece in turn (kExpiry: the time-out
     // expires instead) and tells what came of each: the state, how often the request went out,
     // and the payload of a reply taken.
@@ -216,12 +213,9 @@ TEST_F(ProtocolRequestTest, RepliesThatDoNotMatchTheRequestAreSentAgain) {
     for (const auto& c : cases) {
         for (std::size_t i = 0; i < c.replies.size(); ++i) {
             SCOPED_TRACE(std::string(c.name) + " reply " + std::to_string(i));
-            const std::size_t before = line.sentCount();
-            c.request(protocol);
-            acknowledgeAndReply(c.replies[i]);
-            EXPECT_EQ(protocol.state(), TxnState::Waiting);
-            ASSERT_EQ(line.sentCount(), before + 2);
-            EXPECT_EQ(line.sent()[before + 1], line.sent()[before]) << "the same frame again";
+            ASSERT_EQ(exchange(c.request, {acked(c.replies[i])}), " Waiting 2");
+            const std::vector<Bytes> sent = line.sent();
+            EXPECT_EQ(sent.back(), sent[sent.size() - 2]) << "the same frame again";
             protocol.abort();
         }
     }
@@ -244,12 +238,8 @@ TEST_F(ProtocolRequestTest, AnsweredWithAStatusOtherThanOneTheRequestEndsInError
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        const std::size_t before = line.sentCount();
-        c.request(protocol);
-        acknowledgeAndReply(c.reply);
-        EXPECT_EQ(protocol.state(), TxnState::ErrorReply);
+        EXPECT_EQ(exchange(c.request, {acked(c.reply)}), " ErrorReply 1");
         EXPECT_EQ(replyBytes(), Bytes{});
-        EXPECT_EQ(line.sentCount(), before + 1);
     }
 }
 
@@ -456,9 +446,9 @@ TEST_F(ProtocolContractTest, RequestsLargerThanOneFrameCarriesOrForAThirdChannel
     EXPECT_EQ(protocol.state(), TxnState::Idle);
 
     protocol.write(0x1000, 496, data.data(), 1000);
-    acknowledgeAndReply(writeReply(0x1000, 496));
+    answer(acked(writeReply(0x1000, 496)));
     protocol.read(0x1000, kMaxReadData);
-    acknowledgeAndReply(readReply(0x1000, kMaxReadData, Bytes(kMaxReadData, 0x10)));
+    answer(acked(readReply(0x1000, kMaxReadData, Bytes(kMaxReadData, 0x10))));
     EXPECT_EQ(protocol.state(), TxnState::Done);
     EXPECT_EQ(replyBytes(), Bytes(kMaxReadData, 0x10));
 }
@@ -486,9 +476,7 @@ TEST_F(ProtocolContractTest, APortFailureDuringARetransmissionEndsTheExchange) {
     line.failNextReset();
     protocol.expireNow();
     EXPECT_EQ(protocol.state(), TxnState::NoReply);
-    auto notification = queue.take();
-    ASSERT_TRUE(notification.has_value());
-    EXPECT_EQ(*notification, (Notification{WM_COM_ERROR, kComErrorRxThread, 0}));
+    EXPECT_EQ(queue.take(), (Notification{WM_COM_ERROR, kComErrorRxThread, 0}));
     EXPECT_TRUE(takePendingMessage().has_value());
     EXPECT_EQ(timeoutsPosted(), 0u);
 }

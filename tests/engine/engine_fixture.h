@@ -12,9 +12,9 @@
 #include "common/recording_failure_handler.h"
 #include "df1/command_protocol.h"
 #include "df1/scripted_line.h"
+#include "df1/scripted_target.h"
 #include "engine/programming_engine.h"
 #include "os/notifications.h"
-#include "df1/scripted_target.h"
 #include "support/mem_source.h"
 
 namespace zq {
@@ -68,6 +68,15 @@ protected:
     // Polls an operation until it is no longer Running (or `limit` answers were delivered).
     void runOp(MemOp& op, std::size_t limit = 100000);
 
+    // The engine's state and error text, as "Failed: why".
+    std::string outcome() const {
+        return std::string(engineStateName(engine.state())) + ": " + engine.errorText();
+    }
+    // Acknowledges the result, as the operator does; the state that leaves.
+    EngineState acknowledged() {
+        engine.acknowledge();
+        return engine.state();
+    }
     // Connects and checks that it worked (then acknowledged: Connected).
     void connect(bool doubleProcessor = false);
     // The commands of a kind that the far side saw.

@@ -65,8 +65,7 @@ TEST_F(ProgrammingEngineTest, TheDaemonGoesIntoTheRamRangesInMapOrderBeforeTheL2
                              "Writing memory range 0x00E00000 - 0x00E00005 (6 B)",
                              "Executing L2 daemon", "Sending L2 CONNECT command"})
         EXPECT_TRUE(wasShown(shown, text)) << text;
-    engine.acknowledge();
-    EXPECT_EQ(engine.state(), EngineState::Connected);
+    EXPECT_EQ(acknowledged(), EngineState::Connected);
     EXPECT_EQ(engine.infoText(), "");
 }
 
@@ -82,8 +81,7 @@ TEST_F(ProgrammingEngineTest, ABurnWritesEveryBlockAndADisconnectForgetsTheDevic
     EXPECT_EQ(engine.progress(), 255);
     EXPECT_EQ(target.bytesAt(1, 0x00D00000, 600), data);
     EXPECT_EQ(target.bytesAt(1, 0x00010000, 4), "boot");
-    engine.acknowledge();
-    EXPECT_EQ(engine.state(), EngineState::Connected);
+    EXPECT_EQ(acknowledged(), EngineState::Connected);
     engine.disconnect();
     EXPECT_EQ(engine.state(), EngineState::Idle);
     EXPECT_EQ(engine.deviceName(), "NO DEVICE");
@@ -137,13 +135,11 @@ TEST_F(ProgrammingEngineTest, AFailedBurnOfANeverSwitchesToB) {
     const std::size_t switches = target.count(kSwitch);
     engine.burnDouble(image.source(), image.source());
     run();
-    EXPECT_EQ(engine.state(), EngineState::Failed);
-    EXPECT_EQ(engine.errorText(), "Error while writing 64 bytes to 0x00004000");
+    EXPECT_EQ(outcome(), "Failed: Error while writing 64 bytes to 0x00004000");
     EXPECT_FALSE(engine.isPreparing());
     EXPECT_EQ(target.count(kSwitch), switches + 1) << "only the switch to A";
     EXPECT_EQ(target.count(kErase, 1), 0u);
-    engine.acknowledge();
-    EXPECT_EQ(engine.state(), EngineState::Connected);
+    EXPECT_EQ(acknowledged(), EngineState::Connected);
 }
 
 TEST_F(ProgrammingEngineTest, ConnectsToTheWrongTargetsFailWithTheirReasons) {
@@ -177,15 +173,13 @@ TEST_F(ProgrammingEngineTest, ConnectsToTheWrongTargetsFailWithTheirReasons) {
         target.setPlID(1, c.b, c.l2);
         engine.startConnect(c.doubleProcessor);
         run();
-        EXPECT_EQ(engine.state(), EngineState::Failed);
-        EXPECT_EQ(engine.errorText(), c.error);
+        EXPECT_EQ(outcome(), std::string("Failed: ") + c.error);
         EXPECT_EQ(engine.deviceName(), "NO DEVICE");
         EXPECT_EQ(target.commands().back().opcode, c.lastOpcode);
         if (c.l2 == 0x10000003u) {
             EXPECT_EQ(takeFailures(), std::vector{require("daemon for plID")});
         }
-        engine.acknowledge();
-        EXPECT_EQ(engine.state(), EngineState::Idle);
+        EXPECT_EQ(acknowledged(), EngineState::Idle);
     }
 }
 
@@ -205,8 +199,7 @@ TEST_F(ProgrammingEngineTest, ADaemonOfAnotherVariantNamesTheDeviceButTheMapStay
               "Block 0xFF000000-0xFF00000F doesn't fit into device's memory map");
     EXPECT_EQ(target.commands().size(), before) << "refused before any command";
     EXPECT_EQ(engine.currentStep(), EngineStep::Ready);
-    engine.acknowledge();
-    EXPECT_EQ(engine.state(), EngineState::Connected);
+    EXPECT_EQ(acknowledged(), EngineState::Connected);
 }
 
 TEST_F(ShortTimeoutEngineTest, ConnectsThatTheLineLetsDownFailAtTheirStep) {
@@ -230,11 +223,9 @@ TEST_F(ShortTimeoutEngineTest, ConnectsThatTheLineLetsDownFailAtTheirStep) {
         target.setFault(c.opcode, static_cast<int>(target.count(c.opcode)) + c.n, c.fault);
         engine.startConnect(false);
         run();
-        EXPECT_EQ(engine.state(), EngineState::Failed);
-        EXPECT_EQ(engine.errorText(), c.error);
+        EXPECT_EQ(outcome(), std::string("Failed: ") + c.error);
         EXPECT_EQ(engine.currentStep(), EngineStep::Unconnected);
-        engine.acknowledge();
-        EXPECT_EQ(engine.state(), EngineState::Idle);
+        EXPECT_EQ(acknowledged(), EngineState::Idle);
     }
 }
 
@@ -242,11 +233,9 @@ TEST_F(ProgrammingEngineTest, ABurnThatCannotStartLeavesTheTargetConnected) {
     connect();
     ImageSource broken(omfPedata(0x10000, "ab").substr(0, 6));
     engine.burn(broken.source());
-    EXPECT_EQ(engine.state(), EngineState::Failed);
-    EXPECT_EQ(engine.errorText(), "Chyba kontrolniho souctu zaznamu c.0");
+    EXPECT_EQ(outcome(), "Failed: Chyba kontrolniho souctu zaznamu c.0");
     EXPECT_FALSE(engine.isPreparing());
-    engine.acknowledge();
-    EXPECT_EQ(engine.state(), EngineState::Connected);
+    EXPECT_EQ(acknowledged(), EngineState::Connected);
 }
 
 TEST_F(ProgrammingEngineTest, AbortKeepsABurnConnectedAndDropsAConnect) {
@@ -257,11 +246,9 @@ TEST_F(ProgrammingEngineTest, AbortKeepsABurnConnectedAndDropsAConnect) {
     ASSERT_EQ(engine.state(), EngineState::Busy);
     ASSERT_EQ(engine.currentStep(), EngineStep::Burn);
     engine.abort();
-    EXPECT_EQ(engine.state(), EngineState::Failed);
-    EXPECT_EQ(engine.errorText(), "User abort");
+    EXPECT_EQ(outcome(), "Failed: User abort");
     EXPECT_EQ(engine.deviceName(), "XC167 @ QB5 + dualBridge (AMD)");
-    engine.acknowledge();
-    EXPECT_EQ(engine.state(), EngineState::Connected);
+    EXPECT_EQ(acknowledged(), EngineState::Connected);
     // The connection still works.
     engine.burn(image.source());
     run();
@@ -275,8 +262,7 @@ TEST_F(ProgrammingEngineTest, AbortKeepsABurnConnectedAndDropsAConnect) {
     engine.abort();
     EXPECT_EQ(engine.errorText(), "User abort");
     EXPECT_EQ(engine.deviceName(), "NO DEVICE");
-    engine.acknowledge();
-    EXPECT_EQ(engine.state(), EngineState::Idle);
+    EXPECT_EQ(acknowledged(), EngineState::Idle);
     connect();
 }
 
