@@ -64,10 +64,10 @@ protected:
         for (const Bytes& piece : pieces) {
             piece.empty() ? protocol.expireNow() : answer(piece);
             const TxnState state = protocol.state();
-            out += std::string(" ") + txnStateName(state) + " " +
-                   std::to_string(line.sentCount() - before);
+            out.append(" ").append(txnStateName(state)).append(" ");
+            out.append(std::to_string(line.sentCount() - before));
             if (state == TxnState::InProgress || state == TxnState::Done)
-                for (std::uint8_t b : replyBytes()) out += ":" + std::to_string(b);
+                for (std::uint8_t b : replyBytes()) out.append(":").append(std::to_string(b));
         }
         return out;
     }

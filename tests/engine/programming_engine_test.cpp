@@ -25,10 +25,10 @@ std::string daemonBytes(std::size_t index) {
 // `skipData`.
 std::string trail(const ScriptedTarget& target, bool skipData = false) {
     std::string out;
+    char one[40];
     for (const SeenCommand& c : target.commands())
         if (!skipData || (c.opcode != kWrite && c.opcode != kUploadInit))
-            out += " " + std::to_string(c.channel) + ":" + std::to_string(c.opcode) + ":" +
-                   std::to_string(c.level);
+            out += (std::snprintf(one, sizeof one, " %d:%d:%d", c.channel, c.opcode, c.level), one);
     return out;
 }
 
