@@ -63,6 +63,8 @@ TEST_F(Df1FrameTxTest, BuildingTheNextFrameLeavesTheBlockInFlightAlone) {
 
 class Df1FrameRxTest : public ContractTest {
 protected:
+    // Each test starts with a request just sent: an ACK first, adapter packets skipped.
+    Df1FrameRxTest() { rx.restart(false, true); }
     // Delivers bytes and announces them, as the port's receive thread and the GUI thread do.
     void receive(const Bytes& bytes) {
         std::uint32_t n = line.deliver(bytes);
@@ -94,7 +96,6 @@ TEST_F(Df1FrameRxTest, ScansTheSameWhateverTheBytesArePortionedInto) {
     const Bytes reply = withCrc({0xFB, 0x01, 0x10, 0x10, 0x00, 0x10, 0x02, 0x10});
     const Bytes wire = Bytes{0x55, 0x10, 0x99} + kAckBytes + Bytes{0x03, 0x10, 0x10} +
                        replyFrame(reply) + Bytes{0x10, 0x06};
-    rx.restart(false, true);
     receiveByteByByte(wire);
     EXPECT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
     EXPECT_EQ(message(), reply);
@@ -132,7 +133,6 @@ TEST_F(Df1FrameRxTest, ReadsCrcBytesOf0x10AsTheyCome) {
 TEST_F(Df1FrameRxTest, IgnoresAFrameBeforeTheAcknowledgement) {
     const Bytes early = withCrc({0xF9, 0x01});
     const Bytes late = withCrc({0xF9, 0x02});
-    rx.restart(false, true);
     receive(replyFrame(early));
     EXPECT_EQ(rx.ackState(), Df1FrameRx::kAwaitingAck);
     EXPECT_EQ(rx.result(), Df1FrameRx::kNoFrame);
@@ -149,7 +149,6 @@ TEST_F(Df1FrameRxTest, DropsShortFramesAndSkippedAdapterPacketsAndTakesTheNextIn
     const Bytes reply = withCrc({0xFA, 0x01, 0, 0, 1, 0});
     // Five content bytes: a header and the XOR byte, no message.
     const Bytes shortFrame = frame(Bytes{0x01, 0x00, 0x20, 0x00, 0x00});
-    rx.restart(false, true);
     receive(kAckBytes + shortFrame + replyFrame(withCrc({0xF9, 0x01}), 7) + replyFrame(reply));
     EXPECT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
     EXPECT_EQ(message(), reply);
@@ -157,7 +156,6 @@ TEST_F(Df1FrameRxTest, DropsShortFramesAndSkippedAdapterPacketsAndTakesTheNextIn
 }
 
 TEST_F(Df1FrameRxTest, NakStopsTheReceiverUntilTheNextRestart) {
-    rx.restart(false, true);
     receive(kNakBytes + kAckBytes + replyFrame(withCrc({0xF9, 0x01})));
     EXPECT_EQ(rx.ackState(), Df1FrameRx::kRefused);
     EXPECT_EQ(rx.result(), Df1FrameRx::kNoFrame);
@@ -199,7 +197,6 @@ TEST_F(Df1FrameRxTest, EveryFaultOfAFrameEndsInABadFrameAndItsCounter) {
 }
 
 TEST_F(Df1FrameRxTest, TakingAMessageWithoutAGoodFrameIsRefused) {
-    rx.restart(false, true);
     MemPtr view;
     rx.takeMessage(view);
     EXPECT_EQ(takeFailures(), Failures{require("expected state")});
