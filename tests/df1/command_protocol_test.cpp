@@ -15,6 +15,7 @@
 #include "adapter_wire.h"
 #include "common/recording_failure_handler.h"
 #include "os/notifications.h"
+#include "protocol_fixture.h"
 #include "scripted_line.h"
 #include "scripted_target.h"
 #include "support/vyjimka.h"
@@ -37,18 +38,10 @@ using namespace std::chrono_literals;
 constexpr ProtocolOptions kNeverExpire{.timeScaleMultiplier = 1000};
 
 // The protocol on an in-memory line, driven from the test thread as the GUI thread drives it.
-class ProtocolTest : public ContractTest {
+class ProtocolTest : public ProtocolOnLineTest {
 protected:
     explicit ProtocolTest(const ProtocolOptions& options = kNeverExpire)
-        : protocol{tx, rx, options} {}
-    void SetUp() override {
-        ContractTest::SetUp();
-        takePendingMessage();
-    }
-    void TearDown() override {
-        EXPECT_FALSE(hasPendingMessage());
-        ContractTest::TearDown();
-    }
+        : ProtocolOnLineTest(options) {}
 
     // Delivers bytes and hands their announcement to the protocol.
     void answer(const Bytes& bytes) {
@@ -84,13 +77,6 @@ protected:
             EXPECT_EQ(*notification, (Notification{WM_COM_TIMEOUT, 0, 0}));
         return n;
     }
-
-    NotificationQueue queue;
-    ScopedNotificationPoster poster{queue};
-    ScriptedLine line;
-    Df1FrameTx tx{line};
-    Df1FrameRx rx{line};
-    CommandProtocol protocol;
 };
 
 const Bytes kChip{0x10, 0x21, 0x32, 0x43, 0x54, 0x65, 0x76, 0x10};
@@ -361,8 +347,7 @@ TEST_F(ProtocolEraseTest, ProgressRepliesThatArriveTogetherAreAllSeen) {
 }
 
 TEST_F(ProtocolEraseTest, ManyProgressRepliesDoNotFillTheReceiveArea) {
-    protocol.erase(0x1000, 0x2000, 20000);
-    answer(kAckBytes);
+    EXPECT_EQ(exchange(kErase, {kAckBytes}), " Waiting 1");
     // More replies than the receive area holds at once, in pairs.
     for (std::uint8_t percent = 0; percent < 100; percent += 2) {
         answer(replyFrame(eraseReply(0x1000, 0x2000, percent)) +

@@ -66,10 +66,7 @@ protected:
     // Each test starts with a request just sent: an ACK first, adapter packets skipped.
     Df1FrameRxTest() { rx.restart(false, true); }
     // Delivers bytes and announces them, as the port's receive thread and the GUI thread do.
-    void receive(const Bytes& bytes) {
-        std::uint32_t n = line.deliver(bytes);
-        rx.onBytes(n);
-    }
+    void receive(const Bytes& bytes) { rx.onBytes(line.deliver(bytes)); }
     // The same, one byte per announcement.
     void receiveByteByByte(const Bytes& bytes) {
         for (std::uint8_t byte : bytes) receive(Bytes{byte});

@@ -20,16 +20,6 @@ void PrintTo(MemOpState state, std::ostream* os) {
 
 namespace zq::testing {
 
-void EngineTest::SetUp() {
-    ContractTest::SetUp();
-    takePendingMessage();
-}
-
-void EngineTest::TearDown() {
-    EXPECT_FALSE(hasPendingMessage());
-    ContractTest::TearDown();
-}
-
 void EngineTest::run(std::size_t limit) {
     pump([this] { return engine.state() == EngineState::Busy; },
          [this] {

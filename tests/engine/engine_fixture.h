@@ -11,6 +11,7 @@
 
 #include "common/recording_failure_handler.h"
 #include "df1/command_protocol.h"
+#include "df1/protocol_fixture.h"
 #include "df1/scripted_line.h"
 #include "df1/scripted_target.h"
 #include "engine/programming_engine.h"
@@ -54,14 +55,12 @@ struct Shown {
 // The engine on the real protocol and frame layers over a scripted line, with a scripted
 // adapter and modules on the far side. The test thread plays the dialog: run() hands the
 // far side's answers and the protocol's time-outs to the protocol, then calls step().
-class EngineTest : public ContractTest {
+class EngineTest : public ProtocolOnLineTest {
 protected:
     // Time-outs of milliseconds instead of seconds, for the far side's silences.
     static constexpr ProtocolOptions kShortTimeouts{.timeScaleDivisor = 1000};
 
-    explicit EngineTest(const ProtocolOptions& options = {}) : protocol{tx, rx, options} {}
-    void SetUp() override;
-    void TearDown() override;
+    explicit EngineTest(const ProtocolOptions& options = {}) : ProtocolOnLineTest(options) {}
 
     // Steps the engine until it is no longer Busy, or until `limit` answers were delivered.
     void run(std::size_t limit = 100000);
@@ -87,12 +86,6 @@ protected:
     void pump(const std::function<bool()>& busy, const std::function<void()>& advance,
               std::size_t limit);
 
-    NotificationQueue queue;
-    ScopedNotificationPoster poster{queue};
-    ScriptedLine line;
-    Df1FrameTx tx{line};
-    Df1FrameRx rx{line};
-    CommandProtocol protocol;
     ScriptedTarget target{line};
     PlatformList platforms;
     ProgrammingEngine engine{protocol, platforms};
