@@ -82,8 +82,8 @@ protected:
     std::vector<SeenCommand> seen(std::uint8_t opcode, int channel = -1) const;
 
     // Delivers the far side's answers and time-outs while `busy` holds, calling `advance` after
-    // each as the dialog calls step().
-    void pump(const std::function<bool()>& busy, const std::function<void()>& advance,
+    // each as the dialog calls step(), and notes what it then shows.
+    void pump(const std::function<bool()>& busy, const std::function<Shown()>& advance,
               std::size_t limit);
 
     ScriptedTarget target{line};
