@@ -16,11 +16,6 @@ constexpr std::uint8_t kSwitch = 0x00, kConnect = 0x01, kErase = 0x02, kUploadIn
                        kWrite = 0x04, kExec = 0x06;
 using Fault = ScriptedTarget::Fault;
 
-std::string daemonBytes(std::size_t index) {
-    const EmbeddedFile& f = daemonImages()[index].file;
-    return std::string(reinterpret_cast<const char*>(f.data), f.size);
-}
-
 // "channel:opcode:level" of every request the far side saw (but WRITEs, if `skipWrites`).
 std::string trail(const ScriptedTarget& target, bool skipWrites = false) {
     std::string out;
@@ -96,7 +91,8 @@ TEST_F(ProgrammingEngineTest, EveryPlatformGetsItsGroupsDaemonAndStartsAtItsEntr
         connect();
         EXPECT_EQ(engine.deviceName(), board.name);
         ReaderHarness daemon(createImageReader(board.plID));
-        ASSERT_TRUE(daemon.load(daemonBytes(daemonIndexFor(board.plID)), true));
+        const EmbeddedFile& f = daemonImages()[daemonIndexFor(board.plID)].file;
+        ASSERT_TRUE(daemon.load(std::string(reinterpret_cast<const char*>(f.data), f.size), true));
         std::size_t written = 0;
         const std::vector<SeenCommand> c = target.commands();
         for (std::size_t i = before; i < c.size(); ++i)
