@@ -63,11 +63,10 @@ TEST_F(Df1FrameTxTest, BuildingTheNextFrameLeavesTheBlockInFlightAlone) {
 
 class Df1FrameRxTest : public ContractTest {
 protected:
+    // Each test starts with a request just sent: an ACK first, adapter packets skipped.
+    Df1FrameRxTest() { rx.restart(false, true); }
     // Delivers bytes and announces them, as the port's receive thread and the GUI thread do.
-    void receive(const Bytes& bytes) {
-        std::uint32_t n = line.deliver(bytes);
-        rx.onBytes(n);
-    }
+    void receive(const Bytes& bytes) { rx.onBytes(line.deliver(bytes)); }
     // The same, one byte per announcement.
     void receiveByteByByte(const Bytes& bytes) {
         for (std::uint8_t byte : bytes) receive(Bytes{byte});
@@ -76,11 +75,6 @@ protected:
         MemPtr view;
         rx.takeMessage(view);
         return Bytes(view.data(), view.data() + view.size());
-    }
-    static Counters counting(std::uint32_t Counters::*field, std::uint32_t n = 1) {
-        Counters c;
-        c.*field = n;
-        return c;
     }
 
     ScriptedLine line;
@@ -99,7 +93,6 @@ TEST_F(Df1FrameRxTest, ScansTheSameWhateverTheBytesArePortionedInto) {
     const Bytes reply = withCrc({0xFB, 0x01, 0x10, 0x10, 0x00, 0x10, 0x02, 0x10});
     const Bytes wire = Bytes{0x55, 0x10, 0x99} + kAckBytes + Bytes{0x03, 0x10, 0x10} +
                        replyFrame(reply) + Bytes{0x10, 0x06};
-    rx.restart(false, true);
     receiveByteByByte(wire);
     EXPECT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
     EXPECT_EQ(message(), reply);
@@ -137,7 +130,6 @@ TEST_F(Df1FrameRxTest, ReadsCrcBytesOf0x10AsTheyCome) {
 TEST_F(Df1FrameRxTest, IgnoresAFrameBeforeTheAcknowledgement) {
     const Bytes early = withCrc({0xF9, 0x01});
     const Bytes late = withCrc({0xF9, 0x02});
-    rx.restart(false, true);
     receive(replyFrame(early));
     EXPECT_EQ(rx.ackState(), Df1FrameRx::kAwaitingAck);
     EXPECT_EQ(rx.result(), Df1FrameRx::kNoFrame);
@@ -154,23 +146,18 @@ TEST_F(Df1FrameRxTest, DropsShortFramesAndSkippedAdapterPacketsAndTakesTheNextIn
     const Bytes reply = withCrc({0xFA, 0x01, 0, 0, 1, 0});
     // Five content bytes: a header and the XOR byte, no message.
     const Bytes shortFrame = frame(Bytes{0x01, 0x00, 0x20, 0x00, 0x00});
-    rx.restart(false, true);
     receive(kAckBytes + shortFrame + replyFrame(withCrc({0xF9, 0x01}), 7) + replyFrame(reply));
     EXPECT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
     EXPECT_EQ(message(), reply);
-    Counters expected;
-    expected.shortFrames = 1;
-    expected.skippedType7 = 1;
-    EXPECT_EQ(rx.counters(), expected);
+    EXPECT_EQ(rx.counters(), (Counters{.shortFrames = 1, .skippedType7 = 1}));
 }
 
 TEST_F(Df1FrameRxTest, NakStopsTheReceiverUntilTheNextRestart) {
-    rx.restart(false, true);
     receive(kNakBytes + kAckBytes + replyFrame(withCrc({0xF9, 0x01})));
     EXPECT_EQ(rx.ackState(), Df1FrameRx::kRefused);
     EXPECT_EQ(rx.result(), Df1FrameRx::kNoFrame);
     EXPECT_EQ(rx.receiveState(), 6u);
-    EXPECT_EQ(rx.counters(), counting(&Counters::naks));
+    EXPECT_EQ(rx.counters(), Counters{.naks = 1});
     rx.restart(false, true);
     receive(kAckBytes + replyFrame(withCrc({0xF9, 0x01})));
     EXPECT_EQ(rx.result(), Df1FrameRx::kGoodFrame);
@@ -181,16 +168,16 @@ TEST_F(Df1FrameRxTest, EveryFaultOfAFrameEndsInABadFrameAndItsCounter) {
     const struct {
         const char* what;
         Bytes frame;
-        std::uint32_t Counters::*counter;
+        Counters counters;
     } cases[] = {
-        {"bad frame CRC", flipped(replyFrame(m), -1, 0x01), &Counters::crcErrors},
-        {"bad header check", frame(flipped(packet(m), 3, 0x80)), &Counters::badPackets},
-        {"bad XOR byte", frame(flipped(packet(m), -1, 0x01)), &Counters::badPackets},
-        {"first byte not 01", frame(flipped(packet(m), 0, 0x03)), &Counters::badPackets},
-        {"packet type 5", replyFrame(m, 5), &Counters::badPackets},
-        {"packet type 0", replyFrame(m, 0), &Counters::badPackets},
-        {"DLE then 07 inside", Bytes{0x10, 0x02, 0x01, 0x10, 0x07}, &Counters::badEscapes},
-        {"content longer than the payload area", frame(Bytes(509, 0x10)), &Counters::badPackets},
+        {"bad frame CRC", flipped(replyFrame(m), -1, 0x01), {.crcErrors = 1}},
+        {"bad header check", frame(flipped(packet(m), 3, 0x80)), {.badPackets = 1}},
+        {"bad XOR byte", frame(flipped(packet(m), -1, 0x01)), {.badPackets = 1}},
+        {"first byte not 01", frame(flipped(packet(m), 0, 0x03)), {.badPackets = 1}},
+        {"packet type 5", replyFrame(m, 5), {.badPackets = 1}},
+        {"packet type 0", replyFrame(m, 0), {.badPackets = 1}},
+        {"DLE then 07 inside", Bytes{0x10, 0x02, 0x01, 0x10, 0x07}, {.badEscapes = 1}},
+        {"content longer than the payload area", frame(Bytes(509, 0x10)), {.badPackets = 1}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -202,12 +189,11 @@ TEST_F(Df1FrameRxTest, EveryFaultOfAFrameEndsInABadFrameAndItsCounter) {
         fresh.onBytes(freshLine.deliver(wire));
         EXPECT_EQ(fresh.result(), Df1FrameRx::kBadFrame);
         EXPECT_EQ(fresh.receiveState(), 6u);
-        EXPECT_EQ(fresh.counters(), counting(c.counter));
+        EXPECT_EQ(fresh.counters(), c.counters);
     }
 }
 
 TEST_F(Df1FrameRxTest, TakingAMessageWithoutAGoodFrameIsRefused) {
-    rx.restart(false, true);
     MemPtr view;
     rx.takeMessage(view);
     EXPECT_EQ(takeFailures(), Failures{require("expected state")});

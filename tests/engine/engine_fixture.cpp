@@ -20,22 +20,11 @@ void PrintTo(MemOpState state, std::ostream* os) {
 
 namespace zq::testing {
 
-void EngineTest::SetUp() {
-    ContractTest::SetUp();
-    takePendingMessage();
-}
-
-void EngineTest::TearDown() {
-    EXPECT_FALSE(hasPendingMessage());
-    ContractTest::TearDown();
-}
-
 void EngineTest::run(std::size_t limit) {
     pump([this] { return engine.state() == EngineState::Busy; },
          [this] {
              engine.step();
-             Shown now{engine.infoText(), engine.progress()};
-             if (shown.empty() || !(shown.back() == now)) shown.push_back(now);
+             return Shown{engine.infoText(), engine.progress()};
          },
          limit);
 }
@@ -44,13 +33,12 @@ void EngineTest::runOp(MemOp& op, std::size_t limit) {
     pump([&op] { return op.state() == MemOpState::Running; },
          [this, &op] {
              op.poll();
-             Shown now{op.infoText(), op.progress()};
-             if (shown.empty() || !(shown.back() == now)) shown.push_back(now);
+             return Shown{op.infoText(), op.progress()};
          },
          limit);
 }
 
-void EngineTest::pump(const std::function<bool()>& busy, const std::function<void()>& advance,
+void EngineTest::pump(const std::function<bool()>& busy, const std::function<Shown()>& advance,
                       std::size_t limit) {
     for (std::size_t delivered = 0; busy();) {
         if (std::optional<Bytes> piece = target.takeAnswer()) {
@@ -66,7 +54,8 @@ void EngineTest::pump(const std::function<bool()>& busy, const std::function<voi
             }
             if (n->message != WM_COM_TIMEOUT) continue;
         }
-        advance();
+        // What the dialog shows after the step, each change once.
+        if (Shown now = advance(); shown.empty() || !(shown.back() == now)) shown.push_back(now);
     }
 }
 

@@ -11,10 +11,11 @@
 
 #include "common/recording_failure_handler.h"
 #include "df1/command_protocol.h"
+#include "df1/protocol_fixture.h"
 #include "df1/scripted_line.h"
+#include "df1/scripted_target.h"
 #include "engine/programming_engine.h"
 #include "os/notifications.h"
-#include "df1/scripted_target.h"
 #include "support/mem_source.h"
 
 namespace zq {
@@ -54,36 +55,37 @@ struct Shown {
 // The engine on the real protocol and frame layers over a scripted line, with a scripted
 // adapter and modules on the far side. The test thread plays the dialog: run() hands the
 // far side's answers and the protocol's time-outs to the protocol, then calls step().
-class EngineTest : public ContractTest {
+class EngineTest : public ProtocolOnLineTest {
 protected:
     // Time-outs of milliseconds instead of seconds, for the far side's silences.
     static constexpr ProtocolOptions kShortTimeouts{.timeScaleDivisor = 1000};
 
-    explicit EngineTest(const ProtocolOptions& options = {}) : protocol{tx, rx, options} {}
-    void SetUp() override;
-    void TearDown() override;
+    explicit EngineTest(const ProtocolOptions& options = {}) : ProtocolOnLineTest(options) {}
 
     // Steps the engine until it is no longer Busy, or until `limit` answers were delivered.
     void run(std::size_t limit = 100000);
     // Polls an operation until it is no longer Running (or `limit` answers were delivered).
     void runOp(MemOp& op, std::size_t limit = 100000);
 
+    // The engine's state and error text, as "Failed: why".
+    std::string outcome() const {
+        return std::string(engineStateName(engine.state())) + ": " + engine.errorText();
+    }
+    // Acknowledges the result, as the operator does; the state that leaves.
+    EngineState acknowledged() {
+        engine.acknowledge();
+        return engine.state();
+    }
     // Connects and checks that it worked (then acknowledged: Connected).
     void connect(bool doubleProcessor = false);
     // The commands of a kind that the far side saw.
     std::vector<SeenCommand> seen(std::uint8_t opcode, int channel = -1) const;
 
     // Delivers the far side's answers and time-outs while `busy` holds, calling `advance` after
-    // each as the dialog calls step().
-    void pump(const std::function<bool()>& busy, const std::function<void()>& advance,
+    // each as the dialog calls step(), and notes what it then shows.
+    void pump(const std::function<bool()>& busy, const std::function<Shown()>& advance,
               std::size_t limit);
 
-    NotificationQueue queue;
-    ScopedNotificationPoster poster{queue};
-    ScriptedLine line;
-    Df1FrameTx tx{line};
-    Df1FrameRx rx{line};
-    CommandProtocol protocol;
     ScriptedTarget target{line};
     PlatformList platforms;
     ProgrammingEngine engine{protocol, platforms};

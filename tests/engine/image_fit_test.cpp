@@ -16,25 +16,17 @@ namespace {
 
 const PlatformList kPlatforms;
 
-// The QB5 boards' XC167 map (0x10000001) and the 8 MB MPC8270 map (0x20000003), whose last
-// range reaches the top of the address space.
-const PlatformEntry& qb5() {
-    return *kPlatforms.find(0x10000001);
-}
-const PlatformEntry& mpc8270() {
-    return *kPlatforms.find(0x20000003);
-}
-
+// OMF-166 images against the QB5 boards' XC167 map (0x10000001), ELF images against the 8 MB
+// MPC8270 map (0x20000003), whose last range reaches the top of the address space.
 class ImageFitTest : public ContractTest {
 protected:
     std::string omf(const std::string& file) {
-        ReaderHarness& r = omfReader;
-        EXPECT_TRUE(r.load(file)) << r.errorText();
-        return checkImageFit(r.reader(), qb5(), true);
+        EXPECT_TRUE(omfReader.load(file)) << omfReader.errorText();
+        return checkImageFit(omfReader.reader(), *kPlatforms.find(0x10000001), true);
     }
     std::string elf(const ElfWriter& w, bool flashBurn = true) {
         EXPECT_TRUE(elfReader.load(w.build())) << elfReader.errorText();
-        return checkImageFit(elfReader.reader(), mpc8270(), flashBurn);
+        return checkImageFit(elfReader.reader(), *kPlatforms.find(0x20000003), flashBurn);
     }
 
     ReaderHarness omfReader{std::make_unique<OmfImageReader>()};
