@@ -211,12 +211,10 @@ TEST_F(ElfReaderTest, ReadsSectionsInPiecesOfAtMostMaxLength) {
     w.text(".a", 0x8000, a).bss(".bss", 0x8400, 0x10).text(".b", 0x9000, b);
     ASSERT_TRUE(h.load(w.build())) << h.errorText();
 
-    std::vector<Piece> pieces = h.read(0x8000, 0x1014);
-    ASSERT_EQ(pieces.size(), 4u);
-    EXPECT_EQ(pieces[0], (Piece{0x8000, a.substr(0, 496)}));
-    EXPECT_EQ(pieces[1], (Piece{0x8000 + 496, a.substr(496, 496)}));
-    EXPECT_EQ(pieces[2], (Piece{0x8000 + 992, a.substr(992)}));
-    EXPECT_EQ(pieces[3], (Piece{0x9000, b}));
+    EXPECT_EQ(h.read(0x8000, 0x1014), (std::vector<Piece>{{0x8000, a.substr(0, 496)},
+                                                          {0x8000 + 496, a.substr(496, 496)},
+                                                          {0x8000 + 992, a.substr(992)},
+                                                          {0x9000, b}}));
 
     EXPECT_EQ(h.pieceSizes(0x8000, 1000), (std::vector<std::uint32_t>{496, 496, 8}))
         << "the next section starts beyond the range";
@@ -244,12 +242,10 @@ TEST_F(ElfReaderTest, BlockAcrossABoundary) {
     ASSERT_TRUE(h.load(w.build())) << h.errorText();
     std::uint32_t start = 0, size = 0;
     EXPECT_TRUE(h.reader().findBlockAcross(0x1080, start, size));
-    EXPECT_EQ(start, 0x1000u);
-    EXPECT_EQ(size, 0x100u);
-    EXPECT_FALSE(h.reader().findBlockAcross(0x1000, start, size)) << "starts at the boundary";
-    EXPECT_FALSE(h.reader().findBlockAcross(0x1100, start, size)) << "ends at the boundary";
-    EXPECT_FALSE(h.reader().findBlockAcross(0x1800, start, size));
-    EXPECT_FALSE(h.reader().findBlockAcross(0, start, size));
+    EXPECT_EQ((std::pair{start, size}), (std::pair{0x1000u, 0x100u}));
+    // Starting or ending at the boundary is not across it.
+    for (std::uint32_t boundary : {0x1000u, 0x1100u, 0x1800u, 0u})
+        EXPECT_FALSE(h.reader().findBlockAcross(boundary, start, size)) << boundary;
 }
 
 TEST_F(ElfReaderTest, ReloadStartsAfresh) {

@@ -136,14 +136,12 @@ TEST_F(OmfReaderTest, PiecesRunOnAcrossContiguousRecords) {
     {
         SCOPED_TRACE("contiguous: one piece");
         ASSERT_TRUE(h.load(omfPedata(0x10000, a) + omfPedata(0x10064, b)));
-        std::vector<Piece> pieces = h.read(0x10000, 150, 492);
-        EXPECT_EQ(pieces, (std::vector<Piece>{{0x10000, a + b}}));
+        EXPECT_EQ(h.read(0x10000, 150, 492), (std::vector<Piece>{{0x10000, a + b}}));
     }
     {
         SCOPED_TRACE("a gap: two pieces");
         ASSERT_TRUE(h.load(omfPedata(0x10000, a) + omfPedata(0x10070, b)));
-        std::vector<Piece> pieces = h.read(0x10000, 0xA2, 492);
-        EXPECT_EQ(pieces, (std::vector<Piece>{{0x10000, a}, {0x10070, b}}));
+        EXPECT_EQ(h.read(0x10000, 0xA2, 492), (std::vector<Piece>{{0x10000, a}, {0x10070, b}}));
     }
     {
         SCOPED_TRACE("496/496/8 over records of 200 bytes");
@@ -154,11 +152,9 @@ TEST_F(OmfReaderTest, PiecesRunOnAcrossContiguousRecords) {
             all += d;
         }
         ASSERT_TRUE(h.load(f));
-        std::vector<Piece> pieces = h.read(0x20000, 1000);
-        ASSERT_EQ(pieces.size(), 3u);
-        EXPECT_EQ(pieces[0], (Piece{0x20000, all.substr(0, 496)}));
-        EXPECT_EQ(pieces[1], (Piece{0x20000 + 496, all.substr(496, 496)}));
-        EXPECT_EQ(pieces[2], (Piece{0x20000 + 992, all.substr(992)}));
+        EXPECT_EQ(h.read(0x20000, 1000), (std::vector<Piece>{{0x20000, all.substr(0, 496)},
+                                                             {0x20000 + 496, all.substr(496, 496)},
+                                                             {0x20000 + 992, all.substr(992)}}));
     }
     {
         SCOPED_TRACE("the read ends with the range");
