@@ -59,18 +59,7 @@ private:
 
 // Section header fields by word: sh_name 0, sh_type 1, sh_flags 2, sh_addr 3, sh_offset 4,
 // sh_size 5, sh_link 6, sh_info 7, sh_addralign 8, sh_entsize 9.
-enum class ShField : std::uint32_t {
-    Name = 0,
-    Type,
-    Flags,
-    Addr,
-    Offset,
-    Size,
-    Link,
-    Info,
-    AddrAlign,
-    EntSize
-};
+enum class ShField { Name, Type, Flags, Addr, Offset, Size, Link, Info, AddrAlign, EntSize };
 
 std::uint32_t getU32Be(const std::string& file, std::size_t offset);
 void setU32Be(std::string& file, std::size_t offset, std::uint32_t value);

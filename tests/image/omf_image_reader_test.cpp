@@ -17,12 +17,6 @@ std::string badRecord(int number) {
 class OmfReaderTest : public ContractTest {
 protected:
     ReaderHarness h{std::make_unique<OmfImageReader>()};
-
-    void expectRefused(std::string file, const std::string& message, bool requireEntry = false) {
-        EXPECT_FALSE(h.load(std::move(file), requireEntry)) << message;
-        EXPECT_EQ(h.errorText(), message);
-        EXPECT_EQ(h.region(0, 0xFFFFFFFF), (Region{0, 0, 0})) << "a refused file has no data";
-    }
 };
 
 TEST_F(OmfReaderTest, RecordsAreFramedChecksummedAndBoundedByTheirBody) {
@@ -69,7 +63,7 @@ TEST_F(OmfReaderTest, RecordsAreFramedChecksummedAndBoundedByTheirBody) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        expectRefused(c.file, badRecord(c.record));
+        h.expectRefused(c.file, badRecord(c.record));
     }
 }
 
@@ -127,7 +121,7 @@ TEST_F(OmfReaderTest, EntryObjectMustNameTheStartOfAPedataRecord) {
         if (c.found)
             EXPECT_TRUE(h.load(c.file, true)) << h.errorText();
         else
-            expectRefused(c.file, "Nenalezen symbol ?C_STARTUP", true);
+            h.expectRefused(c.file, "Nenalezen symbol ?C_STARTUP", true);
     }
 }
 
@@ -169,9 +163,9 @@ TEST_F(OmfReaderTest, PiecesRunOnAcrossContiguousRecords) {
 TEST_F(OmfReaderTest, OverlappingRecordsAreRefused) {
     std::string f = omfOther() + omfPedata(0x10000, pattern(0x40)) + omfOther() +
                     omfPedata(0x10020, pattern(0x40));
-    expectRefused(f, "PEDATA zaznam c.3 prekryva jiny zaznam");
-    expectRefused(omfPedata(0x10020, pattern(4)) + omfPedata(0x10000, pattern(0x40)),
-                  "PEDATA zaznam c.1 prekryva jiny zaznam");
+    h.expectRefused(f, "PEDATA zaznam c.3 prekryva jiny zaznam");
+    h.expectRefused(omfPedata(0x10020, pattern(4)) + omfPedata(0x10000, pattern(0x40)),
+                    "PEDATA zaznam c.1 prekryva jiny zaznam");
 }
 
 }  // namespace
