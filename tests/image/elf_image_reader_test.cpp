@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <functional>
 
 #include "common/recording_failure_handler.h"
@@ -65,11 +67,7 @@ TEST_F(ElfReaderTest, MalformedFilesAreRefusedWithWhatWasWrong) {
                       noSymtab = "Nenalezena sekce .strtab a/nebo .symtab";
     const std::uint32_t symbolsPresent = static_cast<std::uint32_t>(
         (file.size() - getSectionField(file, sym, ShField::Offset)) / 16);
-    const struct {
-        const char* what;
-        std::string file;
-        std::string message;
-    } cases[] = {
+    const std::tuple<const char*, std::string, std::string> cases[] = {
         {"another ABI", writer([](ElfWriter& w) { w.flags = 0x80000001u; }), kBadHeader},
         {"another machine", writer([](ElfWriter& w) { w.machine = 3; }), kBadHeader},
         {"no executable", writer([](ElfWriter& w) { w.type = 1; }), kBadHeader},
@@ -82,12 +80,11 @@ TEST_F(ElfReaderTest, MalformedFilesAreRefusedWithWhatWasWrong) {
         {"bad magic", edit([](std::string& f) { f[1] = 'e'; }), kBadHeader},
         {"cut in the header", edit([](std::string& f) { f.resize(51); }), kBadHeader},
         {"e_shoff at the end",
-         edit([](std::string& f) { setU32Be(f, 32, static_cast<std::uint32_t>(f.size())); }),
+         edit([](std::string& f) { setBe(f, 32, static_cast<std::uint32_t>(f.size())); }),
          kBadHeader},
-        {"e_shentsize 64", edit([](std::string& f) { setU16Be(f, 46, 64); }), kBadHeader},
+        {"e_shentsize 64", edit([](std::string& f) { setBe(f, 46, 64, 2); }), kBadHeader},
         {"more headers announced than the file holds",
-         edit([&](std::string& f) { setU16Be(f, 48, static_cast<std::uint16_t>(shstr + 4)); }),
-         section(shstr + 1)},
+         edit([&](std::string& f) { setBe(f, 48, shstr + 4, 2); }), section(shstr + 1)},
         {"a section starting at the end of the file", edit([](std::string& f) {
              setSectionField(f, 3, ShField::Offset, static_cast<std::uint32_t>(f.size()));
          }),
@@ -103,8 +100,7 @@ TEST_F(ElfReaderTest, MalformedFilesAreRefusedWithWhatWasWrong) {
          writer([](ElfWriter& w) { w.text(".x", 0x000040FF, pattern(2)); }), section(4)},
         {"data running past the top of the address space",
          writer([](ElfWriter& w) { w.text(".x", 0xFFFFFFF0u, pattern(0x20)); }), section(4)},
-        {"e_shstrndx = e_shnum",
-         edit([&](std::string& f) { setU16Be(f, 50, static_cast<std::uint16_t>(shstr + 1)); }),
+        {"e_shstrndx = e_shnum", edit([&](std::string& f) { setBe(f, 50, shstr + 1, 2); }),
          shstrtab},
         {"a section-name table not in the file", edit(notInFile(shstr)), shstrtab},
         {"sh_name at the end of its table", edit([&](std::string& f) {
@@ -119,7 +115,7 @@ TEST_F(ElfReaderTest, MalformedFilesAreRefusedWithWhatWasWrong) {
          }),
          shstrtab},
         {"st_name beyond its table",
-         edit([&](std::string& f) { setU32Be(f, symbolOffset(f, sym, 2), 0x10000); }),
+         edit([&](std::string& f) { setBe(f, symbolOffset(f, sym, 2), 0x10000); }),
          "Chyba pri cteni .strtab"},
         {"a symbol-name table not in the file", edit(notInFile(str)), "Chyba pri cteni .strtab"},
         {"no .symtab", writer([](ElfWriter& w) { w.withSymtab = false; }), noSymtab},
@@ -133,9 +129,9 @@ TEST_F(ElfReaderTest, MalformedFilesAreRefusedWithWhatWasWrong) {
          }),
          "Chyba pri cteni " + std::to_string(symbolsPresent) + ". zaznamu v .symtab"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        h.expectRefused(c.file, c.message);
+    for (const auto& [what, malformed, message] : cases) {
+        SCOPED_TRACE(what);
+        h.expectRefused(malformed, message);
     }
 }
 

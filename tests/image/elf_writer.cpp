@@ -81,8 +81,8 @@ std::string ElfWriter::build() const {
     // .symtab, .strtab and .shstrtab, each placed once its content is complete.
     auto table = [&](const char* name, std::uint32_t kind, const std::string& data,
                      std::uint32_t link, std::uint32_t info, std::uint32_t entsize) {
-        Header h{addName(shstrtab, name), kind, 0, 0, 0, 0, link, info, kind == kSymTab ? 4u : 1u,
-                 entsize};
+        Header h{addName(shstrtab, name),   kind,   0, 0, 0, 0, link, info,
+                 kind == kSymTab ? 4u : 1u, entsize};
         h.offset = place(data);
         h.size = static_cast<std::uint32_t>(data.size());
         headers.push_back(h);
@@ -91,10 +91,7 @@ std::string ElfWriter::build() const {
     if (withStrtab) table(".strtab", kStrTab, strtab, 0, 0, 0);
     table(".shstrtab", kStrTab, shstrtab, 0, 0, 0);  // holds its own name: placed after it
 
-    std::string out(
-        "\x7F"
-        "ELF\x01\x02\x01",
-        7);
+    std::string out{'\x7F', 'E', 'L', 'F', 1, 2, 1};  // 32 bits, big-endian, version 1
     out.resize(16, '\0');
     putU16(out, type);
     putU16(out, machine);
@@ -120,14 +117,9 @@ std::uint32_t getU32Be(const std::string& file, std::size_t offset) {
     return v;
 }
 
-void setU32Be(std::string& file, std::size_t offset, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i)
-        file.at(offset + i) = static_cast<char>(value >> (24 - 8 * i));
-}
-
-void setU16Be(std::string& file, std::size_t offset, std::uint16_t value) {
-    file.at(offset) = static_cast<char>(value >> 8);
-    file.at(offset + 1) = static_cast<char>(value);
+void setBe(std::string& file, std::size_t offset, std::uint32_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i)
+        file.at(offset + i) = static_cast<char>(value >> (8 * (width - 1 - i)));
 }
 
 static std::size_t sectionFieldOffset(const std::string& elf, std::uint32_t index, ShField field) {
@@ -139,7 +131,7 @@ std::uint32_t getSectionField(const std::string& elf, std::uint32_t index, ShFie
 }
 
 void setSectionField(std::string& elf, std::uint32_t index, ShField field, std::uint32_t value) {
-    setU32Be(elf, sectionFieldOffset(elf, index, field), value);
+    setBe(elf, sectionFieldOffset(elf, index, field), value);
 }
 
 std::size_t symbolOffset(const std::string& elf, std::uint32_t symtabIndex, std::uint32_t index) {

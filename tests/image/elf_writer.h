@@ -62,8 +62,8 @@ private:
 enum class ShField { Name, Type, Flags, Addr, Offset, Size, Link, Info, AddrAlign, EntSize };
 
 std::uint32_t getU32Be(const std::string& file, std::size_t offset);
-void setU32Be(std::string& file, std::size_t offset, std::uint32_t value);
-void setU16Be(std::string& file, std::size_t offset, std::uint16_t value);
+// Writes the low `width` bytes of value, most significant first.
+void setBe(std::string& file, std::size_t offset, std::uint32_t value, std::size_t width = 4);
 std::uint32_t getSectionField(const std::string& elf, std::uint32_t index, ShField field);
 void setSectionField(std::string& elf, std::uint32_t index, ShField field, std::uint32_t value);
 // Offset of symbol `index` (0 is the null symbol) inside the file.

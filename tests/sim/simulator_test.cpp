@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <algorithm>
 #include <functional>
 
@@ -222,32 +224,27 @@ std::vector<Incoming> secondConnect(SimHarness& h) {
     return h.take();
 }
 
-struct ReplyCase {
-    const char* rule;
-    const char* seen;
-    std::uint64_t noise = 0;  // bytes outside frames
-};
-
 // The status rule is exercised by the burns against kvsb-sim.
 TEST(SimulatorTest, EachReplyFaultShowsOnTheLineAndInTheTrace) {
-    const ReplyCase cases[] = {
-        {"nak,on=connect,n=2", "NAK"},
-        {"lost-ack,on=connect,n=2", "FRAME"},
-        {"lost-reply,on=connect,n=2", "ACK"},
-        {"frame-crc,on=connect,n=2", "ACK BAD(crc)"},
-        {"msg-crc,on=connect,n=2", "ACK FRAME(bad message crc)"},
-        {"bad-header,on=connect,n=2", "ACK BAD(header)"},
-        {"bad-xor,on=connect,n=2", "ACK BAD(xor)"},
-        {"silence,on=connect,n=2", ""},
-        {"reject,on=connect", "ACK REJECT"},
+    // The rule, what the second CONNECT brings, the bytes outside frames.
+    const std::tuple<const char*, const char*, std::uint64_t> cases[] = {
+        {"nak,on=connect,n=2", "NAK", 0},
+        {"lost-ack,on=connect,n=2", "FRAME", 0},
+        {"lost-reply,on=connect,n=2", "ACK", 0},
+        {"frame-crc,on=connect,n=2", "ACK BAD(crc)", 0},
+        {"msg-crc,on=connect,n=2", "ACK FRAME(bad message crc)", 0},
+        {"bad-header,on=connect,n=2", "ACK BAD(header)", 0},
+        {"bad-xor,on=connect,n=2", "ACK BAD(xor)", 0},
+        {"silence,on=connect,n=2", "", 0},
+        {"reject,on=connect", "ACK REJECT", 0},
         {"garbage,on=connect,n=2,count=5", "ACK FRAME", 5},
     };
-    for (const ReplyCase& c : cases) {
-        SCOPED_TRACE(c.rule);
-        SimHarness h(withRule(c.rule));
-        EXPECT_EQ(kinds(secondConnect(h)), c.seen);
-        EXPECT_EQ(h.noise(), c.noise);
-        std::string name(c.rule, std::string(c.rule).find(','));
+    for (const auto& [rule, seen, noise] : cases) {
+        SCOPED_TRACE(rule);
+        SimHarness h(withRule(rule));
+        EXPECT_EQ(kinds(secondConnect(h)), seen);
+        EXPECT_EQ(h.noise(), noise);
+        std::string name(rule, std::string(rule).find(','));
         expectTraced(h, name);
     }
 }
