@@ -61,11 +61,12 @@ std::string systemText(unsigned id, int error) {
 }
 
 // Runs f, which must throw a CVyjimka; returns its code and text.
-std::pair<std::uint32_t, std::string> thrownBy(const std::function<void()>& f) {
+using Thrown = std::pair<std::uint32_t, std::string>;
+Thrown thrownBy(const std::function<void()>& f) {
     try {
         f();
     } catch (CVyjimka* e) {
-        std::pair<std::uint32_t, std::string> result{e->code(), e->text()};
+        Thrown result{e->code(), e->text()};
         e->release();
         return result;
     }
@@ -144,10 +145,9 @@ TEST_F(ComPortPtyTest, RefusesWhatIsNoUsablePort) {
         TestPort port(path, baud);
         return thrownBy([&] { port.open(); });
     };
-    using Refusal = std::pair<std::uint32_t, std::string>;
-    EXPECT_EQ(refusal(""), (Refusal{2, std::string(loadString(kStrPortBadParameter))}));
+    EXPECT_EQ(refusal(""), (Thrown{2, std::string(loadString(kStrPortBadParameter))}));
     EXPECT_EQ(refusal("/dev/zq-no-such-device"),
-              (Refusal{1, systemText(kStrPortOpenFailed, ENOENT)}));
+              (Thrown{1, systemText(kStrPortOpenFailed, ENOENT)}));
     EXPECT_EQ(refusal(file).second, systemText(kStrPortOpenFailed, ENOTTY));
     EXPECT_EQ(refusal(peer.slavePath(), 12345).second, systemText(kStrPortOpenFailed, EINVAL))
         << "a speed the driver does not know";
@@ -278,9 +278,8 @@ TEST_F(ComPortPtyTest, LockAndStopWaitsEndAsDeadlocks) {
         port.startRx(buffer, sizeof buffer, RxMode::EveryChunk);
         EXPECT_EQ(next(), (Notification{WM_COM_ERROR, kComErrorRxThread, 0}));
         EXPECT_EQ(takePendingMessage(), "Deadlock! (ComPort::rxThreadFnc() 0)");
-        EXPECT_EQ(
-            thrownBy([&] { port.resetRx(); }),
-            (std::pair<std::uint32_t, std::string>{0, "Deadlock! (ComPort::rxThreadFnc() 1)"}));
+        EXPECT_EQ(thrownBy([&] { port.resetRx(); }),
+                  (Thrown{0, "Deadlock! (ComPort::rxThreadFnc() 1)"}));
     }
     port.stopRx();
     {

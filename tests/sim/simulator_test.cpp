@@ -197,14 +197,11 @@ std::string kinds(const std::vector<Incoming>& in) {
     std::string text;
     for (const Incoming& i : in) {
         if (!text.empty()) text += ' ';
-        if (i.kind == Incoming::Ack || i.kind == Incoming::Nak) {
-            text += i.kind == Incoming::Ack ? "ACK" : "NAK";
-        } else if (i.kind == Incoming::BadFrame) {
-            text += "BAD(" + i.why + ")";
-        } else {
-            text += i.message.at(0) == 0xF7 ? "REJECT" : "FRAME";
-            if (!i.messageCrcGood) text += "(bad message crc)";
-        }
+        if (i.kind == Incoming::Ack) text += "ACK";
+        if (i.kind == Incoming::Nak) text += "NAK";
+        if (i.kind == Incoming::BadFrame) text += "BAD(" + i.why + ")";
+        if (i.kind == Incoming::Frame) text += i.message.at(0) == 0xF7 ? "REJECT" : "FRAME";
+        if (i.kind == Incoming::Frame && !i.messageCrcGood) text += "(bad message crc)";
     }
     return text;
 }
