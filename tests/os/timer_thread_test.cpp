@@ -47,7 +47,7 @@ class TimerThreadTest : public testing::ContractTest {};
 
 TEST_F(TimerThreadTest, ExpiresOnceOnItsOwnThreadAfterTheScaledPeriod) {
     CountingTimer timer;
-    std::thread::id thread;  // read once the count has come, under the timer's lock
+    std::thread::id thread;  // read once the count has come
     bool runningInside = true;
     timer.action = [&] {
         thread = std::this_thread::get_id();
