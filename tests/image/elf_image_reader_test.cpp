@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <functional>
 
 #include "common/recording_failure_handler.h"
@@ -27,12 +29,6 @@ protected:
             .symbol("_start", 0x00004000);
         return w;
     }
-
-    void expectRefused(std::string file, const std::string& message) {
-        EXPECT_FALSE(h.load(std::move(file))) << message;
-        EXPECT_EQ(h.errorText(), message);
-        EXPECT_EQ(h.region(0, 0xFFFFFFFF), (Region{0, 0, 0})) << "a refused image has no data";
-    }
 };
 
 TEST_F(ElfReaderTest, AcceptsWhatItNeedNotLookAt) {
@@ -48,20 +44,15 @@ TEST_F(ElfReaderTest, MalformedFilesAreRefusedWithWhatWasWrong) {
     const ElfWriter t = typical();
     const std::string file = t.build();
     const std::uint32_t shstr = t.shstrtabIndex(), str = t.strtabIndex(), sym = t.symtabIndex();
-    using Make = std::function<std::string()>;
-    auto writer = [](std::function<void(ElfWriter&)> change) {
-        return Make([change] {
-            ElfWriter w = typical();
-            change(w);
-            return w.build();
-        });
+    auto writer = [](const std::function<void(ElfWriter&)>& change) {
+        ElfWriter w = typical();
+        change(w);
+        return w.build();
     };
-    auto edit = [&file](std::function<void(std::string&)> change) {
-        return Make([&file, change] {
-            std::string f = file;
-            change(f);
-            return f;
-        });
+    auto edit = [&file](const std::function<void(std::string&)>& change) {
+        std::string f = file;
+        change(f);
+        return f;
     };
     auto notInFile = [](std::uint32_t index) {
         return [index](std::string& f) {
@@ -76,11 +67,7 @@ TEST_F(ElfReaderTest, MalformedFilesAreRefusedWithWhatWasWrong) {
                       noSymtab = "Nenalezena sekce .strtab a/nebo .symtab";
     const std::uint32_t symbolsPresent = static_cast<std::uint32_t>(
         (file.size() - getSectionField(file, sym, ShField::Offset)) / 16);
-    const struct {
-        const char* what;
-        Make make;
-        std::string message;
-    } cases[] = {
+    const std::tuple<const char*, std::string, std::string> cases[] = {
         {"another ABI", writer([](ElfWriter& w) { w.flags = 0x80000001u; }), kBadHeader},
         {"another machine", writer([](ElfWriter& w) { w.machine = 3; }), kBadHeader},
         {"no executable", writer([](ElfWriter& w) { w.type = 1; }), kBadHeader},
@@ -93,12 +80,11 @@ TEST_F(ElfReaderTest, MalformedFilesAreRefusedWithWhatWasWrong) {
         {"bad magic", edit([](std::string& f) { f[1] = 'e'; }), kBadHeader},
         {"cut in the header", edit([](std::string& f) { f.resize(51); }), kBadHeader},
         {"e_shoff at the end",
-         edit([](std::string& f) { setU32Be(f, 32, static_cast<std::uint32_t>(f.size())); }),
+         edit([](std::string& f) { setBe(f, 32, static_cast<std::uint32_t>(f.size())); }),
          kBadHeader},
-        {"e_shentsize 64", edit([](std::string& f) { setU16Be(f, 46, 64); }), kBadHeader},
+        {"e_shentsize 64", edit([](std::string& f) { setBe(f, 46, 64, 2); }), kBadHeader},
         {"more headers announced than the file holds",
-         edit([&](std::string& f) { setU16Be(f, 48, static_cast<std::uint16_t>(shstr + 4)); }),
-         section(shstr + 1)},
+         edit([&](std::string& f) { setBe(f, 48, shstr + 4, 2); }), section(shstr + 1)},
         {"a section starting at the end of the file", edit([](std::string& f) {
              setSectionField(f, 3, ShField::Offset, static_cast<std::uint32_t>(f.size()));
          }),
@@ -114,8 +100,7 @@ TEST_F(ElfReaderTest, MalformedFilesAreRefusedWithWhatWasWrong) {
          writer([](ElfWriter& w) { w.text(".x", 0x000040FF, pattern(2)); }), section(4)},
         {"data running past the top of the address space",
          writer([](ElfWriter& w) { w.text(".x", 0xFFFFFFF0u, pattern(0x20)); }), section(4)},
-        {"e_shstrndx = e_shnum",
-         edit([&](std::string& f) { setU16Be(f, 50, static_cast<std::uint16_t>(shstr + 1)); }),
+        {"e_shstrndx = e_shnum", edit([&](std::string& f) { setBe(f, 50, shstr + 1, 2); }),
          shstrtab},
         {"a section-name table not in the file", edit(notInFile(shstr)), shstrtab},
         {"sh_name at the end of its table", edit([&](std::string& f) {
@@ -130,7 +115,7 @@ TEST_F(ElfReaderTest, MalformedFilesAreRefusedWithWhatWasWrong) {
          }),
          shstrtab},
         {"st_name beyond its table",
-         edit([&](std::string& f) { setU32Be(f, symbolOffset(f, sym, 2), 0x10000); }),
+         edit([&](std::string& f) { setBe(f, symbolOffset(f, sym, 2), 0x10000); }),
          "Chyba pri cteni .strtab"},
         {"a symbol-name table not in the file", edit(notInFile(str)), "Chyba pri cteni .strtab"},
         {"no .symtab", writer([](ElfWriter& w) { w.withSymtab = false; }), noSymtab},
@@ -144,9 +129,9 @@ TEST_F(ElfReaderTest, MalformedFilesAreRefusedWithWhatWasWrong) {
          }),
          "Chyba pri cteni " + std::to_string(symbolsPresent) + ". zaznamu v .symtab"},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        expectRefused(c.make(), c.message);
+    for (const auto& [what, malformed, message] : cases) {
+        SCOPED_TRACE(what);
+        h.expectRefused(malformed, message);
     }
 }
 
@@ -211,12 +196,10 @@ TEST_F(ElfReaderTest, ReadsSectionsInPiecesOfAtMostMaxLength) {
     w.text(".a", 0x8000, a).bss(".bss", 0x8400, 0x10).text(".b", 0x9000, b);
     ASSERT_TRUE(h.load(w.build())) << h.errorText();
 
-    std::vector<Piece> pieces = h.read(0x8000, 0x1014);
-    ASSERT_EQ(pieces.size(), 4u);
-    EXPECT_EQ(pieces[0], (Piece{0x8000, a.substr(0, 496)}));
-    EXPECT_EQ(pieces[1], (Piece{0x8000 + 496, a.substr(496, 496)}));
-    EXPECT_EQ(pieces[2], (Piece{0x8000 + 992, a.substr(992)}));
-    EXPECT_EQ(pieces[3], (Piece{0x9000, b}));
+    EXPECT_EQ(h.read(0x8000, 0x1014), (std::vector<Piece>{{0x8000, a.substr(0, 496)},
+                                                          {0x8000 + 496, a.substr(496, 496)},
+                                                          {0x8000 + 992, a.substr(992)},
+                                                          {0x9000, b}}));
 
     EXPECT_EQ(h.pieceSizes(0x8000, 1000), (std::vector<std::uint32_t>{496, 496, 8}))
         << "the next section starts beyond the range";
@@ -244,12 +227,10 @@ TEST_F(ElfReaderTest, BlockAcrossABoundary) {
     ASSERT_TRUE(h.load(w.build())) << h.errorText();
     std::uint32_t start = 0, size = 0;
     EXPECT_TRUE(h.reader().findBlockAcross(0x1080, start, size));
-    EXPECT_EQ(start, 0x1000u);
-    EXPECT_EQ(size, 0x100u);
-    EXPECT_FALSE(h.reader().findBlockAcross(0x1000, start, size)) << "starts at the boundary";
-    EXPECT_FALSE(h.reader().findBlockAcross(0x1100, start, size)) << "ends at the boundary";
-    EXPECT_FALSE(h.reader().findBlockAcross(0x1800, start, size));
-    EXPECT_FALSE(h.reader().findBlockAcross(0, start, size));
+    EXPECT_EQ((std::pair{start, size}), (std::pair{0x1000u, 0x100u}));
+    // Starting or ending at the boundary is not across it.
+    for (std::uint32_t boundary : {0x1000u, 0x1100u, 0x1800u, 0u})
+        EXPECT_FALSE(h.reader().findBlockAcross(boundary, start, size)) << boundary;
 }
 
 TEST_F(ElfReaderTest, ReloadStartsAfresh) {

@@ -4,14 +4,9 @@ namespace zq::testing {
 
 namespace {
 
-void putU16(std::string& out, std::uint32_t v) {
-    out.push_back(static_cast<char>(v >> 8));
-    out.push_back(static_cast<char>(v));
-}
-
-void putU32(std::string& out, std::uint32_t v) {
-    putU16(out, v >> 16);
-    putU16(out, v & 0xFFFF);
+void putBe(std::string& out, std::uint32_t v, int width = 4) {
+    for (int shift = 8 * (width - 1); shift >= 0; shift -= 8)
+        out.push_back(static_cast<char>(v >> shift));
 }
 
 std::uint32_t addName(std::string& table, const std::string& name) {
@@ -73,16 +68,16 @@ std::string ElfWriter::build() const {
     }
     std::string symtab(16, '\0');
     for (const auto& [name, value] : symbols_) {
-        putU32(symtab, addName(strtab, name));
-        putU32(symtab, value);
-        putU32(symtab, 0);
+        putBe(symtab, addName(strtab, name));
+        putBe(symtab, value);
+        putBe(symtab, 0);
         symtab += std::string("\x10\x00\x00\x01", 4);  // global, default, section 1
     }
     // .symtab, .strtab and .shstrtab, each placed once its content is complete.
     auto table = [&](const char* name, std::uint32_t kind, const std::string& data,
                      std::uint32_t link, std::uint32_t info, std::uint32_t entsize) {
-        Header h{addName(shstrtab, name), kind, 0, 0, 0, 0, link, info, kind == kSymTab ? 4u : 1u,
-                 entsize};
+        Header h{addName(shstrtab, name),   kind,   0, 0, 0, 0, link, info,
+                 kind == kSymTab ? 4u : 1u, entsize};
         h.offset = place(data);
         h.size = static_cast<std::uint32_t>(data.size());
         headers.push_back(h);
@@ -91,26 +86,23 @@ std::string ElfWriter::build() const {
     if (withStrtab) table(".strtab", kStrTab, strtab, 0, 0, 0);
     table(".shstrtab", kStrTab, shstrtab, 0, 0, 0);  // holds its own name: placed after it
 
-    std::string out(
-        "\x7F"
-        "ELF\x01\x02\x01",
-        7);
+    std::string out{'\x7F', 'E', 'L', 'F', 1, 2, 1};  // 32 bits, big-endian, version 1
     out.resize(16, '\0');
-    putU16(out, type);
-    putU16(out, machine);
-    putU32(out, 1);                                             // e_version
-    putU32(out, 0);                                             // e_entry
-    putU32(out, 52);                                            // e_phoff (no program headers)
-    putU32(out, static_cast<std::uint32_t>(52 + body.size()));  // e_shoff
-    putU32(out, flags);
+    putBe(out, type, 2);
+    putBe(out, machine, 2);
+    putBe(out, 1);                                             // e_version
+    putBe(out, 0);                                             // e_entry
+    putBe(out, 52);                                            // e_phoff (no program headers)
+    putBe(out, static_cast<std::uint32_t>(52 + body.size()));  // e_shoff
+    putBe(out, flags);
     const auto count = static_cast<std::uint32_t>(headers.size());
     // e_ehsize, e_phentsize, e_phnum, e_shentsize, e_shnum, e_shstrndx
-    for (std::uint32_t v : {52u, 32u, 0u, 40u, count, count - 1}) putU16(out, v);
+    for (std::uint32_t v : {52u, 32u, 0u, 40u, count, count - 1}) putBe(out, v, 2);
     out += body;
     for (const Header& h : headers)
         for (std::uint32_t v : {h.name, h.type, h.flags, h.addr, h.offset, h.size, h.link, h.info,
                                 h.align, h.entsize})
-            putU32(out, v);
+            putBe(out, v);
     return out;
 }
 
@@ -120,14 +112,9 @@ std::uint32_t getU32Be(const std::string& file, std::size_t offset) {
     return v;
 }
 
-void setU32Be(std::string& file, std::size_t offset, std::uint32_t value) {
-    for (std::size_t i = 0; i < 4; ++i)
-        file.at(offset + i) = static_cast<char>(value >> (24 - 8 * i));
-}
-
-void setU16Be(std::string& file, std::size_t offset, std::uint16_t value) {
-    file.at(offset) = static_cast<char>(value >> 8);
-    file.at(offset + 1) = static_cast<char>(value);
+void setBe(std::string& file, std::size_t offset, std::uint32_t value, std::size_t width) {
+    for (std::size_t i = 0; i < width; ++i)
+        file.at(offset + i) = static_cast<char>(value >> (8 * (width - 1 - i)));
 }
 
 static std::size_t sectionFieldOffset(const std::string& elf, std::uint32_t index, ShField field) {
@@ -139,7 +126,7 @@ std::uint32_t getSectionField(const std::string& elf, std::uint32_t index, ShFie
 }
 
 void setSectionField(std::string& elf, std::uint32_t index, ShField field, std::uint32_t value) {
-    setU32Be(elf, sectionFieldOffset(elf, index, field), value);
+    setBe(elf, sectionFieldOffset(elf, index, field), value);
 }
 
 std::size_t symbolOffset(const std::string& elf, std::uint32_t symtabIndex, std::uint32_t index) {

@@ -59,22 +59,11 @@ private:
 
 // Section header fields by word: sh_name 0, sh_type 1, sh_flags 2, sh_addr 3, sh_offset 4,
 // sh_size 5, sh_link 6, sh_info 7, sh_addralign 8, sh_entsize 9.
-enum class ShField : std::uint32_t {
-    Name = 0,
-    Type,
-    Flags,
-    Addr,
-    Offset,
-    Size,
-    Link,
-    Info,
-    AddrAlign,
-    EntSize
-};
+enum class ShField { Name, Type, Flags, Addr, Offset, Size, Link, Info, AddrAlign, EntSize };
 
 std::uint32_t getU32Be(const std::string& file, std::size_t offset);
-void setU32Be(std::string& file, std::size_t offset, std::uint32_t value);
-void setU16Be(std::string& file, std::size_t offset, std::uint16_t value);
+// Writes the low `width` bytes of value, most significant first.
+void setBe(std::string& file, std::size_t offset, std::uint32_t value, std::size_t width = 4);
 std::uint32_t getSectionField(const std::string& elf, std::uint32_t index, ShField field);
 void setSectionField(std::string& elf, std::uint32_t index, ShField field, std::uint32_t value);
 // Offset of symbol `index` (0 is the null symbol) inside the file.

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "common/recording_failure_handler.h"
 #include "image/elf_writer.h"
 #include "image/reader_harness.h"
@@ -17,12 +19,6 @@ std::string badRecord(int number) {
 class OmfReaderTest : public ContractTest {
 protected:
     ReaderHarness h{std::make_unique<OmfImageReader>()};
-
-    void expectRefused(std::string file, const std::string& message, bool requireEntry = false) {
-        EXPECT_FALSE(h.load(std::move(file), requireEntry)) << message;
-        EXPECT_EQ(h.errorText(), message);
-        EXPECT_EQ(h.region(0, 0xFFFFFFFF), (Region{0, 0, 0})) << "a refused file has no data";
-    }
 };
 
 TEST_F(OmfReaderTest, RecordsAreFramedChecksummedAndBoundedByTheirBody) {
@@ -42,11 +38,7 @@ TEST_F(OmfReaderTest, RecordsAreFramedChecksummedAndBoundedByTheirBody) {
     badPedata[badPedata.size() - 5] ^= 0x10;
     const std::string data = omfPedata(0x10000, pattern(8));
     const std::string longName = std::string("\x00\x00\x01\x00\xFF", 5) + std::string(100, 'A');
-    const struct {
-        const char* what;
-        std::string file;
-        int record;
-    } cases[] = {
+    const std::tuple<const char*, std::string, int> cases[] = {
         {"a checksum off by one, in an uninterpreted record", offByOne, 2},
         {"a PEDATA record with a wrong checksum", badPedata, 2},
         {"ends inside the checksum", good.substr(0, good.size() - 1), 2},
@@ -67,20 +59,15 @@ TEST_F(OmfReaderTest, RecordsAreFramedChecksummedAndBoundedByTheirBody) {
         {"a name longer than the body", data + omfRecord(0xB3, longName + std::string(10, '\0')),
          1},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        expectRefused(c.file, badRecord(c.record));
+    for (const auto& [what, file, record] : cases) {
+        SCOPED_TRACE(what);
+        h.expectRefused(file, badRecord(record));
     }
 }
 
 TEST_F(OmfReaderTest, EntryObjectAddressFromPageOrSegmentBase) {
-    struct Case {
-        std::uint16_t word;
-        std::uint16_t offset;
-        bool negative;
-        std::uint32_t address;
-    };
-    const Case cases[] = {
+    // The entry object's segment word, offset and sign, and the address they name.
+    const std::tuple<std::uint16_t, std::uint16_t, bool, std::uint32_t> cases[] = {
         {0x0001, 0x0000, false, 0x00010000},  // segment 1
         {0x0003, 0x1234, false, 0x00031234},  // segment 3 + offset
         {0x7F02, 0x0010, false, 0x00020010},  // segment number from the low byte only
@@ -88,13 +75,13 @@ TEST_F(OmfReaderTest, EntryObjectAddressFromPageOrSegmentBase) {
         {0x8041, 0x0004, true, 0x00103FFC},   // page 0x41 minus 4
         {0x0002, 0x0010, true, 0x0001FFF0},   // segment 2 minus 0x10
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.address);
-        std::string f = omfOther() + omfObject(c.word, "?C_STARTUP", c.offset, c.negative) +
-                        omfPedata(c.address, pattern(4));
+    for (const auto& [word, offset, negative, address] : cases) {
+        SCOPED_TRACE(address);
+        std::string f = omfOther() + omfObject(word, "?C_STARTUP", offset, negative) +
+                        omfPedata(address, pattern(4));
         ASSERT_TRUE(h.load(f, true)) << h.errorText();
         EXPECT_TRUE(h.reader().hasEntry());
-        EXPECT_EQ(h.reader().entryAddress(), c.address);
+        EXPECT_EQ(h.reader().entryAddress(), address);
     }
 }
 
@@ -106,11 +93,7 @@ TEST_F(OmfReaderTest, EntryObjectMustNameTheStartOfAPedataRecord) {
     const std::string firstOfTwo = std::string("\x00\x00\x01\x00\x03", 5) + "ABC" +
                                    std::string("\x00\x00\x00\x01\x01", 5) + "\x0A?C_STARTUP" +
                                    std::string("\x00\x00\x00\x01\x01", 5);
-    const struct {
-        const char* what;
-        std::string file;
-        bool found;
-    } cases[] = {
+    const std::tuple<const char*, std::string, bool> cases[] = {
         {"no object of that name", other, false},
         {"an address inside, not at the start of, a record",
          data + omfObject(0x0001, "?C_STARTUP", 4), false},
@@ -122,12 +105,12 @@ TEST_F(OmfReaderTest, EntryObjectMustNameTheStartOfAPedataRecord) {
          true},
         {"only the first entry of a record is read", data + omfRecord(0xB3, firstOfTwo), false},
     };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(c.what);
-        if (c.found)
-            EXPECT_TRUE(h.load(c.file, true)) << h.errorText();
+    for (const auto& [what, file, found] : cases) {
+        SCOPED_TRACE(what);
+        if (found)
+            EXPECT_TRUE(h.load(file, true)) << h.errorText();
         else
-            expectRefused(c.file, "Nenalezen symbol ?C_STARTUP", true);
+            h.expectRefused(file, "Nenalezen symbol ?C_STARTUP", true);
     }
 }
 
@@ -136,14 +119,17 @@ TEST_F(OmfReaderTest, PiecesRunOnAcrossContiguousRecords) {
     {
         SCOPED_TRACE("contiguous: one piece");
         ASSERT_TRUE(h.load(omfPedata(0x10000, a) + omfPedata(0x10064, b)));
-        std::vector<Piece> pieces = h.read(0x10000, 150, 492);
-        EXPECT_EQ(pieces, (std::vector<Piece>{{0x10000, a + b}}));
+        EXPECT_EQ(h.read(0x10000, 150, 492), (std::vector<Piece>{{0x10000, a + b}}));
+        EXPECT_EQ(h.pieceSizes(0x10000, 100, 492), (std::vector<std::uint32_t>{100}))
+            << "the read ends with the range";
+        EXPECT_TRUE(h.read(0x10001, 99).empty()) << "a read must start at a record";
+        EXPECT_EQ(takeFailures(),
+                  (std::vector<RecordedFailure>{explicitFailure("Nenalezen prvni PEDATA zaznam")}));
     }
     {
         SCOPED_TRACE("a gap: two pieces");
         ASSERT_TRUE(h.load(omfPedata(0x10000, a) + omfPedata(0x10070, b)));
-        std::vector<Piece> pieces = h.read(0x10000, 0xA2, 492);
-        EXPECT_EQ(pieces, (std::vector<Piece>{{0x10000, a}, {0x10070, b}}));
+        EXPECT_EQ(h.read(0x10000, 0xA2, 492), (std::vector<Piece>{{0x10000, a}, {0x10070, b}}));
     }
     {
         SCOPED_TRACE("496/496/8 over records of 200 bytes");
@@ -154,28 +140,18 @@ TEST_F(OmfReaderTest, PiecesRunOnAcrossContiguousRecords) {
             all += d;
         }
         ASSERT_TRUE(h.load(f));
-        std::vector<Piece> pieces = h.read(0x20000, 1000);
-        ASSERT_EQ(pieces.size(), 3u);
-        EXPECT_EQ(pieces[0], (Piece{0x20000, all.substr(0, 496)}));
-        EXPECT_EQ(pieces[1], (Piece{0x20000 + 496, all.substr(496, 496)}));
-        EXPECT_EQ(pieces[2], (Piece{0x20000 + 992, all.substr(992)}));
-    }
-    {
-        SCOPED_TRACE("the read ends with the range");
-        ASSERT_TRUE(h.load(omfPedata(0x10000, a) + omfPedata(0x10064, b)));
-        EXPECT_EQ(h.pieceSizes(0x10000, 100, 492), (std::vector<std::uint32_t>{100}));
-        EXPECT_TRUE(h.read(0x10001, 99).empty()) << "a read must start at a record";
-        EXPECT_EQ(takeFailures(),
-                  (std::vector<RecordedFailure>{explicitFailure("Nenalezen prvni PEDATA zaznam")}));
+        EXPECT_EQ(h.read(0x20000, 1000), (std::vector<Piece>{{0x20000, all.substr(0, 496)},
+                                                             {0x20000 + 496, all.substr(496, 496)},
+                                                             {0x20000 + 992, all.substr(992)}}));
     }
 }
 
 TEST_F(OmfReaderTest, OverlappingRecordsAreRefused) {
     std::string f = omfOther() + omfPedata(0x10000, pattern(0x40)) + omfOther() +
                     omfPedata(0x10020, pattern(0x40));
-    expectRefused(f, "PEDATA zaznam c.3 prekryva jiny zaznam");
-    expectRefused(omfPedata(0x10020, pattern(4)) + omfPedata(0x10000, pattern(0x40)),
-                  "PEDATA zaznam c.1 prekryva jiny zaznam");
+    h.expectRefused(f, "PEDATA zaznam c.3 prekryva jiny zaznam");
+    h.expectRefused(omfPedata(0x10020, pattern(4)) + omfPedata(0x10000, pattern(0x40)),
+                    "PEDATA zaznam c.1 prekryva jiny zaznam");
 }
 
 }  // namespace

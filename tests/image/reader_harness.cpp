@@ -26,6 +26,12 @@ bool ReaderHarness::load(std::string file, bool requireEntry) {
     return reader_->load(*source_, requireEntry);
 }
 
+void ReaderHarness::expectRefused(std::string file, const std::string& message, bool requireEntry) {
+    EXPECT_FALSE(load(std::move(file), requireEntry)) << message;
+    EXPECT_EQ(errorText(), message);
+    EXPECT_EQ(region(0, 0xFFFFFFFF), (Region{0, 0, 0})) << "a refused file has no data";
+}
+
 Region ReaderHarness::region(std::uint32_t address, std::uint32_t length) const {
     Region r{};
     reader_->findRegion(address, length, r.start, r.size, &r.dataSize);

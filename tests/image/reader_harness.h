@@ -37,6 +37,8 @@ public:
     explicit ReaderHarness(std::unique_ptr<ImageReader> reader) : reader_(std::move(reader)) {}
 
     bool load(std::string file, bool requireEntry = false);
+    // Loads a file that must be refused with this message and leave no data behind.
+    void expectRefused(std::string file, const std::string& message, bool requireEntry = false);
     ImageReader& reader() { return *reader_; }
     const std::string& errorText() const { return reader_->errorText(); }
 

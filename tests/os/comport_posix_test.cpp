@@ -61,11 +61,12 @@ std::string systemText(unsigned id, int error) {
 }
 
 // Runs f, which must throw a CVyjimka; returns its code and text.
-std::pair<std::uint32_t, std::string> thrownBy(const std::function<void()>& f) {
+using Thrown = std::pair<std::uint32_t, std::string>;
+Thrown thrownBy(const std::function<void()>& f) {
     try {
         f();
     } catch (CVyjimka* e) {
-        std::pair<std::uint32_t, std::string> result{e->code(), e->text()};
+        Thrown result{e->code(), e->text()};
         e->release();
         return result;
     }
@@ -121,25 +122,19 @@ protected:
 };
 
 TEST_F(ComPortPtyTest, OpensRawEightNoneOneWithoutHandshake) {
-    {
-        TestPort port(peer.slavePath());
+    for (auto [baud, speed] : {std::pair{kComPortBaudRate, speed_t{B921600}}, {115200u, B115200}}) {
+        TestPort port(peer.slavePath(), baud);
         port.open();
         termios tio = peer.slaveSettings();
-        EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B921600));
-        EXPECT_EQ(cfgetispeed(&tio), static_cast<speed_t>(B921600));
-        EXPECT_EQ(tio.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
-        EXPECT_EQ(tio.c_cflag & (PARENB | CSTOPB | CRTSCTS), 0u);
-        EXPECT_EQ(tio.c_cflag & (CREAD | CLOCAL), static_cast<tcflag_t>(CREAD | CLOCAL));
+        EXPECT_EQ(cfgetospeed(&tio), speed);
+        EXPECT_EQ(cfgetispeed(&tio), speed);
+        EXPECT_EQ(tio.c_cflag & (CSIZE | PARENB | CSTOPB | CRTSCTS | CREAD | CLOCAL),
+                  static_cast<tcflag_t>(CS8 | CREAD | CLOCAL));
         EXPECT_EQ(tio.c_iflag & (IXON | IXOFF | IXANY | ICRNL | INLCR | ISTRIP | INPCK), 0u);
         EXPECT_EQ(tio.c_oflag & OPOST, 0u) << "bytes go out unchanged";
         EXPECT_EQ(tio.c_lflag & (ICANON | ECHO | ISIG | IEXTEN), 0u);
         shutDown(port);
     }
-    TestPort slower(peer.slavePath(), 115200);
-    slower.open();
-    termios tio = peer.slaveSettings();
-    EXPECT_EQ(cfgetospeed(&tio), static_cast<speed_t>(B115200));
-    shutDown(slower);
 }
 
 TEST_F(ComPortPtyTest, RefusesWhatIsNoUsablePort) {
@@ -150,10 +145,9 @@ TEST_F(ComPortPtyTest, RefusesWhatIsNoUsablePort) {
         TestPort port(path, baud);
         return thrownBy([&] { port.open(); });
     };
-    using Refusal = std::pair<std::uint32_t, std::string>;
-    EXPECT_EQ(refusal(""), (Refusal{2, std::string(loadString(kStrPortBadParameter))}));
+    EXPECT_EQ(refusal(""), (Thrown{2, std::string(loadString(kStrPortBadParameter))}));
     EXPECT_EQ(refusal("/dev/zq-no-such-device"),
-              (Refusal{1, systemText(kStrPortOpenFailed, ENOENT)}));
+              (Thrown{1, systemText(kStrPortOpenFailed, ENOENT)}));
     EXPECT_EQ(refusal(file).second, systemText(kStrPortOpenFailed, ENOTTY));
     EXPECT_EQ(refusal(peer.slavePath(), 12345).second, systemText(kStrPortOpenFailed, EINVAL))
         << "a speed the driver does not know";
@@ -284,9 +278,8 @@ TEST_F(ComPortPtyTest, LockAndStopWaitsEndAsDeadlocks) {
         port.startRx(buffer, sizeof buffer, RxMode::EveryChunk);
         EXPECT_EQ(next(), (Notification{WM_COM_ERROR, kComErrorRxThread, 0}));
         EXPECT_EQ(takePendingMessage(), "Deadlock! (ComPort::rxThreadFnc() 0)");
-        EXPECT_EQ(
-            thrownBy([&] { port.resetRx(); }),
-            (std::pair<std::uint32_t, std::string>{0, "Deadlock! (ComPort::rxThreadFnc() 1)"}));
+        EXPECT_EQ(thrownBy([&] { port.resetRx(); }),
+                  (Thrown{0, "Deadlock! (ComPort::rxThreadFnc() 1)"}));
     }
     port.stopRx();
     {

@@ -72,19 +72,18 @@ TEST_F(FileSysTest, FileSourceReadsInBinaryMode) {
     EXPECT_EQ(source.position(), 5u);
     EXPECT_EQ(source.remaining(), 5u);
 
+    auto next = [&] {
+        char c = '?';
+        return source.read(&c, 1) ? c : '!';
+    };
     source.skipBackward(2);
-    char c = 0;
-    EXPECT_TRUE(source.read(&c, 1));
-    EXPECT_EQ(c, '\0');
+    EXPECT_EQ(next(), '\0');
     source.skipForward(2);
-    EXPECT_TRUE(source.read(&c, 1));
-    EXPECT_EQ(c, 't');
+    EXPECT_EQ(next(), 't');
     source.seekFromEnd(1);
-    EXPECT_TRUE(source.read(&c, 1));
-    EXPECT_EQ(c, 'l');
+    EXPECT_EQ(next(), 'l');
     source.seekFromStart(2);
-    EXPECT_TRUE(source.read(&c, 1));
-    EXPECT_EQ(c, '\x1A');
+    EXPECT_EQ(next(), '\x1A');
     source.seekFromEnd(0);
     EXPECT_EQ(source.remaining(), 0u);
     OFileSys::close(file);

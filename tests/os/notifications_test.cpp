@@ -2,8 +2,7 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
-#include <mutex>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -56,48 +55,30 @@ TEST(Notifications, DeliveryOrderIsPostingOrderAcrossThreads) {
     EXPECT_EQ(queue.size(), 0u);
 }
 
-// A poster that holds each post until released.
+// A poster that holds its one post until released.
 class GatePoster : public NotificationPoster {
 public:
     void post(const Notification&) override {
-        std::unique_lock<std::mutex> guard(lock_);
-        inside = true;
-        changed_.notify_all();
-        changed_.wait(guard, [this] { return released; });
+        inside.set_value();
+        released.get_future().wait();
         finished = true;
     }
-    void waitInside() {
-        std::unique_lock<std::mutex> guard(lock_);
-        changed_.wait(guard, [this] { return inside; });
-    }
-    void release() {
-        std::lock_guard<std::mutex> guard(lock_);
-        released = true;
-        changed_.notify_all();
-    }
-    bool hasFinished() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return finished;
-    }
-
-private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    bool inside = false, released = false, finished = false;
+    std::promise<void> inside, released;
+    std::atomic<bool> finished{false};
 };
 
 TEST(Notifications, ReplacingThePosterWaitsForAPostInProgress) {
     GatePoster gate;
     NotificationPoster* before = installNotificationPoster(&gate);
     std::thread worker([] { postTimeout(); });
-    gate.waitInside();
+    gate.inside.get_future().wait();
     std::atomic<bool> finishedWhenReplaced{false};
     std::thread frontEnd([&] {
         installNotificationPoster(before);
-        finishedWhenReplaced = gate.hasFinished();
+        finishedWhenReplaced = gate.finished.load();
     });
     std::this_thread::sleep_for(10ms);
-    gate.release();
+    gate.released.set_value();
     frontEnd.join();
     worker.join();
     EXPECT_TRUE(finishedWhenReplaced) << "the old poster could have been destroyed mid-post";

@@ -18,7 +18,6 @@ public:
     PtyPeer& operator=(const PtyPeer&) = delete;
 
     const std::string& slavePath() const { return slavePath_; }
-    int master() const { return master_; }
 
     // Writes all bytes (the slave side must be open).
     void write(std::string_view bytes);

@@ -2,11 +2,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
 #include <future>
 #include <memory>
-#include <mutex>
 #include <thread>
 
 #include "common/recording_failure_handler.h"
@@ -23,53 +21,38 @@ using namespace std::chrono_literals;
 // Generous bound for waits on another thread; a passing run never comes near it.
 constexpr auto kPatience = 10s;
 
-// Counts its time-outs; an optional action runs inside each.
+// Counts its time-outs; the action, set before the first start, runs inside each.
 class CountingTimer : public TimerThread {
 public:
     ~CountingTimer() override { endTimerThread(); }
 
     void timeout() override {
-        std::function<void()> action;
-        {
-            std::lock_guard<std::mutex> guard(lock_);
-            action = onTimeout;
-        }
         if (action) action();
-        std::lock_guard<std::mutex> guard(lock_);
-        ++count_;
-        changed_.notify_all();
+        ++count;
     }
 
     bool waitForCount(int n) {
-        std::unique_lock<std::mutex> guard(lock_);
-        return changed_.wait_for(guard, kPatience, [&] { return count_ >= n; });
-    }
-    int count() {
-        std::lock_guard<std::mutex> guard(lock_);
-        return count_;
-    }
-    void setAction(std::function<void()> action) {
-        std::lock_guard<std::mutex> guard(lock_);
-        onTimeout = std::move(action);
+        for (auto due = std::chrono::steady_clock::now() + kPatience; count < n;) {
+            if (std::chrono::steady_clock::now() > due) return false;
+            std::this_thread::sleep_for(1ms);
+        }
+        return true;
     }
 
-private:
-    std::mutex lock_;
-    std::condition_variable changed_;
-    std::function<void()> onTimeout;
-    int count_ = 0;
+    std::function<void()> action;
+    std::atomic<int> count{0};
 };
 
 class TimerThreadTest : public testing::ContractTest {};
 
 TEST_F(TimerThreadTest, ExpiresOnceOnItsOwnThreadAfterTheScaledPeriod) {
     CountingTimer timer;
-    std::thread::id thread;  // read once the count has come, under the timer's lock
+    std::thread::id thread;  // read once the count has come
     bool runningInside = true;
-    timer.setAction([&] {
+    timer.action = [&] {
         thread = std::this_thread::get_id();
         runningInside = timer.isRunning();
-    });
+    };
     timer.setTimeScale(1, 1000);
     timer.start(20000);  // 20 ms: well inside the patience, which 20 s would exceed
     ASSERT_TRUE(timer.waitForCount(1));
@@ -79,7 +62,7 @@ TEST_F(TimerThreadTest, ExpiresOnceOnItsOwnThreadAfterTheScaledPeriod) {
     // One-shot: the thread is back to waiting for a command, so a new start is no misuse.
     timer.start(5000000);
     timer.stop();
-    EXPECT_EQ(timer.count(), 1);
+    EXPECT_EQ(timer.count, 1);
 }
 
 TEST_F(TimerThreadTest, StopDisarmsWithoutATimeoutAndMisuseIsAContractFailure) {
@@ -93,7 +76,7 @@ TEST_F(TimerThreadTest, StopDisarmsWithoutATimeoutAndMisuseIsAContractFailure) {
     while (!timer.isRunning()) std::this_thread::yield();
     timer.stop();
     EXPECT_FALSE(timer.isRunning());
-    EXPECT_EQ(timer.count(), 0);
+    EXPECT_EQ(timer.count, 0);
 
     timer.start(5000);
     timer.start(5000);  // pending or armed: either way one slot is taken
@@ -102,7 +85,7 @@ TEST_F(TimerThreadTest, StopDisarmsWithoutATimeoutAndMisuseIsAContractFailure) {
 
     timer.start(0);
     EXPECT_EQ(takeFailures(), (Failures{require("")})) << "a period of 0";
-    EXPECT_EQ(timer.count(), 0);
+    EXPECT_EQ(timer.count, 0);
 }
 
 // From inside timeout(), a start arms again and a stop cancels a start made there, without
@@ -110,33 +93,26 @@ TEST_F(TimerThreadTest, StopDisarmsWithoutATimeoutAndMisuseIsAContractFailure) {
 TEST_F(TimerThreadTest, StartAndStopFromInsideTimeout) {
     CountingTimer timer;
     std::atomic<int> restarts{2};
-    timer.setAction([&] {
+    timer.action = [&] {
         timer.start(5);
         if (restarts.fetch_sub(1) <= 0) timer.stop();
-    });
+    };
     timer.start(5);
     ASSERT_TRUE(timer.waitForCount(3));
     timer.stop();
-    EXPECT_EQ(timer.count(), 3);
+    EXPECT_EQ(timer.count, 3);
     EXPECT_FALSE(timer.isRunning());
 }
 
 TEST_F(TimerThreadTest, StopWaitsForARunningTimeout) {
     CountingTimer timer;
-    std::mutex gate;
-    std::condition_variable changed;
-    bool entered = false, released = false;
-    timer.setAction([&] {
-        std::unique_lock<std::mutex> guard(gate);
-        entered = true;
-        changed.notify_all();
-        changed.wait(guard, [&] { return released; });
-    });
+    std::promise<void> entered, released;
+    timer.action = [&] {
+        entered.set_value();
+        released.get_future().wait();
+    };
     timer.start(1);
-    {
-        std::unique_lock<std::mutex> guard(gate);
-        ASSERT_TRUE(changed.wait_for(guard, kPatience, [&] { return entered; }));
-    }
+    ASSERT_EQ(entered.get_future().wait_for(kPatience), std::future_status::ready);
     std::atomic<bool> stopped{false};
     std::thread stopper([&] {
         timer.stop();
@@ -144,26 +120,21 @@ TEST_F(TimerThreadTest, StopWaitsForARunningTimeout) {
     });
     std::this_thread::sleep_for(20ms);
     EXPECT_FALSE(stopped) << "stop() returned while timeout() was still running";
-    {
-        std::lock_guard<std::mutex> guard(gate);
-        released = true;
-    }
-    changed.notify_all();
+    released.set_value();
     stopper.join();
-    EXPECT_TRUE(stopped);
-    EXPECT_EQ(timer.count(), 1);
+    EXPECT_EQ(timer.count, 1);
 }
 
 TEST_F(TimerThreadTest, CancelDisarmsWithoutWaitingAndAnExpiryItOvertakesIsStale) {
     CountingTimer timer;
     std::promise<void> entered, cancelled;
     std::atomic<bool> current{false};
-    timer.setAction([&] {
+    timer.action = [&] {
         current = timer.expiryIsCurrent();
         entered.set_value();
         cancelled.get_future().wait();
         if (current) current = timer.expiryIsCurrent();
-    });
+    };
     // Armed, cancelled and armed again at once, as a reply and the next request do.
     timer.start(5000);
     while (!timer.isRunning()) std::this_thread::yield();
@@ -179,14 +150,14 @@ TEST_F(TimerThreadTest, CancelDisarmsWithoutWaitingAndAnExpiryItOvertakesIsStale
     ASSERT_TRUE(timer.waitForCount(1));
     EXPECT_FALSE(current) << "the expiry was overtaken";
     timer.stop();
-    EXPECT_EQ(timer.count(), 1);
+    EXPECT_EQ(timer.count, 1);
 }
 
 TEST_F(TimerThreadTest, DestructionWhileArmedNeverCallsTimeout) {
     std::atomic<int> calls{0};
     for (int i = 0; i < 20; ++i) {
         auto timer = std::make_unique<CountingTimer>();
-        timer->setAction([&] { ++calls; });
+        timer->action = [&] { ++calls; };
         timer->start(5000);
         if (i % 2)
             while (!timer->isRunning()) std::this_thread::yield();

@@ -9,13 +9,6 @@ namespace {
 
 using testing::hex;
 
-std::vector<DecodedFrame> decodeAll(const Bytes& bytes) {
-    PcFrameDecoder decoder;
-    std::vector<DecodedFrame> out;
-    decoder.feed(bytes.data(), bytes.size(), out);
-    return out;
-}
-
 // The PC's golden frames are decoded by this decoder in the tests of the program's frames.
 TEST(Df1CodecTest, GoldenAdapterFrames) {
     // The CONNECT reply of platform 0x10000001 on channel 1, first packet after start: the
@@ -34,29 +27,24 @@ TEST(Df1CodecTest, GoldenAdapterFrames) {
 
 TEST(Df1CodecTest, BadFramesAreReportedAndTheNextOneIsFound) {
     Bytes good = testing::pcFrame(1, {0x01, 0x00, 0xD1, 0xC1});
-    struct Case {
-        const char* name;
-        Bytes bytes;
-        const char* reason;
-    };
     Bytes badCrc = good;
     badCrc[badCrc.size() - 1] ^= 1;
     Bytes badEscape{0x10, 0x02, 0x01, 0x01, 0x10, 0x07};
     Bytes restart{0x10, 0x02, 0x01, 0x01, 0x00};
     Bytes tooLong{0x10, 0x02, 0x01};
     tooLong.insert(tooLong.end(), 507, 0x22);
-    const Case cases[] = {{"crc", badCrc, "crc"},
-                          {"escape", badEscape, "escape"},
-                          {"restart", restart, "restart"},
-                          {"too long", tooLong, "too-long"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        Bytes stream = c.bytes;
+    const std::pair<Bytes, const char*> cases[] = {
+        {badCrc, "crc"}, {badEscape, "escape"}, {restart, "restart"}, {tooLong, "too-long"}};
+    for (const auto& [bad, reason] : cases) {
+        SCOPED_TRACE(reason);
+        Bytes stream = bad;
         stream.insert(stream.end(), good.begin(), good.end());
-        auto frames = decodeAll(stream);
+        PcFrameDecoder decoder;
+        std::vector<DecodedFrame> frames;
+        decoder.feed(stream.data(), stream.size(), frames);
         ASSERT_EQ(frames.size(), 2u);
         EXPECT_FALSE(frames[0].good);
-        EXPECT_EQ(frames[0].reason, c.reason);
+        EXPECT_EQ(frames[0].reason, reason);
         EXPECT_TRUE(frames[1].good);
     }
 }

@@ -16,11 +16,7 @@ FaultRule parse(const char* text) {
 TEST(FaultRulesTest, ParsesRulesAndExplainsBadOnes) {
     EXPECT_EQ(parse("nak").n, 1u) << "a rule without a selector hits the first frame";
 
-    struct Bad {
-        const char* text;
-        const char* error;
-    };
-    const Bad bad[] = {
+    const std::pair<const char*, const char*> bad[] = {
         {"flood", "unknown fault 'flood'"},
         {"nak,n=0", "bad value '0' for n"},
         {"nak,on=format", "unknown command 'format' for on="},
@@ -29,17 +25,16 @@ TEST(FaultRulesTest, ParsesRulesAndExplainsBadOnes) {
         {"status,value=1", "value=1 is the success status, not a fault"},
         {"nak,colour=red", "unknown key 'colour'"},
     };
-    for (const Bad& b : bad) {
+    for (const auto& [text, expected] : bad) {
         FaultRule r;
         std::string error;
-        EXPECT_FALSE(parseFaultRule(b.text, r, error)) << b.text;
-        EXPECT_EQ(error, b.error) << b.text;
+        EXPECT_FALSE(parseFaultRule(text, r, error)) << text;
+        EXPECT_EQ(error, expected) << text;
     }
 }
 
 TEST(FaultRulesTest, SelectorsHitTheFramesTheyName) {
-    FaultPlan plan(
-        {parse("nak,on=write,n=2"), parse("lost-reply,every=3")}, 1);
+    FaultPlan plan({parse("nak,on=write,n=2"), parse("lost-reply,every=3")}, 1);
     FrameFacts write{"write", 1, 1};
     FrameFacts erase{"erase", 2, 1};
     EXPECT_EQ(plan.hit(FaultKind::Nak, write), nullptr);

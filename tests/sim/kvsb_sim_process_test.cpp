@@ -95,9 +95,7 @@ TEST(KvsbSimProcessTest, ServesAnExistingSerialDeviceAndDumpsOnSigterm) {
     // A pty's slave stands in for the device; the test holds the master, as the far machine of
     // a null-modem cable would hold its own port.
     int master = posix_openpt(O_RDWR | O_NOCTTY);
-    ASSERT_GE(master, 0);
-    ASSERT_EQ(grantpt(master), 0);
-    ASSERT_EQ(unlockpt(master), 0);
+    ASSERT_TRUE(master >= 0 && grantpt(master) == 0 && unlockpt(master) == 0);
     Port port(master);
     std::string device = ptsname(master);
     zq::testing::TempDir dir;

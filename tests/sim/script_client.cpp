@@ -8,10 +8,6 @@
 
 namespace zq::sim::testing {
 
-void putLe(Bytes& out, std::uint32_t value, int width) {
-    for (int i = 0; i < width; ++i) out.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
-}
-
 std::uint32_t getLe(const Bytes& in, std::size_t at, int width) {
     std::uint32_t value = 0;
     for (int i = width - 1; i >= 0; --i)
@@ -34,7 +30,8 @@ namespace {
 Bytes request(std::uint8_t opcode, std::initializer_list<std::pair<std::uint32_t, int>> fields,
               const Bytes& tail = {}) {
     Bytes f;
-    for (auto [value, width] : fields) putLe(f, value, width);
+    for (auto [value, width] : fields)
+        for (int i = 0; i < width; ++i) f.push_back(static_cast<std::uint8_t>(value >> (8 * i)));
     f.insert(f.end(), tail.begin(), tail.end());
     return message(opcode, f);
 }

@@ -15,7 +15,6 @@ using Bytes = sim::Bytes;
 
 // A command message: opcode, 0, the fields, CRC-16/GENIBUS most significant byte first.
 Bytes message(std::uint8_t opcode, const Bytes& fields = {});
-void putLe(Bytes& out, std::uint32_t value, int width);
 std::uint32_t getLe(const Bytes& in, std::size_t at, int width);
 
 Bytes connectRequest();

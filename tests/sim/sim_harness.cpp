@@ -25,26 +25,15 @@ void SimHarness::collect() {
 
 bool SimHarness::runUntil(const std::function<bool(const std::vector<Incoming>&)>& done,
                           SimTime limit) {
-    SimTime end = now_ + limit;
-    auto pending = [&] {
-        return std::vector<Incoming>(received_.begin() + static_cast<long>(taken_),
-                                     received_.end());
-    };
-    sim_.advance(now_);
-    collect();
-    while (!done(pending())) {
-        auto next = sim_.nextDeadline();
-        if (!next || *next > end) {
-            now_ = end;
-            sim_.advance(now_);
-            collect();
-            return done(pending());
-        }
-        now_ = std::max(now_, *next);
+    const SimTime end = now_ + limit;
+    for (;;) {
         sim_.advance(now_);
         collect();
+        if (done({received_.begin() + static_cast<long>(taken_), received_.end()})) return true;
+        if (now_ >= end) return false;
+        auto next = sim_.nextDeadline();
+        now_ = !next || *next > end ? end : std::max(now_, *next);
     }
-    return true;
 }
 
 void SimHarness::runFor(SimTime span) {

@@ -17,7 +17,6 @@ public:
     explicit SimHarness(const SimConfig& config);
 
     Simulator& sim() { return sim_; }
-    SimTime now() const { return now_; }
 
     // Bytes from the PC.
     void send(const Bytes& bytes);

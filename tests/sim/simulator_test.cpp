@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include <algorithm>
 #include <functional>
 
@@ -11,9 +13,12 @@ namespace zq::sim {
 namespace {
 
 using testing::Bytes;
+using testing::connectRequest;
 using testing::getLe;
 using testing::Incoming;
 using testing::SimHarness;
+using testing::uploadInitRequest;
+using testing::writeRequest;
 
 const Bytes kStart{'S', 'T', 'A', 'R', 'T', '\r', '\n', 'G'};
 
@@ -33,29 +38,27 @@ Bytes pattern(std::size_t size, std::uint8_t seed) {
     return data;
 }
 
-// Checks status 1 and the message CRC of a reply with this opcode.
-void expectOk(const Bytes& reply, std::uint8_t opcode, const char* what) {
-    ASSERT_GE(reply.size(), 4u) << what;
-    EXPECT_EQ(reply[0], opcode) << what << ": " << testing::hex(reply);
-    EXPECT_EQ(reply[1], 1) << what << ": " << testing::hex(reply);
-    EXPECT_TRUE(crc16GenibusGood(reply.data(), reply.size())) << what;
+// Sends a request that must succeed: a good message CRC, status 1 and the reply opcode of
+// CONNECT (1), UPLOADINIT (3), WRITE (4) or EXEC (6). Gives the reply.
+Bytes ok(SimHarness& h, const Bytes& request) {
+    const std::uint8_t replyOf[] = {0, 0xFE, 0, 0xFC, 0xFB, 0, 0xFA};
+    Bytes reply = h.command(request);
+    EXPECT_TRUE(reply.size() >= 4 && reply[0] == replyOf[request.at(0)] && reply[1] == 1 &&
+                crc16GenibusGood(reply.data(), reply.size()))
+        << testing::hex(request) << " -> " << testing::hex(reply);
+    return reply;
 }
 
 // UPLOADINIT and one WRITE (the tests' blocks are small), as the program loads a block.
 void load(SimHarness& h, std::uint32_t address, const Bytes& data) {
-    expectOk(
-        h.command(testing::uploadInitRequest(address, static_cast<std::uint32_t>(data.size()))),
-        0xFC, "UPLOADINIT");
-    Bytes reply = h.command(testing::writeRequest(address, data));
-    expectOk(reply, 0xFB, "WRITE");
-    EXPECT_EQ(reply.size(), 10u);
+    ok(h, uploadInitRequest(address, static_cast<std::uint32_t>(data.size())));
+    EXPECT_EQ(ok(h, writeRequest(address, data)).size(), 10u);
 }
 
 // Channel switch, L1 CONNECT, daemon upload into the first RAM range, EXEC, L2 CONNECT.
-Bytes connect(SimHarness& h, int channel, std::uint32_t plID, const Bytes& daemon) {
+void connect(SimHarness& h, int channel, std::uint32_t plID, const Bytes& daemon) {
     EXPECT_EQ(h.switchChannel(channel), kStart);
-    Bytes l1 = h.command(testing::connectRequest());
-    expectOk(l1, 0xFE, "L1 CONNECT");
+    Bytes l1 = ok(h, connectRequest());
     EXPECT_EQ(l1.size(), 9u);
     EXPECT_EQ(getLe(l1, 2, 4), plID);
     EXPECT_EQ(l1[6], 1);
@@ -64,36 +67,27 @@ Bytes connect(SimHarness& h, int channel, std::uint32_t plID, const Bytes& daemo
                             [](const MapRange& r) { return r.kind == RangeKind::Ram; });
     auto entry = static_cast<std::uint32_t>(ram->span.start);
     load(h, entry, daemon);
-    expectOk(h.command(testing::execRequest(entry)), 0xFA, "EXEC");
-    Bytes l2 = h.command(testing::connectRequest());
-    expectOk(l2, 0xFE, "L2 CONNECT");
-    EXPECT_EQ(l2[6], 2);
-    return l2;
+    ok(h, testing::execRequest(entry));
+    EXPECT_EQ(ok(h, connectRequest()).at(6), 2);
 }
 
 TEST(SimulatorTest, ChannelSwitchIsAnsweredWithoutAck) {
+    for (int type : {7, 4}) {  // the default packet type, then another one configured
+        SimConfig config = quickConfig();
+        if (type != 7) config.channelReplyType = static_cast<std::uint8_t>(type);
+        SimHarness h(config);
+        h.send(testing::channelFrame(type == 7 ? 0 : 1));
+        h.runFor(millis(10));
+        auto in = h.take();
+        ASSERT_EQ(in.size(), 1u) << "no DLE ACK before the answer";
+        EXPECT_EQ((std::tuple{in[0].kind, in[0].type, in[0].message}),
+                  (std::tuple{Incoming::Frame, type, kStart}));
+    }
     SimHarness h(quickConfig());
-    h.send(testing::channelFrame(0));
+    h.send(testing::pcFrame(0, {'c'}));
     h.runFor(millis(10));
-    auto in = h.take();
-    ASSERT_EQ(in.size(), 1u) << "no DLE ACK before the answer";
-    EXPECT_EQ(in[0].kind, Incoming::Frame);
-    EXPECT_EQ(in[0].type, 7);
-    EXPECT_EQ(in[0].message, kStart);
-
-    SimConfig typeFour = quickConfig();
-    typeFour.channelReplyType = 4;
-    SimHarness h4(typeFour);
-    h4.send(testing::channelFrame(1));
-    h4.runFor(millis(10));
-    in = h4.take();
-    ASSERT_EQ(in.size(), 1u);
-    EXPECT_EQ(in[0].type, 4);
-
-    h4.send(testing::pcFrame(0, {'c'}));
-    h4.runFor(millis(10));
-    EXPECT_TRUE(h4.take().empty()) << "no channel 2";
-    EXPECT_EQ(h4.traceWith({"\"op\":\"CHANNEL\"", "not a channel request"}).size(), 1u);
+    EXPECT_TRUE(h.take().empty()) << "no channel 2";
+    EXPECT_EQ(h.traceWith({"\"op\":\"CHANNEL\"", "not a channel request"}).size(), 1u);
 }
 
 TEST(SimulatorTest, ANewRunFindsTheModulePowerCycled) {
@@ -103,10 +97,10 @@ TEST(SimulatorTest, ANewRunFindsTheModulePowerCycled) {
     EXPECT_EQ(h.erase(0x00A00000, 16).back(), 100);
     load(h, 0x00A00000, pattern(16, 4));
     // A retransmitted L2 CONNECT is answered by the daemon again.
-    EXPECT_EQ(h.command(testing::connectRequest()).at(6), 2);
+    EXPECT_EQ(h.command(connectRequest()).at(6), 2);
 
     EXPECT_EQ(h.switchChannel(1), kStart);
-    h.send(testing::pcFrame(1, testing::connectRequest()));
+    h.send(testing::pcFrame(1, connectRequest()));
     h.runFor(millis(20));
     EXPECT_FALSE(testing::hasFrame(h.take())) << "the boot loader starts after the power-on";
     ASSERT_TRUE(h.runUntil(testing::hasFrame, millis(100)));
@@ -122,41 +116,39 @@ TEST(SimulatorTest, ANewRunFindsTheModulePowerCycled) {
 TEST(SimulatorTest, TargetsRefuseWhatRealOnesWould) {
     SimHarness h(quickConfig(0x30000001));
     EXPECT_EQ(h.switchChannel(1), kStart);
-    expectOk(h.command(testing::connectRequest()), 0xFE, "L1");
+    ok(h, connectRequest());
     auto statusOf = [&](const Bytes& request) { return h.command(request).at(1); };
     auto isReject = [&](const Bytes& request) { return h.command(request).at(0) == 0xF7; };
 
     // Boot loader: RAM only, EXEC only where code was loaded, no flash commands.
-    EXPECT_EQ(statusOf(testing::uploadInitRequest(0x00004000, 16)), status::kNotInMap);
-    EXPECT_TRUE(isReject(testing::writeRequest(0x20000000, {1, 2})))
-        << "WRITE without a block announced";
+    EXPECT_EQ(statusOf(uploadInitRequest(0x00004000, 16)), status::kNotInMap);
+    EXPECT_TRUE(isReject(writeRequest(0x20000000, {1, 2}))) << "WRITE without a block announced";
     EXPECT_EQ(statusOf(testing::execRequest(0x20000000)), status::kNoCode);
     EXPECT_TRUE(isReject(testing::eraseRequest(0x00004000, 16)));
     EXPECT_TRUE(isReject(testing::message(0x33)));
-    Bytes corrupt = testing::connectRequest();
+    Bytes corrupt = connectRequest();
     corrupt[3] ^= 1;
     EXPECT_TRUE(isReject(corrupt));
     load(h, 0x20000000, pattern(32, 1));
-    EXPECT_EQ(statusOf(testing::writeRequest(0x20000020, {1})), status::kOutsideBlock);
-    expectOk(h.command(testing::execRequest(0x20000010)), 0xFA, "EXEC inside the code");
-    expectOk(h.command(testing::connectRequest()), 0xFE, "L2");
+    EXPECT_EQ(statusOf(writeRequest(0x20000020, {1})), status::kOutsideBlock);
+    ok(h, testing::execRequest(0x20000010));  // EXEC inside the code
+    ok(h, connectRequest());
 
     // Daemon: flash is written only where erased; an identical rewrite is harmless.
-    expectOk(h.command(testing::uploadInitRequest(0x00004000, 64)), 0xFC, "UPLOADINIT");
-    EXPECT_EQ(statusOf(testing::writeRequest(0x00004000, pattern(8, 1))), status::kNotErased);
+    ok(h, uploadInitRequest(0x00004000, 64));
+    EXPECT_EQ(statusOf(writeRequest(0x00004000, pattern(8, 1))), status::kNotErased);
     EXPECT_EQ(h.erase(0x00004000, 32).back(), 100);
-    expectOk(h.command(testing::uploadInitRequest(0x00004000, 64)), 0xFC, "UPLOADINIT");
-    expectOk(h.command(testing::writeRequest(0x00004000, pattern(8, 1))), 0xFB, "WRITE");
-    expectOk(h.command(testing::writeRequest(0x00004000, pattern(8, 1))), 0xFB, "same again");
-    EXPECT_EQ(statusOf(testing::writeRequest(0x00004000, pattern(8, 2))), status::kNotErased);
-    EXPECT_EQ(statusOf(testing::writeRequest(0x0000401C, pattern(8, 2))), status::kNotErased)
+    ok(h, uploadInitRequest(0x00004000, 64));
+    ok(h, writeRequest(0x00004000, pattern(8, 1)));
+    ok(h, writeRequest(0x00004000, pattern(8, 1)));  // same again
+    EXPECT_EQ(statusOf(writeRequest(0x00004000, pattern(8, 2))), status::kNotErased);
+    EXPECT_EQ(statusOf(writeRequest(0x0000401C, pattern(8, 2))), status::kNotErased)
         << "the last four bytes lie beyond the erased span";
-    expectOk(h.command(testing::uploadInitRequest(0x80500000, 4)), 0xFC, "Aux");
-    expectOk(h.command(testing::writeRequest(0x80500000, {1, 2, 3, 4})), 0xFB, "Aux, no erase");
-    expectOk(h.command(testing::writeRequest(0x80500000, {5, 6, 7, 8})), 0xFB, "Aux rewrite");
+    ok(h, uploadInitRequest(0x80500000, 4));        // Aux
+    ok(h, writeRequest(0x80500000, {1, 2, 3, 4}));  // Aux, no erase
+    ok(h, writeRequest(0x80500000, {5, 6, 7, 8}));  // Aux rewrite
     EXPECT_EQ(h.erase(0x80500000, 4), (std::vector<int>{-status::kNotInMap}));
-    EXPECT_EQ(statusOf(testing::uploadInitRequest(0x00000000, 16)), status::kNotInMap)
-        << "a gap of the map";
+    EXPECT_EQ(statusOf(uploadInitRequest(0x00000000, 16)), status::kNotInMap) << "a gap of the map";
 
     // While an erase runs, the daemon is busy.
     h.send(testing::pcFrame(1, testing::eraseRequest(0x00100000, 64)));
@@ -205,14 +197,11 @@ std::string kinds(const std::vector<Incoming>& in) {
     std::string text;
     for (const Incoming& i : in) {
         if (!text.empty()) text += ' ';
-        if (i.kind == Incoming::Ack || i.kind == Incoming::Nak) {
-            text += i.kind == Incoming::Ack ? "ACK" : "NAK";
-        } else if (i.kind == Incoming::BadFrame) {
-            text += "BAD(" + i.why + ")";
-        } else {
-            text += i.message.at(0) == 0xF7 ? "REJECT" : "FRAME";
-            if (!i.messageCrcGood) text += "(bad message crc)";
-        }
+        if (i.kind == Incoming::Ack) text += "ACK";
+        if (i.kind == Incoming::Nak) text += "NAK";
+        if (i.kind == Incoming::BadFrame) text += "BAD(" + i.why + ")";
+        if (i.kind == Incoming::Frame) text += i.message.at(0) == 0xF7 ? "REJECT" : "FRAME";
+        if (i.kind == Incoming::Frame && !i.messageCrcGood) text += "(bad message crc)";
     }
     return text;
 }
@@ -226,38 +215,33 @@ void expectTraced(const SimHarness& h, const std::string& name) {
 // answer is what the rule (written to hit it) changes.
 std::vector<Incoming> secondConnect(SimHarness& h) {
     EXPECT_EQ(h.switchChannel(1).size(), 8u);
-    EXPECT_FALSE(h.command(testing::connectRequest()).empty());
-    h.send(testing::pcFrame(1, testing::connectRequest()));
+    EXPECT_FALSE(h.command(connectRequest()).empty());
+    h.send(testing::pcFrame(1, connectRequest()));
     h.runFor(millis(200));
     return h.take();
 }
 
-struct ReplyCase {
-    const char* rule;
-    const char* seen;
-    std::uint64_t noise = 0;  // bytes outside frames
-};
-
 // The status rule is exercised by the burns against kvsb-sim.
 TEST(SimulatorTest, EachReplyFaultShowsOnTheLineAndInTheTrace) {
-    const ReplyCase cases[] = {
-        {"nak,on=connect,n=2", "NAK"},
-        {"lost-ack,on=connect,n=2", "FRAME"},
-        {"lost-reply,on=connect,n=2", "ACK"},
-        {"frame-crc,on=connect,n=2", "ACK BAD(crc)"},
-        {"msg-crc,on=connect,n=2", "ACK FRAME(bad message crc)"},
-        {"bad-header,on=connect,n=2", "ACK BAD(header)"},
-        {"bad-xor,on=connect,n=2", "ACK BAD(xor)"},
-        {"silence,on=connect,n=2", ""},
-        {"reject,on=connect", "ACK REJECT"},
+    // The rule, what the second CONNECT brings, the bytes outside frames.
+    const std::tuple<const char*, const char*, std::uint64_t> cases[] = {
+        {"nak,on=connect,n=2", "NAK", 0},
+        {"lost-ack,on=connect,n=2", "FRAME", 0},
+        {"lost-reply,on=connect,n=2", "ACK", 0},
+        {"frame-crc,on=connect,n=2", "ACK BAD(crc)", 0},
+        {"msg-crc,on=connect,n=2", "ACK FRAME(bad message crc)", 0},
+        {"bad-header,on=connect,n=2", "ACK BAD(header)", 0},
+        {"bad-xor,on=connect,n=2", "ACK BAD(xor)", 0},
+        {"silence,on=connect,n=2", "", 0},
+        {"reject,on=connect", "ACK REJECT", 0},
         {"garbage,on=connect,n=2,count=5", "ACK FRAME", 5},
     };
-    for (const ReplyCase& c : cases) {
-        SCOPED_TRACE(c.rule);
-        SimHarness h(withRule(c.rule));
-        EXPECT_EQ(kinds(secondConnect(h)), c.seen);
-        EXPECT_EQ(h.noise(), c.noise);
-        std::string name(c.rule, std::string(c.rule).find(','));
+    for (const auto& [rule, seen, noise] : cases) {
+        SCOPED_TRACE(rule);
+        SimHarness h(withRule(rule));
+        EXPECT_EQ(kinds(secondConnect(h)), seen);
+        EXPECT_EQ(h.noise(), noise);
+        std::string name(rule, std::string(rule).find(','));
         expectTraced(h, name);
     }
 }
@@ -265,7 +249,7 @@ TEST(SimulatorTest, EachReplyFaultShowsOnTheLineAndInTheTrace) {
 TEST(SimulatorTest, RetransmissionAfterAFaultIsServed) {
     SimHarness h(withRule("nak,on=connect,n=2"));
     EXPECT_EQ(kinds(secondConnect(h)), "NAK");
-    h.send(testing::pcFrame(1, testing::connectRequest()));
+    h.send(testing::pcFrame(1, connectRequest()));
     h.runFor(millis(10));
     EXPECT_EQ(kinds(h.take()), "ACK FRAME");
     EXPECT_EQ(h.traceWith({"\"dir\":\"pc\"", "\"attempt\":3"}).size(), 1u)
@@ -277,9 +261,9 @@ TEST(SimulatorTest, RetransmissionAfterAFaultIsServed) {
 TEST(SimulatorTest, PiecesComeApartInTime) {
     SimHarness h(withRule("pieces,on=connect,n=2,size=4,pause-ms=10"));
     EXPECT_EQ(h.switchChannel(1).size(), 8u);
-    h.command(testing::connectRequest());
+    h.command(connectRequest());
     const std::size_t before = h.writes().size();
-    h.send(testing::pcFrame(1, testing::connectRequest()));
+    h.send(testing::pcFrame(1, connectRequest()));
     h.runFor(millis(500));
     EXPECT_EQ(kinds(h.take()), "ACK FRAME");
     const auto& writes = h.writes();
@@ -296,33 +280,28 @@ TEST(SimulatorTest, DoubleProgressSendsTwoRepliesInOneWrite) {
     connect(h, 1, 0x30000001, Bytes(16, 0x60));
     std::size_t before = h.writes().size();
     EXPECT_EQ(h.erase(0x00004000, 64), (std::vector<int>{25, 50, 75, 100}));
-    std::vector<std::size_t> framesPerWrite;
+    std::vector<std::string> perWrite;
     for (std::size_t i = before; i < h.writes().size(); ++i) {
-        testing::AdapterReader reader;
         std::vector<Incoming> in;
-        reader.feed(h.writes()[i].second, in);
-        std::size_t frames = 0;
-        for (const Incoming& x : in) frames += x.kind == Incoming::Frame;
-        framesPerWrite.push_back(frames);
+        testing::AdapterReader().feed(h.writes()[i].second, in);
+        perWrite.push_back(kinds(in));
     }
-    EXPECT_EQ(framesPerWrite, (std::vector<std::size_t>{0, 2, 2})) << "the ACK, then pairs";
+    EXPECT_EQ(perWrite, (std::vector<std::string>{"ACK", "FRAME FRAME", "FRAME FRAME"}));
     expectTraced(h, "double-progress");
 }
 
 TEST(SimulatorTest, SilenceLastsAndLatePowerOutlastsATimeout) {
     {
         SimHarness h(withRule("silence,n=3"));
-        EXPECT_EQ(h.switchChannel(1).size(), 8u);
-        EXPECT_FALSE(h.command(testing::connectRequest()).empty());
-        h.send(testing::pcFrame(1, testing::connectRequest()));
+        EXPECT_EQ(kinds(secondConnect(h)), "");
         h.send(testing::channelFrame(1));
         h.runFor(millis(1000));
-        EXPECT_TRUE(h.take().empty()) << "no ACK, no reply, no channel answer";
+        EXPECT_TRUE(h.take().empty()) << "no channel answer either";
     }
     {
         SimHarness h(withRule("late-power,ms=7000"));
         EXPECT_EQ(h.switchChannel(1).size(), 8u);
-        h.send(testing::pcFrame(1, testing::connectRequest()));
+        h.send(testing::pcFrame(1, connectRequest()));
         h.runFor(millis(6999));
         EXPECT_EQ(kinds(h.take()), "ACK");
         h.runFor(millis(2));
