@@ -38,16 +38,6 @@ inline CliResult runCliIn(const std::string& dir, const std::vector<std::string>
 }
 
 // A burn leaves no serial-port message pending for a window that the command line never shows.
-class BurnCliTest : public zq::testing::ContractTest {
-protected:
-    void SetUp() override {
-        ContractTest::SetUp();
-        takePendingMessage();
-    }
-    void TearDown() override {
-        EXPECT_FALSE(hasPendingMessage());
-        ContractTest::TearDown();
-    }
-};
+using BurnCliTest = zq::testing::PendingMessageTest;
 
 }  // namespace zq::cli

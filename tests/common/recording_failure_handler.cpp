@@ -2,6 +2,8 @@
 
 #include <ostream>
 
+#include "support/vyjimka.h"
+
 namespace zq::testing {
 
 std::vector<RecordedFailure> RecordingFailureHandler::take() {
@@ -30,6 +32,16 @@ void ContractTest::SetUp() {
 
 void ContractTest::TearDown() {
     EXPECT_EQ(takeFailures(), std::vector<RecordedFailure>{}) << "unexpected contract failures";
+}
+
+void PendingMessageTest::SetUp() {
+    ContractTest::SetUp();
+    takePendingMessage();
+}
+
+void PendingMessageTest::TearDown() {
+    EXPECT_FALSE(hasPendingMessage()) << "a message for the window was left";
+    ContractTest::TearDown();
 }
 
 }  // namespace zq::testing

@@ -52,4 +52,12 @@ protected:
     void TearDown() override;
 };
 
+// For code that leaves a message for the window when a worker fails: no message is left over
+// from an earlier test, and the test takes every one it causes.
+class PendingMessageTest : public ContractTest {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+};
+
 }  // namespace zq::testing

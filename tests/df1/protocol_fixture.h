@@ -13,17 +13,9 @@ namespace zq::testing {
 
 // The command protocol on the real frame layers over a line in memory, its notifications
 // queued for the test thread, which plays the GUI thread.
-class ProtocolOnLineTest : public ContractTest {
+class ProtocolOnLineTest : public PendingMessageTest {
 protected:
     explicit ProtocolOnLineTest(const ProtocolOptions& options) : protocol{tx, rx, options} {}
-    void SetUp() override {
-        ContractTest::SetUp();
-        takePendingMessage();
-    }
-    void TearDown() override {
-        EXPECT_FALSE(hasPendingMessage());
-        ContractTest::TearDown();
-    }
 
     NotificationQueue queue;
     ScopedNotificationPoster poster{queue};

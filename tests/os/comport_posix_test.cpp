@@ -81,16 +81,11 @@ std::size_t entriesOf(const char* directory) {
     return count;
 }
 
-class ComPortPtyTest : public testing::ContractTest {
+class ComPortPtyTest : public testing::PendingMessageTest {
 protected:
-    void SetUp() override {
-        ContractTest::SetUp();
-        takePendingMessage();
-    }
     void TearDown() override {
         EXPECT_EQ(queue.size(), 0u) << "notifications left over";
-        EXPECT_FALSE(hasPendingMessage());
-        ContractTest::TearDown();
+        PendingMessageTest::TearDown();
     }
 
     Notification next() {
