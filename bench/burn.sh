@@ -41,7 +41,8 @@ run() {  # version file run
     rm -rf "$work/dump" "$work/sim.out" "$work/turn.out"
     # shellcheck disable=SC2086
     $prio "$bin/sim/kvsb-sim" --once --baud 921600 --erase-ms 0 --power-on-ms 0 \
-        --spin-input-us "$spin_input" --plid 0x20000001 --summary --dump "$work/dump" > "$work/sim.out" 2>&1 &
+        --spin-input-us "$spin_input" --plid 0x20000001 --summary --dump "$work/dump" \
+        > "$work/sim.out" 2>&1 &
     sim=$!
     while [ ! -s "$work/sim.out" ]; do sleep 0.02; done
     pty=$(head -n 1 "$work/sim.out")

@@ -22,7 +22,10 @@ if [ -z "${DISPLAY:-}" ] && command -v Xvfb > /dev/null 2>&1; then
     Xvfb ":$zq_n" -screen 0 1024x768x24 -nolisten tcp > /dev/null 2>&1 &
     ZQ_WINE_XVFB=$!
     zq_i=0
-    while [ ! -e "/tmp/.X11-unix/X$zq_n" ] && [ $zq_i -lt 50 ]; do sleep 0.1; zq_i=$((zq_i + 1)); done
+    while [ ! -e "/tmp/.X11-unix/X$zq_n" ] && [ $zq_i -lt 50 ]; do
+        sleep 0.1
+        zq_i=$((zq_i + 1))
+    done
     DISPLAY=":$zq_n"
     export DISPLAY
     wineserver -k 2> /dev/null || true
