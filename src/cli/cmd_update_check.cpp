@@ -102,9 +102,12 @@ int checkForUpdate(CliContext& context, bool force) {
     } else {
         printText(result, config, settings, context);
     }
-    bool asked = result.outcome != UpdateOutcome::NotConfigured &&
-                 result.outcome != UpdateOutcome::NoAnswer;
-    return asked ? kExitDone : kExitFailed;
+    // A script that calls the check learns from the exit code whether it came to a result;
+    // a refusal by the server is as much a failure as no server at all.
+    bool concluded = result.outcome == UpdateOutcome::NotDue ||
+                     result.outcome == UpdateOutcome::UpToDate ||
+                     result.outcome == UpdateOutcome::NewerVersion;
+    return concluded ? kExitDone : kExitFailed;
 }
 
 }  // namespace

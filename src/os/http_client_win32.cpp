@@ -2,6 +2,7 @@
 #include <wininet.h>
 
 #include <chrono>
+#include <cwchar>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
@@ -92,14 +93,19 @@ void exchange(Handles& handles, const std::string& host, unsigned port, const st
                                           INTERNET_SERVICE_HTTP, 0, 0);
     if (handles.connection == nullptr) return;
     setTimeouts(handles.connection, limits);
-    const DWORD flags = INTERNET_FLAG_KEEP_CONNECTION | INTERNET_FLAG_RELOAD |
+    const DWORD flags = INTERNET_FLAG_RELOAD |
                         INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
                         INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
     handles.request = HttpOpenRequestW(handles.connection, L"GET", fromUtf8(path).c_str(),
                                        nullptr, nullptr, nullptr, flags, 0);
     if (handles.request == nullptr) return;
     setTimeouts(handles.request, limits);
-    if (!HttpSendRequestW(handles.request, nullptr, 0, nullptr, 0)) return;
+    // One request, one connection: a connection kept alive would go to WinINet's pool, and the
+    // pool's collector thread would still be running when the program ends (under Wine the
+    // end of a process with a thread left over is a race that SIGKILL may win).
+    static const wchar_t kClose[] = L"Connection: close\r\n";
+    if (!HttpSendRequestW(handles.request, kClose, static_cast<DWORD>(wcslen(kClose)), nullptr, 0))
+        return;
     DWORD status = 0;
     DWORD size = sizeof status;
     if (!HttpQueryInfoW(handles.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
@@ -111,8 +117,20 @@ void exchange(Handles& handles, const std::string& host, unsigned port, const st
         response.error = wininetError(GetLastError());
 }
 
+// What the caller and the thread of one exchange share; whoever leaves last frees it.
+struct Exchange {
+    std::mutex mutex;
+    std::condition_variable finished;
+    bool done = false;
+    HttpResponse response;
+    // The exchange's root handle while it is open; closing it ends every call under it.
+    HINTERNET root = nullptr;
+    bool cancelled = false;
+};
+
 HttpResponse getOnce(const std::string& userAgent, const HttpLimits& limits,
-                     const std::string& host, unsigned port, const std::string& path) {
+                     const std::string& host, unsigned port, const std::string& path,
+                     Exchange& shared) {
     HttpResponse response;
     Handles handles;
     handles.root = InternetOpenW(fromUtf8(userAgent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
@@ -122,21 +140,22 @@ HttpResponse getOnce(const std::string& userAgent, const HttpLimits& limits,
         return response;
     }
     setTimeouts(handles.root, limits);
+    {
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        shared.root = handles.root;
+    }
     exchange(handles, host, port, path, limits, response);
     DWORD lastError = GetLastError();
-    handles.close();
+    {
+        // A caller that gave up has closed the root, and with it every handle under it.
+        std::lock_guard<std::mutex> lock(shared.mutex);
+        shared.root = nullptr;
+        if (!shared.cancelled) handles.close();
+    }
     if (!response.answered && response.error.empty()) response.error = wininetError(lastError);
     if (!response.error.empty()) response.body.clear();
     return response;
 }
-
-// What the caller and the thread of one exchange share; whoever leaves last frees it.
-struct Exchange {
-    std::mutex mutex;
-    std::condition_variable finished;
-    bool done = false;
-    HttpResponse response;
-};
 
 class WinInetHttpClient : public HttpClient {
 public:
@@ -146,31 +165,49 @@ public:
         : userAgent_(std::move(userAgent)), limits_(limits) {}
 
     // Synchronous WinINet bounds each wait for the network, but not a server that keeps the
-    // headers trickling, and cancelling a blocking call by closing its handle does not work
-    // everywhere (Wine). So the exchange runs on a thread of its own, and the caller waits
-    // for it a little longer than the exchange's own deadline, no more; a late exchange ends
-    // on its own later.
+    // headers trickling. So the exchange runs on a thread of its own, and the caller waits for
+    // it a little longer than the exchange's own deadline; then it closes the exchange's
+    // handles, which ends a blocked call, and waits one grace period more. The thread is
+    // joined whenever it ends in that time: a thread left inside WinINet when the program
+    // ends makes that end a race (under Wine, SIGKILL wins it now and then). Only a thread
+    // that does not end even then is left behind.
     HttpResponse get(const std::string& host, unsigned port, const std::string& path) override {
         auto exchange = std::make_shared<Exchange>();
+        std::thread worker;
         try {
-            std::thread([exchange, userAgent = userAgent_, limits = limits_, host, port, path] {
-                HttpResponse response = getOnce(userAgent, limits, host, port, path);
+            worker = std::thread([exchange, userAgent = userAgent_, limits = limits_, host, port,
+                                  path] {
+                HttpResponse response = getOnce(userAgent, limits, host, port, path, *exchange);
                 std::lock_guard<std::mutex> lock(exchange->mutex);
                 exchange->response = std::move(response);
                 exchange->done = true;
                 exchange->finished.notify_all();
-            }).detach();
+            });
         } catch (const std::system_error&) {
-            return getOnce(userAgent_, limits_, host, port, path);
+            Exchange alone;
+            return getOnce(userAgent_, limits_, host, port, path, alone);
         }
+        const unsigned boundMs = limits_.transferTimeoutMs + kGraceMs;
         std::unique_lock<std::mutex> lock(exchange->mutex);
-        auto wait = std::chrono::milliseconds(limits_.transferTimeoutMs + kGraceMs);
-        if (exchange->finished.wait_for(lock, wait, [&exchange] { return exchange->done; }))
-            return std::move(exchange->response);
-        HttpResponse late;
-        late.error = "no answer within " +
-                     std::to_string(limits_.transferTimeoutMs + kGraceMs) + " ms";
-        return late;
+        auto done = [&exchange] { return exchange->done; };
+        bool ended = exchange->finished.wait_for(lock, std::chrono::milliseconds(boundMs), done);
+        if (!ended) {
+            exchange->cancelled = true;
+            if (exchange->root != nullptr) InternetCloseHandle(exchange->root);
+            ended = exchange->finished.wait_for(lock, std::chrono::milliseconds(kGraceMs), done);
+        }
+        HttpResponse response = std::move(exchange->response);
+        const bool cancelled = exchange->cancelled;
+        lock.unlock();
+        if (ended)
+            worker.join();
+        else
+            worker.detach();
+        if (cancelled) {
+            response = HttpResponse();
+            response.error = "no answer within " + std::to_string(boundMs) + " ms";
+        }
+        return response;
     }
 
 private:

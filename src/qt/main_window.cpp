@@ -6,6 +6,7 @@
 #include <QEvent>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMessageBox>
 #include <QProgressBar>
@@ -129,23 +130,26 @@ void MainWindow::build() {
     label("labelUnit", "Jednotka", 119, 46, 30, 8);
     label("labelOperator", "Obsluha", 7, 68, 61, 8);
 
-    struct Combo {
-        unsigned id;
-        int x, y, width, height;
+    auto combo = [this](unsigned id, int x, int y, int width, int height) {
+        auto* box = add<QComboBox>(id, x, y, width, kClosedComboHeight);
+        box->setMaxVisibleItems((height - kClosedComboHeight) / kListLineHeight);
     };
-    for (const Combo& c : {Combo{kPortCombo, 26, 12, 48, 90}, Combo{kVersionCombo, 39, 44, 71, 38},
-                           Combo{kUnitCombo, 150, 44, 48, 56}}) {
-        auto* combo = add<QComboBox>(c.id, c.x, c.y, c.width, kClosedComboHeight);
-        combo->setMaxVisibleItems((c.height - kClosedComboHeight) / kListLineHeight);
-    }
-    auto* open = add<QPushButton>(kOpenButton, 80, 12, 30, 14);
-    auto* close = add<QPushButton>(kCloseButton, 116, 12, 30, 14);
-    auto* program = add<QPushButton>(kProgramButton, 208, 44, 59, 14);
-    program->setText(QStringLiteral("Naprogramovat"));
-    for (QPushButton* button : {open, close, program}) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
+    auto button = [this](unsigned id, int x, int y, int width, int height) {
+        auto* push = add<QPushButton>(id, x, y, width, height);
+        // An auto-default button draws itself as the default one while it has the focus, and
+        // the dialog has no default button; keyPressEvent gives Enter to the focused button.
+        push->setAutoDefault(false);
+        push->setDefault(false);
+        return push;
+    };
+    // Qt's focus chain is the order of creation, as the dialog manager's Tab order is the
+    // order of the template: the controls are made in the template's order.
+    combo(kPortCombo, 26, 12, 48, 90);
+    button(kOpenButton, 80, 12, 30, 14);
+    button(kCloseButton, 116, 12, 30, 14);
+    combo(kVersionCombo, 39, 44, 71, 38);
+    combo(kUnitCombo, 150, 44, 48, 56);
+    button(kProgramButton, 208, 44, 59, 14)->setText(QStringLiteral("Naprogramovat"));
     auto* progress = add<QProgressBar>(kProgressBar, 15, 156, 245, 9);
     progress->setRange(0, 100);
     progress->setValue(0);
@@ -267,6 +271,19 @@ bool MainWindow::event(QEvent* event) {
         return true;
     }
     return QWidget::event(event);
+}
+
+void MainWindow::keyPressEvent(QKeyEvent* event) {
+    // The dialog manager presses the focused push button on Enter. A QPushButton clicks on
+    // Enter only when auto-default, and then draws itself as the default button while it has
+    // the focus; as a plain one it leaves Enter to its parent, here. Enter on a combo box
+    // arrives here too and, with no default button, presses nothing.
+    auto* button = qobject_cast<QPushButton*>(focusWidget());
+    if ((event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) && button != nullptr) {
+        button->click();
+        return;
+    }
+    QWidget::keyPressEvent(event);
 }
 
 void MainWindow::closeEvent(QCloseEvent* event) {

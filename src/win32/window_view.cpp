@@ -77,6 +77,14 @@ bool WindowView::handle(UINT message, WPARAM wParam, LPARAM lParam) {
         case WM_CLOSE:
             if (dialog_ != nullptr) dialog_->onCloseWindow();
             return true;
+        case WM_ACTIVATE:
+            // The dialog manager puts back the focus it saved, which is none when it was lost.
+            if (LOWORD(wParam) != WA_INACTIVE && focusLost_ != nullptr)
+                PostMessageW(window_, kRestoreFocus, 0, 0);
+            return false;
+        case kRestoreFocus:
+            restoreFocus();
+            return true;
         case WM_COMMAND:
             onCommand(LOWORD(wParam), HIWORD(wParam));
             return true;
@@ -134,7 +142,29 @@ void WindowView::setText(unsigned control, const std::string& text) {
 
 void WindowView::setEnabled(unsigned control, bool enabled) {
     HWND target = item(control);
-    if (IsWindowEnabled(target) != (enabled ? TRUE : FALSE)) EnableWindow(target, enabled);
+    if (IsWindowEnabled(target) == (enabled ? TRUE : FALSE)) return;
+    // Windows takes the keyboard focus away with the control that is disabled, and a dialog
+    // without a focus takes no Tab: pressing "Otevřít" or "Naprogramovat" from the keyboard
+    // would leave the operator stranded. The focus is given back once the refresh is over.
+    if (!enabled && GetFocus() == target) focusLost_ = target;
+    EnableWindow(target, enabled ? TRUE : FALSE);
+    if (focusLost_ != nullptr) PostMessageW(window_, kRestoreFocus, 0, 0);
+}
+
+// Back to the control that lost the focus when it is enabled again, else to the next one that
+// Tab would reach; while nothing is enabled, or a message box is in front, it waits.
+void WindowView::restoreFocus() {
+    if (focusLost_ == nullptr || GetActiveWindow() != window_) return;
+    HWND focus = GetFocus();
+    if (focus != nullptr && focus != window_) {
+        focusLost_ = nullptr;
+        return;
+    }
+    HWND target = IsWindowEnabled(focusLost_) ? focusLost_
+                                              : GetNextDlgTabItem(window_, focusLost_, FALSE);
+    if (target == nullptr || !IsWindowEnabled(target)) return;
+    focusLost_ = nullptr;
+    SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);
 }
 
 void WindowView::setItems(unsigned control, const std::vector<std::string>& items) {

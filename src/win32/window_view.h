@@ -55,11 +55,15 @@ private:
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     bool handle(UINT message, WPARAM wParam, LPARAM lParam);
     void onCommand(unsigned control, unsigned code);
+    void restoreFocus();
     HWND item(unsigned control) const { return GetDlgItem(window_, static_cast<int>(control)); }
 
     HWND window_ = nullptr;
     MainDialog* dialog_ = nullptr;
     bool waitCursor_ = false;
+    // The control that had the keyboard focus when it was disabled, until the focus is back.
+    HWND focusLost_ = nullptr;
+    static constexpr UINT kRestoreFocus = WM_APP + 1;
 };
 
 // A modal OK box titled with the application's name; owner may be nullptr.

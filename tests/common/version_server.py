@@ -51,6 +51,13 @@ def answer(conn, mode, text):
         conn.sendall(head(200, len(text)) + text)
     elif mode == "status":
         conn.sendall(head(int(text), 5) + b"error")
+    elif mode == "endless-head":
+        # A status line, then a header that never ends, a byte at a time: every wait for
+        # more is short, the answer never completes.
+        conn.sendall(b"HTTP/1.1 200 OK\r\nX-Slow: ")
+        while True:
+            time.sleep(0.5)
+            conn.sendall(b"x")
     elif mode in ("pieces", "trickle"):
         conn.sendall(head(200))
         size, pause = (3, 0.02) if mode == "pieces" else (1, 1.0)

@@ -1,6 +1,7 @@
 // The Qt window as the operator meets it: the dialog as built, the start-up failures, and runs
 // clicked through it against kvsb-sim, whose dump must then equal the images. Message boxes are
-// read and answered from a timer, as an operator answers them.
+// read and answered from a timer, as an operator answers them; the keyboard works it as the
+// dialog manager does.
 #include <QtTest>
 #include <QtWidgets>
 
@@ -54,13 +55,24 @@ private slots:
     void burnsAUnitByClicking_data();
     void burnsAUnitByClicking();
     void aCloseRequestWhileALineErrorIsShownEndsTheRun();
+    void theKeyboardWorksTheDialog();
+
+public:
+    // Notes whether the wait cursor is up whenever an event reaches the watched window.
+    bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
     bool start(const QString& port, const fs::path& dir = ZQ_EXAMPLES_DIR);
-    void startSim(const QStringList& extra, const char* eraseMs = "20");
+    void startSim(const QStringList& extra, const char* eraseMs = "20", bool openPort = true);
     QWidget* control(unsigned id) const { return toolkit_->window()->control(id); }
     QString text(unsigned id) const { return control(id)->property("text").toString(); }
     void click(unsigned id) { QTest::mouseClick(control(id), Qt::LeftButton); }
+    // A key as the keyboard sends it: to the window, which hands it to its focus widget.
+    void press(Qt::Key key, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+        QTest::keyClick(toolkit_->window()->windowHandle(), key, modifiers);
+    }
+    // The controls that Tab (Shift+Tab with shift) focuses, press by press.
+    QStringList tabs(int presses, Qt::KeyboardModifiers modifiers = Qt::NoModifier);
     // Presses "Naprogramovat" once it is enabled, and waits for the box that ends the run.
     void runProcedure();
     void closePortAndCompare(const QStringList& modules, const QString& plid);
@@ -73,6 +85,7 @@ private:
     QStringList failures_;
     std::function<void(QMessageBox*)> onBox_;
     int quits_ = 0;
+    bool waitCursorSeen_ = false;
     zq::Settings settings_{"ZidavuvorudQtTest"};
     std::unique_ptr<zq::qt::QtToolkit> toolkit_;
     std::unique_ptr<zq::ProgrammerApp> app_;
@@ -97,6 +110,7 @@ void WindowTest::init() {
     boxes_.clear();
     onBox_ = nullptr;
     quits_ = 0;
+    waitCursorSeen_ = false;
 }
 
 void WindowTest::cleanup() {
@@ -120,7 +134,7 @@ bool WindowTest::start(const QString& port, const fs::path& dir) {
     return app_->startup();
 }
 
-void WindowTest::startSim(const QStringList& extra, const char* eraseMs) {
+void WindowTest::startSim(const QStringList& extra, const char* eraseMs, bool openPort) {
     const std::string dir = files_.path().toStdString();
     std::vector<std::string> args{
         "--once", "--power-on-ms", "0",       "--erase-ms",        eraseMs, "--erase-steps", "4",
@@ -130,6 +144,7 @@ void WindowTest::startSim(const QStringList& extra, const char* eraseMs) {
     fs::remove(dir + "/trace.jsonl");
     sim_ = std::make_unique<zq::sim::testing::SimProcess>(args);
     QVERIFY(start(QString::fromStdString(sim_->path())));
+    if (!openPort) return;
     click(zq::kOpenButton);
     QVERIFY(app_->mainDialog()->portOpen());
 }
@@ -139,6 +154,22 @@ void WindowTest::runProcedure() {
     QTRY_VERIFY_WITH_TIMEOUT(control(zq::kProgramButton)->isEnabled(), kWaitMs);
     click(zq::kProgramButton);
     QTRY_VERIFY_WITH_TIMEOUT(boxes_.size() > before, kWaitMs);
+}
+
+QStringList WindowTest::tabs(int presses, Qt::KeyboardModifiers modifiers) {
+    QStringList names;
+    for (int i = 0; i < presses; ++i) {
+        press(Qt::Key_Tab, modifiers);
+        names << (QApplication::focusWidget() != nullptr ? QApplication::focusWidget()->objectName()
+                                                         : QStringLiteral("nothing"));
+    }
+    return names;
+}
+
+bool WindowTest::eventFilter(QObject*, QEvent*) {
+    const QCursor* cursor = QApplication::overrideCursor();
+    waitCursorSeen_ = waitCursorSeen_ || (cursor != nullptr && cursor->shape() == Qt::WaitCursor);
+    return false;
 }
 
 void WindowTest::closePortAndCompare(const QStringList& modules, const QString& plid) {
@@ -295,6 +326,51 @@ void WindowTest::aCloseRequestWhileALineErrorIsShownEndsTheRun() {
     QTRY_COMPARE_WITH_TIMEOUT(quits_, 1, kWaitMs);
     QTest::qWait(100);
     QCOMPARE(boxes_, QStringList{"COM1: chyba příjmu (0x00000008)"});
+}
+
+void WindowTest::theKeyboardWorksTheDialog() {
+    startSim({"--plid", "0x20000001"}, "20", false);
+    QWidget* window = toolkit_->window();
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    QCOMPARE(QApplication::focusWidget(), control(zq::kPortCombo));
+    // At rest only the port and "Otevřít" take the focus. The dialog has no default button:
+    // Enter on a combo box presses nothing, and neither Enter nor Esc ends the window.
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Enter, Qt::Key_Escape}) press(key);
+    QVERIFY(!app_->mainDialog()->portOpen() && window->isVisible() && quits_ == 0);
+    QCOMPARE(tabs(2), QStringList({"ctl201", "ctl200"}));
+    QCOMPARE(tabs(1, Qt::ShiftModifier), QStringList{"ctl201"});
+    press(Qt::Key_Space);
+    QVERIFY(app_->mainDialog()->portOpen());
+    // With the port open: the template's order, and around past the disabled port and
+    // "Otevřít".
+    QCOMPARE(tabs(5), QStringList({"ctl202", "ctl203", "ctl204", "ctl205", "ctl202"}));
+    QCOMPARE(tabs(4, Qt::ShiftModifier), QStringList({"ctl205", "ctl204", "ctl203", "ctl202"}));
+    QCOMPARE(tabs(2).last(), "ctl204");
+    // The arrows choose the unit as the mouse does: the prompt follows. The last is KREF10x,
+    // whose second image is prepared between two replies, under the wait cursor.
+    auto* units = static_cast<QComboBox*>(control(zq::kUnitCombo));
+    for (const auto& [key, unit] :
+         std::initializer_list<std::pair<Qt::Key, QString>>{{Qt::Key_Down, "KRCD101"},
+                                                            {Qt::Key_Down, "KREF10x"},
+                                                            {Qt::Key_Up, "KRCD101"},
+                                                            {Qt::Key_Down, "KREF10x"}}) {
+        press(key);
+        QCOMPARE(units->currentText(), unit);
+        QVERIFY2(text(zq::kOperatorText).contains(unit), qPrintable(text(zq::kOperatorText)));
+    }
+    for (Qt::Key key : {Qt::Key_Return, Qt::Key_Escape}) press(key);
+    QVERIFY(control(zq::kCloseButton)->isEnabled() && window->isVisible() && boxes_.isEmpty());
+    // Enter presses the focused button, which is never drawn as the default one.
+    QCOMPARE(tabs(1), QStringList{"ctl205"});
+    QVERIFY(!static_cast<QPushButton*>(control(zq::kProgramButton))->isDefault());
+    window->installEventFilter(this);
+    press(Qt::Key_Return);
+    QVERIFY(!control(zq::kCloseButton)->isEnabled());
+    QTRY_COMPARE_WITH_TIMEOUT(boxes_, QStringList{"Hotovo"}, kWaitMs);
+    window->removeEventFilter(this);
+    // The wait cursor was up during the run, and went with it.
+    QVERIFY(waitCursorSeen_);
+    QCOMPARE(QApplication::overrideCursor(), nullptr);
 }
 
 QTEST_MAIN(WindowTest)

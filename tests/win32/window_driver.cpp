@@ -5,7 +5,7 @@
 //   window_driver STEP...     steps, each a word and its arguments:
 //     window                  the main window appears (20 s)
 //     select ID TEXT          selects the entry TEXT of combo box ID
-//     selected ID TEXT        combo box ID shows TEXT
+//     selected ID TEXT        combo box ID shows TEXT (10 s)
 //     click ID                clicks button ID once it is enabled (10 s)
 //     text ID TEXT            control ID shows TEXT (10 s)
 //     info TEXT               the info field (207) starts with TEXT (60 s)
@@ -19,6 +19,12 @@
 //     boxopen                 a message box is open (120 s); it stays open
 //     close                   posts WM_CLOSE to the main window
 //     gone                    the main window is gone (30 s)
+//     keys KEY...;            types the keys into the window, as the keyboard would (through
+//                             the system's input queue): tab, shift+tab, enter, space, esc, up,
+//                             down, alt+f4; the list ends with ";"
+//     focus ID                control ID has the keyboard focus (10 s)
+//     shown                   the main window exists and is visible, and no box is open
+//     waitcursor              the window holds the mouse for its wait cursor (60 s)
 // Any TEXT may be @FILE: the text in FILE (UTF-8).
 // Exit status 0 when every step held; otherwise 1 with the failed step on standard error.
 #include <windows.h>
@@ -172,6 +178,79 @@ bool confirmBox(const std::string& expected, const BoxChecks& checks) {
     return true;
 }
 
+DWORD windowThread() {
+    return GetWindowThreadProcessId(g_main, nullptr);
+}
+
+GUITHREADINFO threadInfo() {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof info;
+    if (!GetGUIThreadInfo(windowThread(), &info)) info = GUITHREADINFO{};
+    return info;
+}
+
+int focusedControl() {
+    HWND focus = threadInfo().hwndFocus;
+    return focus != nullptr && GetParent(focus) == g_main ? GetDlgCtrlID(focus) : 0;
+}
+
+bool keyCode(const std::string& name, std::vector<WORD>& codes) {
+    static const struct {
+        const char* name;
+        WORD code;
+    } kKeys[] = {{"tab", VK_TAB}, {"enter", VK_RETURN}, {"space", VK_SPACE},
+                 {"esc", VK_ESCAPE}, {"up", VK_UP},      {"down", VK_DOWN},
+                 {"f4", VK_F4},   {"shift", VK_SHIFT},   {"alt", VK_MENU}};
+    for (const auto& key : kKeys)
+        if (name == key.name) {
+            codes.push_back(key.code);
+            return true;
+        }
+    return false;
+}
+
+// A key with its modifiers goes down in order and comes up in reverse, as fingers do.
+bool typeKey(const std::string& chord) {
+    std::vector<WORD> codes;
+    std::size_t from = 0;
+    for (std::size_t plus; (plus = chord.find('+', from)) != std::string::npos; from = plus + 1)
+        if (!keyCode(chord.substr(from, plus - from), codes)) return fail("unknown key " + chord);
+    if (!keyCode(chord.substr(from), codes)) return fail("unknown key " + chord);
+    std::vector<INPUT> inputs;
+    for (WORD code : codes) {
+        INPUT down{};
+        down.type = INPUT_KEYBOARD;
+        down.ki.wVk = code;
+        inputs.push_back(down);
+    }
+    for (auto it = codes.rbegin(); it != codes.rend(); ++it) {
+        INPUT up{};
+        up.type = INPUT_KEYBOARD;
+        up.ki.wVk = *it;
+        up.ki.dwFlags = KEYEVENTF_KEYUP;
+        inputs.push_back(up);
+    }
+    // Input goes to the foreground window's thread; the window must have it first.
+    SetForegroundWindow(g_main);
+    if (!waitFor(5000, [] { return GetForegroundWindow() == g_main; }))
+        return fail("the window does not come to the foreground");
+    const UINT sent = SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+    if (sent != inputs.size()) return fail("SendInput took " + std::to_string(sent) + " keys");
+    // The window handles the keys later, in their order: a step after them waits for a
+    // condition that only the last key brings about.
+    return true;
+}
+
+// The program shows its wait cursor by routing the mouse to its window with a cursor of its
+// own; another process cannot read which cursor that is under Wine (its icon data stays in the
+// owner), so the routing and a cursor being set are what is checked here.
+bool waitCursorShown() {
+    if (threadInfo().hwndCapture != g_main) return false;
+    CURSORINFO cursor{};
+    cursor.cbSize = sizeof cursor;
+    return GetCursorInfo(&cursor) && cursor.hCursor != nullptr;
+}
+
 bool run(int argc, wchar_t** argv) {
     // A window of an earlier call of the driver, if there is one.
     g_main = mainWindow();
@@ -203,7 +282,7 @@ bool run(int argc, wchar_t** argv) {
             if (!selectEntry(id(), arg(2))) return false;
             i += 2;
         } else if (step == "selected") {
-            if (selected(id()) != arg(2))
+            if (!waitFor(10000, [&] { return selected(id()) == arg(2); }))
                 return fail("combo " + arg(1) + " shows " + selected(id()));
             i += 2;
         } else if (step == "click") {
@@ -234,6 +313,20 @@ bool run(int argc, wchar_t** argv) {
             i += 1;
         } else if (step == "close") {
             PostMessageW(g_main, WM_CLOSE, 0, 0);
+        } else if (step == "keys") {
+            for (++i; i < argc && zq::toUtf8(argv[i]) != ";"; ++i)
+                if (!typeKey(zq::toUtf8(argv[i]))) return false;
+        } else if (step == "focus") {
+            if (!waitFor(10000, [&] { return focusedControl() == id(); }))
+                return fail("the focus is on " + std::to_string(focusedControl()) + ", not " +
+                            arg(1));
+            i += 1;
+        } else if (step == "shown") {
+            if (g_main == nullptr || !IsWindow(g_main) || !IsWindowVisible(g_main))
+                return fail("the main window is not shown");
+            if (HWND box = messageBox()) return fail("a box is open: " + text(GetDlgItem(box, kBoxText)));
+        } else if (step == "waitcursor") {
+            if (!waitFor(60000, waitCursorShown)) return fail("no wait cursor");
         } else if (step == "gone") {
             if (!waitFor(30000, [] { return !IsWindow(g_main); })) return fail("the window stays");
         } else {

@@ -152,4 +152,27 @@ s=$?
 zq_com_release || s=1
 check $s "closing while a message box is open ends the program"
 
+# The keyboard alone: Tab and Shift+Tab walk the enabled controls in the dialog's order, Enter
+# and Space press the focused button (the focus moving on from a button that the press
+# disables), the arrows choose the unit as the mouse does, Enter and Esc on a combo box do
+# nothing and hide nothing, and Alt+F4 during the burn ends it the close box's way. The wait
+# cursor shows while the burn is prepared, which the slow channel answers stretch to seconds.
+rm -rf "$work/dump"
+zq_com_serve 5 "$work" "$sim" --once --plid 0x20000001 --power-on-ms 200 --erase-ms 200 \
+    --fault pieces,on=channel,size=4,pause-ms=100,every=1 --fault lost-reply,on=channel,n=4
+start_app "$examples"
+drive window select 200 COM5 select 204 KRAB101 focus 200 \
+    keys tab ";" focus 201 keys tab ";" focus 200 keys shift+tab ";" focus 201 \
+    keys enter ";" focus 202 prompt "$(txt "Připojte KVSB k KRV konektoru KRAB101")" \
+    keys tab tab down ";" selected 204 KRCD101 \
+    prompt "$(txt "Připojte KVSB k KRV konektoru levého KRCD101")" \
+    keys down enter esc shift+tab ";" focus 203 selected 204 KREF10x shown \
+    prompt "$(txt "Připojte KVSB k KRV konektoru KREF10x")" \
+    keys shift+tab shift+tab ";" focus 205 keys space ";" waitcursor \
+    keys alt+f4 ";" gone
+s=$?
+[ "$(app_status)" = 0 ] || s=1
+zq_com_release || s=1
+check $s "the keyboard: focus order, Enter, Space, arrows, Esc, wait cursor, Alt+F4"
+
 [ $failures -eq 0 ] || { echo "$failures failed"; exit 1; }
