@@ -93,11 +93,11 @@ void exchange(Handles& handles, const std::string& host, unsigned port, const st
                                           INTERNET_SERVICE_HTTP, 0, 0);
     if (handles.connection == nullptr) return;
     setTimeouts(handles.connection, limits);
-    const DWORD flags = INTERNET_FLAG_RELOAD |
-                        INTERNET_FLAG_NO_CACHE_WRITE | INTERNET_FLAG_NO_AUTO_REDIRECT |
-                        INTERNET_FLAG_NO_COOKIES | INTERNET_FLAG_NO_UI;
-    handles.request = HttpOpenRequestW(handles.connection, L"GET", fromUtf8(path).c_str(),
-                                       nullptr, nullptr, nullptr, flags, 0);
+    const DWORD flags = INTERNET_FLAG_RELOAD | INTERNET_FLAG_NO_CACHE_WRITE |
+                        INTERNET_FLAG_NO_AUTO_REDIRECT | INTERNET_FLAG_NO_COOKIES |
+                        INTERNET_FLAG_NO_UI;
+    handles.request = HttpOpenRequestW(handles.connection, L"GET", fromUtf8(path).c_str(), nullptr,
+                                       nullptr, nullptr, flags, 0);
     if (handles.request == nullptr) return;
     setTimeouts(handles.request, limits);
     // One request, one connection: a connection kept alive would go to WinINet's pool, and the
@@ -108,8 +108,8 @@ void exchange(Handles& handles, const std::string& host, unsigned port, const st
         return;
     DWORD status = 0;
     DWORD size = sizeof status;
-    if (!HttpQueryInfoW(handles.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER,
-                        &status, &size, nullptr))
+    if (!HttpQueryInfoW(handles.request, HTTP_QUERY_STATUS_CODE | HTTP_QUERY_FLAG_NUMBER, &status,
+                        &size, nullptr))
         return;
     response.answered = true;
     response.status = static_cast<int>(status);
@@ -133,8 +133,8 @@ HttpResponse getOnce(const std::string& userAgent, const HttpLimits& limits,
                      Exchange& shared) {
     HttpResponse response;
     Handles handles;
-    handles.root = InternetOpenW(fromUtf8(userAgent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG,
-                                 nullptr, nullptr, 0);
+    handles.root = InternetOpenW(fromUtf8(userAgent).c_str(), INTERNET_OPEN_TYPE_PRECONFIG, nullptr,
+                                 nullptr, 0);
     if (handles.root == nullptr) {
         response.error = wininetError(GetLastError());
         return response;
@@ -175,14 +175,14 @@ public:
         auto exchange = std::make_shared<Exchange>();
         std::thread worker;
         try {
-            worker = std::thread([exchange, userAgent = userAgent_, limits = limits_, host, port,
-                                  path] {
-                HttpResponse response = getOnce(userAgent, limits, host, port, path, *exchange);
-                std::lock_guard<std::mutex> lock(exchange->mutex);
-                exchange->response = std::move(response);
-                exchange->done = true;
-                exchange->finished.notify_all();
-            });
+            worker =
+                std::thread([exchange, userAgent = userAgent_, limits = limits_, host, port, path] {
+                    HttpResponse response = getOnce(userAgent, limits, host, port, path, *exchange);
+                    std::lock_guard<std::mutex> lock(exchange->mutex);
+                    exchange->response = std::move(response);
+                    exchange->done = true;
+                    exchange->finished.notify_all();
+                });
         } catch (const std::system_error&) {
             Exchange alone;
             return getOnce(userAgent_, limits_, host, port, path, alone);
@@ -217,8 +217,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<HttpClient> makeHttpClient(const std::string& userAgent,
-                                           const HttpLimits& limits) {
+std::unique_ptr<HttpClient> makeHttpClient(const std::string& userAgent, const HttpLimits& limits) {
     return std::make_unique<WinInetHttpClient>(userAgent, limits);
 }
 

@@ -196,7 +196,34 @@ void MainWindow::setText(unsigned id, const std::string& text) {
 }
 
 void MainWindow::setEnabled(unsigned id, bool enabled) {
-    if (QWidget* widget = control(id)) widget->setEnabled(enabled);
+    QWidget* widget = control(id);
+    if (widget == nullptr || widget->isEnabled() == enabled) return;
+    // Qt moves the focus on from a control that is disabled only to one that is enabled at
+    // that moment, and the logic disables before it enables: pressing "Otevřít" or
+    // "Naprogramovat" from the keyboard would leave no control with the focus. As in the
+    // Windows window, the focus is given back once the refresh is over.
+    if (!enabled && widget == focusWidget()) focusLost_ = widget;
+    widget->setEnabled(enabled);
+    if (focusLost_ != nullptr)
+        QMetaObject::invokeMethod(this, &MainWindow::restoreFocus, Qt::QueuedConnection);
+}
+
+// Back to the control that lost the focus when it is enabled again, else to the next one that
+// Tab would reach; while nothing is enabled, it waits.
+void MainWindow::restoreFocus() {
+    if (focusLost_ == nullptr || destroyed_) return;
+    QWidget* focus = focusWidget();
+    if (focus != nullptr && focus != focusLost_ && focus->isEnabled()) {
+        focusLost_ = nullptr;
+        return;
+    }
+    QWidget* target = focusLost_;
+    while (!target->isEnabled() || (target->focusPolicy() & Qt::TabFocus) == 0) {
+        target = target->nextInFocusChain();
+        if (target == focusLost_) return;
+    }
+    focusLost_ = nullptr;
+    target->setFocus(Qt::TabFocusReason);
 }
 
 void MainWindow::setItems(unsigned id, const std::vector<std::string>& items) {

@@ -72,6 +72,7 @@ private:
     void build();
     // WM_CLOSE: the close box, or a close request of the logic.
     void requestClose();
+    void restoreFocus();
     template <class Widget>
     Widget* add(unsigned id, int x, int y, int width, int height);
     QWidget* label(const char* name, const char* text, int x, int y, int width, int height);
@@ -84,6 +85,8 @@ private:
     bool waitCursor_ = false;
     bool closing_ = false;
     bool destroyed_ = false;
+    // The control that had the focus when it was disabled, until the focus is back.
+    QWidget* focusLost_ = nullptr;
 };
 
 // The workers' poster of the Qt window: each notification becomes an event queued to the

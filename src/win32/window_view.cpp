@@ -160,8 +160,8 @@ void WindowView::restoreFocus() {
         focusLost_ = nullptr;
         return;
     }
-    HWND target = IsWindowEnabled(focusLost_) ? focusLost_
-                                              : GetNextDlgTabItem(window_, focusLost_, FALSE);
+    HWND target =
+        IsWindowEnabled(focusLost_) ? focusLost_ : GetNextDlgTabItem(window_, focusLost_, FALSE);
     if (target == nullptr || !IsWindowEnabled(target)) return;
     focusLost_ = nullptr;
     SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(target), TRUE);

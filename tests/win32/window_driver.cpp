@@ -198,9 +198,9 @@ bool keyCode(const std::string& name, std::vector<WORD>& codes) {
     static const struct {
         const char* name;
         WORD code;
-    } kKeys[] = {{"tab", VK_TAB}, {"enter", VK_RETURN}, {"space", VK_SPACE},
-                 {"esc", VK_ESCAPE}, {"up", VK_UP},      {"down", VK_DOWN},
-                 {"f4", VK_F4},   {"shift", VK_SHIFT},   {"alt", VK_MENU}};
+    } kKeys[] = {{"tab", VK_TAB},    {"enter", VK_RETURN}, {"space", VK_SPACE},
+                 {"esc", VK_ESCAPE}, {"up", VK_UP},        {"down", VK_DOWN},
+                 {"f4", VK_F4},      {"shift", VK_SHIFT},  {"alt", VK_MENU}};
     for (const auto& key : kKeys)
         if (name == key.name) {
             codes.push_back(key.code);
@@ -324,7 +324,8 @@ bool run(int argc, wchar_t** argv) {
         } else if (step == "shown") {
             if (g_main == nullptr || !IsWindow(g_main) || !IsWindowVisible(g_main))
                 return fail("the main window is not shown");
-            if (HWND box = messageBox()) return fail("a box is open: " + text(GetDlgItem(box, kBoxText)));
+            if (HWND box = messageBox())
+                return fail("a box is open: " + text(GetDlgItem(box, kBoxText)));
         } else if (step == "waitcursor") {
             if (!waitFor(60000, waitCursorShown)) return fail("no wait cursor");
         } else if (step == "gone") {
