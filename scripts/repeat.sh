@@ -21,7 +21,7 @@ rm -rf "$logs" && mkdir -p "$logs"
 if [ "$preset" = mingw ]; then
     wineserver -k 2> /dev/null || true
     rm -rf "$build/wineprefix"
-    . scripts/wine-env.sh "$build"
+    ZQ_WINE_BUILD=$build . scripts/wine-env.sh
 fi
 
 i=1

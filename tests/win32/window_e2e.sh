@@ -23,7 +23,9 @@ ZQ_WINE_BUILD=$build . "$src/scripts/wine-env.sh"
 work=$(mktemp -d)
 app_pid=""
 failures=0
-trap '[ -z "$app_pid" ] || kill "$app_pid" 2> /dev/null; zq_com_cleanup; rm -rf "$work"' EXIT
+server_pid=""
+trap '[ -z "$app_pid" ] || kill "$app_pid" 2> /dev/null; [ -z "$server_pid" ] || kill "$server_pid"
+      zq_com_cleanup; rm -rf "$work"' EXIT
 
 check() {
     if [ "$1" -ne 0 ]; then
@@ -39,6 +41,7 @@ start_app() {
     rm -rf "$work/app" && mkdir -p "$work/app"
     cp "$exe" "$work/app/"
     [ -z "${1:-}" ] || cp -r "$1" "$work/app/RT19_bin"
+    [ -z "${app_ini:-}" ] || printf '%s\n' "$app_ini" > "$work/app/zidavuvorud.ini"
     rm -f "$work/app.rc"
     (cd "$work/app" && wine zidavuvorud.exe > "$work/app.log" 2>&1; echo $? > "$work/app.rc") &
     app_pid=$!
@@ -151,6 +154,23 @@ s=$?
 [ "$(app_status)" = 0 ] || s=1
 zq_com_release || s=1
 check $s "closing while a message box is open ends the program"
+
+# A version server that never answers holds the start for the check's bound, no longer; the
+# window then ends at once and cleanly, no thread of the check left behind to race its end.
+python3 "$src/tests/common/version_server.py" silent > "$work/server.port" &
+server_pid=$!
+tries=0
+while [ ! -s "$work/server.port" ] && [ $tries -lt 100 ]; do sleep 0.1; tries=$((tries + 1)); done
+app_ini=$(printf '[update]\nserver = 127.0.0.1:%s' "$(cat "$work/server.port")")
+# Due whatever an earlier test of this prefix stored.
+wine reg delete 'HKCU\Software\Trevik\RedivuvizerER' /v lastUpdateTime /f > /dev/null 2>&1
+start_app "$examples"
+app_ini=""
+drive window close gone
+s=$?
+[ "$(app_status)" = 0 ] || s=1
+kill "$server_pid" && server_pid=""
+check $s "an update check without an answer: the window starts, then ends cleanly"
 
 # The keyboard alone: Tab and Shift+Tab walk the enabled controls in the dialog's order, Enter
 # and Space press the focused button (the focus moving on from a button that the press
