@@ -8,7 +8,7 @@ namespace zq::sim {
 
 namespace {
 
-constexpr std::array<std::pair<FaultKind, const char*>, 14> kKindNames{{
+constexpr std::array<std::pair<FaultKind, const char*>, 15> kKindNames{{
     {FaultKind::Nak, "nak"},
     {FaultKind::LostAck, "lost-ack"},
     {FaultKind::LostReply, "lost-reply"},
@@ -23,6 +23,7 @@ constexpr std::array<std::pair<FaultKind, const char*>, 14> kKindNames{{
     {FaultKind::DoubleProgress, "double-progress"},
     {FaultKind::Silence, "silence"},
     {FaultKind::LatePower, "late-power"},
+    {FaultKind::WeakCell, "weak-cell"},
 }};
 
 constexpr std::array<const char*, 11> kOps{"any",        "channel",  "connect", "erase",
@@ -108,6 +109,10 @@ bool setKey(FaultRule& rule, std::string_view key, std::string_view value, std::
         return numberIn(0, 60000) && (rule.pauseMs = static_cast<std::uint32_t>(number), true);
     if (key == "ms")
         return numberIn(0, 3600000) && (rule.ms = static_cast<std::uint32_t>(number), true);
+    if (key == "byte")
+        return numberIn(0, 65535) && (rule.cellByte = static_cast<std::uint32_t>(number), true);
+    if (key == "bit")
+        return numberIn(0, 7) && (rule.cellBit = static_cast<std::uint8_t>(number), true);
     error = "unknown key '" + std::string(key) + "'";
     return false;
 }

@@ -25,6 +25,7 @@ enum class FaultKind {
     DoubleProgress,  // erase progress replies leave two to a write
     Silence,         // from the hit on, nothing more comes back: no ACK, no reply (power lost)
     LatePower,       // the module powers up only after a long delay
+    WeakCell,        // a WRITE is stored with one bit wrong; the target still reports success
 };
 
 const char* faultKindName(FaultKind kind);
@@ -42,6 +43,8 @@ const char* faultKindName(FaultKind kind);
 //   size=N      pieces: bytes per piece (default 3)
 //   pause-ms=N  pieces: pause between pieces (default 5)
 //   ms=N        late-power: the power-on delay (default 6000)
+//   byte=N      weak-cell: the byte of the WRITE's data (default 0; past its end: the last)
+//   bit=N       weak-cell: the bit of that byte stored wrong, 0..7 (default 0)
 struct FaultRule {
     FaultKind kind = FaultKind::Nak;
     std::string text;
@@ -56,6 +59,8 @@ struct FaultRule {
     std::uint32_t pieceSize = 3;
     std::uint32_t pauseMs = 5;
     std::uint32_t ms = 6000;
+    std::uint32_t cellByte = 0;
+    std::uint8_t cellBit = 0;
 
     std::uint64_t counted = 0;  // frames this rule has counted so far
     bool latched = false;       // silence stays once it began
@@ -73,7 +78,8 @@ struct FrameFacts {
 
 // The rules of one run. `hit` is asked only where a rule of that kind could take effect, so a
 // rule's N counts the frames it could have hit (a lost-ack rule counts frames with address 1,
-// a double-progress rule counts ERASE commands, a late-power rule counts power-ups).
+// a double-progress rule counts ERASE commands, a late-power rule counts power-ups, a weak-cell
+// rule counts the WRITEs whose data is stored).
 class FaultPlan {
 public:
     FaultPlan() = default;

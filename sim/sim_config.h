@@ -21,6 +21,7 @@ struct SimConfig {
     SimTime powerOnDelay = millis(200);
     SimTime eraseTime = millis(1000);
     unsigned eraseSteps = 10;
+    bool noRead = false;  // the daemons reject READ (the boot loader still serves it)
     std::uint8_t channelReplyType = 7;
     std::uint32_t baud = 0;    // 0: not paced
     SimTime spinMargin = 200;  // the last stretch before a deadline is spun, not slept

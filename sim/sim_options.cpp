@@ -26,6 +26,8 @@ Fault rules (--fault, repeatable):  KIND[,key=value...]
   double-progress  an ERASE's progress replies leave two in one write
   silence          from the hit on, nothing comes back at all: no ACK, no reply (power lost)
   late-power       the module powers up ms=N (default 6000) after the CONNECT, not --power-on-ms
+  weak-cell        a WRITE is stored with bit=N (default 0) of its byte=N (default 0, past the
+                   end: the last) flipped; the target answers success as for any WRITE
 Which frames a rule hits:
   on=OP            count only these: any (default), channel, connect, erase, uploadinit,
                    write, exec, cmd7, read, idsearch, idread
@@ -34,9 +36,11 @@ Which frames a rule hits:
   p=P              each counted frame with probability P (0..1), seeded by --seed
 A rule counts only the frames it could act on: nak and lost-ack count frames to the target,
 reject and status commands to a powered module, double-progress ERASE commands, late-power
-the CONNECTs that power a module up; the reply faults count every frame that asks a reply.
+the CONNECTs that power a module up, weak-cell the WRITEs whose data is stored; the reply
+faults count every frame that asks a reply.
 Examples:  --fault nak,on=write,n=2   --fault lost-reply,every=50   --fault frame-crc,p=0.05
            --fault status,on=write,n=3,value=3   --fault silence,n=40
+           --fault weak-cell,level=2,n=7,byte=3,bit=5
 )";
 
 bool parseNumber(const std::string& text, std::uint64_t& value) {
@@ -113,6 +117,8 @@ std::optional<int> parseOptions(int argc, const char* const* argv, SimConfig& co
     app.add_option("--erase-steps", eraseSteps, "Progress replies per ERASE (default 10)")
         ->check(numberIn(1, 100))
         ->option_text("N");
+    app.add_flag("--no-read", config.noRead,
+                 "The daemons do not serve READ: a READ at level 2 is answered with REJECT");
     app.add_option("--channel-reply-type", replyType,
                    "Packet type of the channel switch answer, 7 or 4 (default 7)")
         ->check(CLI::IsMember({"4", "7"}))

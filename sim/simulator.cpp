@@ -65,6 +65,7 @@ Simulator::Simulator(const SimConfig& config, std::ostream* trace)
         setup.l2plID = config_.l2plid.value_or(plID);
         setup.eraseTime = config_.eraseTime;
         setup.eraseSteps = config_.eraseSteps;
+        setup.daemonReads = !config_.noRead;
         ModuleHost& host = *this;
         modules_.push_back(std::make_unique<TargetModule>(host, setup));
     };
@@ -358,6 +359,14 @@ CommandFaults Simulator::commandFaults(const Bytes& message, const FrameFacts& f
         cf.doubleProgress = true;
         addName(names, "double-progress");
         ++stats_.faults;
+    }
+    if (!message.empty() && message[0] == op::kWrite) {
+        FrameFacts write{"write", facts.level, facts.channel};
+        cf.weakCell = [this, write]() {
+            const FaultRule* rule = faults_.hit(FaultKind::WeakCell, write);
+            if (rule != nullptr) ++stats_.faults;
+            return rule;
+        };
     }
     return cf;
 }

@@ -1,6 +1,7 @@
 #include "sim/target_module.h"
 
 #include <algorithm>
+#include <cstdio>
 
 #include "df1/crc.h"
 
@@ -188,6 +189,8 @@ void TargetModule::handle(const Bytes& m, const CommandFaults& faults) {
     std::size_t expected =
         opcode == op::kWrite ? (m.size() >= 10 ? u16At(m, 6) + 10u : 0) : requestSize(opcode);
     if (!allowedAt(level_, opcode)) return answerReject(opcode, reject::kUnknown, "not at level");
+    if (opcode == op::kRead && level_ == 2 && !setup_.daemonReads)
+        return answerReject(opcode, reject::kUnknown, "no read in this daemon");
     if (m.size() != expected || (opcode == op::kWrite && expected > kMaxWriteLength + 10))
         return answerReject(opcode, reject::kMalformed, "message size");
     if (eraseActive_ && opcode != op::kErase) return answerReject(opcode, reject::kBusy, "busy");
@@ -204,7 +207,7 @@ void TargetModule::handle(const Bytes& m, const CommandFaults& faults) {
         case op::kUploadInit:
             return doUploadInit(m);
         case op::kWrite:
-            return doWrite(m);
+            return doWrite(m, faults);
         case op::kExec:
             return doExec(m);
         case op::kCmd7:
@@ -363,7 +366,7 @@ std::uint8_t TargetModule::writeStatus(const MapRange& range, Address address, c
     return status::kOk;
 }
 
-void TargetModule::doWrite(const Bytes& m) {
+void TargetModule::doWrite(const Bytes& m, const CommandFaults& faults) {
     std::uint16_t length = u16At(m, 6);
     Span span{u32At(m, 2), length};
     TraceEntry trace;
@@ -379,6 +382,19 @@ void TargetModule::doWrite(const Bytes& m) {
     }
     if (st == status::kOk) {
         memory_.write(span.start, m.data() + 8, length);
+        // A weak cell takes one bit wrong while the target believes the WRITE went through: it
+        // answers as for any good WRITE, and only a read-back finds the byte. Flash holds what
+        // the cell took, so a later rewrite of the data as sent is one with other data.
+        if (const FaultRule* weak = faults.weakCell ? faults.weakCell() : nullptr) {
+            Address at = span.start + std::min<std::size_t>(weak->cellByte, length - 1u);
+            auto bit = static_cast<std::uint8_t>(1u << weak->cellBit);
+            std::uint8_t stored = static_cast<std::uint8_t>(memory_.read(at, 0xFF) ^ bit);
+            memory_.write(at, &stored, 1);
+            trace.fault = "weak-cell";
+            char where[16];
+            std::snprintf(where, sizeof where, "0x%08X", static_cast<unsigned>(at));
+            trace.detail = "bit " + std::to_string(weak->cellBit) + " of " + where;
+        }
         fresh_ = false;
         if (level_ == 2 && range->kind != RangeKind::Ram) burned_ = true;
     }

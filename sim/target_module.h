@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "sim/df1_codec.h"
+#include "sim/fault_rules.h"
 #include "sim/memory_map.h"
 #include "sim/sim_time.h"
 #include "sim/sparse_memory.h"
@@ -71,6 +72,9 @@ struct CommandFaults {
     bool reject = false;
     std::optional<std::uint8_t> status;  // answer with this status and do nothing
     bool doubleProgress = false;         // erase progress replies leave two to a write
+    // Asked only where a WRITE's data is about to be stored, so that a weak-cell rule counts
+    // those WRITEs alone: the rule that hits this one, or nullptr.
+    std::function<const FaultRule*()> weakCell;
 };
 
 struct ModuleSetup {
@@ -80,6 +84,7 @@ struct ModuleSetup {
     std::uint32_t l2plID = 0;  // what the daemon reports
     SimTime eraseTime = millis(1000);
     unsigned eraseSteps = 10;
+    bool daemonReads = true;  // false: a daemon built without READ, which it rejects
 };
 
 // One target module: its boot loader, and after EXEC its L2 daemon, over a sparse memory laid
@@ -119,7 +124,7 @@ private:
     void doConnect();
     void doErase(const Bytes& m, bool doubleProgress);
     void doUploadInit(const Bytes& m);
-    void doWrite(const Bytes& m);
+    void doWrite(const Bytes& m, const CommandFaults& faults);
     void doExec(const Bytes& m);
     void doRead(const Bytes& m);
     void doIdSearch(const Bytes& m);

@@ -37,6 +37,7 @@ struct BurnOptions {
     std::string sw;
     std::string trace;
     bool yes = false;
+    bool verify = false;
 };
 
 bool equalsIgnoringCase(const std::string& a, const std::string& b) {
@@ -126,6 +127,7 @@ int BurnRun::run() {
     TerminalView view(context_.out, style());
     DialogSetup setup;
     setup.portNames = {port};
+    setup.verify = options_.verify;
     MainDialog dialog(catalogue, platforms, view, setup);
     dialog.initDialog();
     view.setSelection(kVersionCombo, version);
@@ -207,6 +209,8 @@ void registerBurnCommand(CLI::App& app, CliContext& context) {
         ->option_text("FILE");
     command->add_flag("--yes", options->yes,
                       "Go on by itself where the operator would press Naprogramovat");
+    command->add_flag("--verify", options->verify,
+                      "Read every burnt byte back and compare it with the image");
 }
 
 }  // namespace zq::cli

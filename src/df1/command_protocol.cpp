@@ -46,6 +46,7 @@ void CommandProtocol::request(Transaction& txn, Setup&& setup) {
     current_ = &txn;
     lastState_ = TxnState::Waiting;
     lastReply_.assign(nullptr, 0);
+    lastRejected_ = false;
     txn.start();
 }
 
@@ -186,6 +187,12 @@ TxnState CommandProtocol::state() {
     return current_ != nullptr ? current_->state() : lastState_;
 }
 
+bool CommandProtocol::rejected() {
+    Guard guard = lockOrReport();
+    if (!guard) return false;
+    return current_ != nullptr ? current_->rejected() : lastRejected_;
+}
+
 std::uint32_t CommandProtocol::armedPeriodMs() {
     Guard guard = lockOrReport();
     return guard ? armedPeriodMs_ : 0;
@@ -209,6 +216,7 @@ void CommandProtocol::settle() {
     lastState_ = state;
     if (observer_ != nullptr) observer_->exchangeEnded(state);
     if (state == TxnState::Done) current_->getReply(lastReply_);
+    lastRejected_ = current_->rejected();
     current_ = nullptr;
     // An exchange that has ended needs no time-out, whichever way it ended.
     cancelTimer();

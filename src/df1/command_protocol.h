@@ -86,6 +86,8 @@ public:
     void abort();
 
     TxnState state();
+    // The last exchange's last answer was REJECT (it then ended NoReply, or is retried).
+    bool rejected();
     // The reply's payload; the bytes stay valid until the next request.
     void reply(MemPtr& dest);
     // The period of the last time-out armed, in ms (before the time scale).
@@ -161,6 +163,7 @@ private:
     Transaction* current_ = nullptr;
     TxnState lastState_ = TxnState::Idle;
     MemPtr lastReply_;
+    bool lastRejected_ = false;
 
     // Under lock_: a time-out is running that nobody has cancelled or handled.
     bool timerArmed_ = false;

@@ -61,6 +61,7 @@ void Transaction::start() {
 }
 
 void Transaction::send() {
+    rejected_ = false;
     rx_.restart(noAck_, ignoreType7_);
     tx_.send();
     protocol_.observeSend(*this);
@@ -104,7 +105,8 @@ void Transaction::onReceive() {
     stopTimer();
     std::uint32_t reason = kRetryBadReply;
     if (rx_.result() == Df1FrameRx::kGoodFrame && takeReply()) {
-        if (replyByte(0) == op::kReject) {
+        rejected_ = replyByte(0) == op::kReject;
+        if (rejected_) {
             reason = kRetryRejected;
         } else if (matches()) {
             state_ = replyByte(1) == kStatusOk ? TxnState::Done : TxnState::ErrorReply;

@@ -50,6 +50,8 @@ public:
 
     TxnState state() const { return state_; }
     std::uint32_t attempts() const { return attempts_; }
+    // The answer to the last transmission was REJECT: the target does not serve the command.
+    bool rejected() const { return rejected_; }
 
     // One transmission: restart the receiver, send the frame built at set-up, arm the time-out.
     void send();
@@ -77,6 +79,7 @@ protected:
     Df1FrameRx& rx_;
     std::uint32_t opcode_;
     std::uint32_t attempts_ = 0;
+    bool rejected_ = false;
     std::uint32_t maxRetries_;
     std::uint32_t timeoutMs_;
     bool noAck_ = false;

@@ -36,10 +36,6 @@ std::uint64_t imageDataBytes(const ImageReader& reader) {
 BurnOp::BurnOp(CommandProtocol& protocol, ImageReader& reader, const PlatformEntry& platform)
     : MemOp(protocol, reader, platform) {}
 
-bool BurnOp::visits(RangeKind kind) const {
-    return (kind == RangeKind::Ram) != flashRanges_;
-}
-
 void BurnOp::start(bool flashRanges) {
     if (!require(state_ == MemOpState::Idle, "expected state")) return;
     flashRanges_ = flashRanges;
@@ -56,27 +52,12 @@ void BurnOp::start(bool flashRanges) {
     setInfoText();
 }
 
-std::size_t BurnOp::findNextRange(std::size_t from) const {
-    for (std::size_t i = from; i < platform_.ranges.size(); ++i) {
-        const MemRange& range = platform_.ranges[i];
-        if (!visits(range.kind)) continue;
-        std::uint32_t start = 0, size = 0;
-        reader_.findRegion(range.start, range.size, start, size, nullptr);
-        if (size != 0) return i;
-    }
-    return kNoRange;
-}
-
 bool BurnOp::selectRange(std::size_t index) {
-    rangeIndex_ = index;
-    const MemRange& range = platform_.ranges[index];
-    reader_.findRegion(range.start, range.size, blockStart_, blockLength_, &dataBytes_);
     chunkAddress_ = 0xFFFFFFFFu;
     chunkLength_ = 0;
     written_ = 0;
     progress_ = 0;
-    if (require(blockLength_ > 0 && dataBytes_ > 0 && dataBytes_ <= blockLength_, "correct region"))
-        return true;
+    if (selectBlock(index)) return true;
     failIncomplete();
     return false;
 }
@@ -196,10 +177,9 @@ void BurnOp::failIncomplete() {
 }
 
 std::string BurnOp::activity() const {
-    const std::uint32_t last = blockStart_ + (blockLength_ - 1);
     switch (subStep_) {
         case kErasing:
-            return formatText("erasing memory range 0x%08X - 0x%08X", blockStart_, last);
+            return formatText("erasing memory range 0x%08X - 0x%08X", blockStart_, blockLast());
         case kPreparing:
             return "performing UPLOADINIT command";
         default:
@@ -210,7 +190,7 @@ std::string BurnOp::activity() const {
 void BurnOp::setInfoText() {
     infoText_.clear();
     if (state_ != MemOpState::Running) return;
-    const std::uint32_t last = blockStart_ + (blockLength_ - 1);
+    const std::uint32_t last = blockLast();
     switch (subStep_) {
         case kErasing:
             infoText_ = formatText("Erasing memory range 0x%08X - 0x%08X", blockStart_, last);

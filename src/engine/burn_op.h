@@ -35,10 +35,7 @@ public:
 
 private:
     enum SubStep : std::uint32_t { kErasing = 1, kPreparing = 2, kWriting = 3 };
-    static constexpr std::size_t kNoRange = static_cast<std::size_t>(-1);
 
-    bool visits(RangeKind kind) const;
-    std::size_t findNextRange(std::size_t from) const;
     bool selectRange(std::size_t index);
     void startBlock();
     void advance();
@@ -51,12 +48,7 @@ private:
     std::string activity() const;
 
     std::array<std::uint8_t, kChunkSize> buffer_{};
-    bool flashRanges_ = false;
-    std::size_t rangeIndex_ = 0;
     std::uint32_t subStep_ = 0;
-    std::uint32_t blockStart_ = 0;
-    std::uint32_t blockLength_ = 0;
-    std::uint32_t dataBytes_ = 0;
     std::uint32_t chunkAddress_ = 0xFFFFFFFFu;
     std::uint16_t chunkLength_ = 0;
     std::uint32_t written_ = 0;

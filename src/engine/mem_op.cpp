@@ -27,6 +27,29 @@ void MemOp::abort() {
     if (state_ == MemOpState::Running) state_ = MemOpState::Aborted;
 }
 
+bool MemOp::visits(RangeKind kind) const {
+    return (kind == RangeKind::Ram) != flashRanges_;
+}
+
+std::size_t MemOp::findNextRange(std::size_t from) const {
+    for (std::size_t i = from; i < platform_.ranges.size(); ++i) {
+        const MemRange& range = platform_.ranges[i];
+        if (!visits(range.kind)) continue;
+        std::uint32_t start = 0, size = 0;
+        reader_.findRegion(range.start, range.size, start, size, nullptr);
+        if (size != 0) return i;
+    }
+    return kNoRange;
+}
+
+bool MemOp::selectBlock(std::size_t index) {
+    rangeIndex_ = index;
+    const MemRange& range = platform_.ranges[index];
+    reader_.findRegion(range.start, range.size, blockStart_, blockLength_, &dataBytes_);
+    return require(blockLength_ > 0 && dataBytes_ > 0 && dataBytes_ <= blockLength_,
+                   "correct region");
+}
+
 void MemOp::reset() {
     if (!require(state_ != MemOpState::Running, "expected state")) return;
     state_ = MemOpState::Idle;

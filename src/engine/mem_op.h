@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -52,12 +53,28 @@ public:
     virtual std::uint8_t progress() const = 0;
 
 protected:
+    static constexpr std::size_t kNoRange = static_cast<std::size_t>(-1);
+
+    // A burn or a verify visits the Flash and Aux ranges, a daemon upload the Ram ranges.
+    bool visits(RangeKind kind) const;
+    // The first range from index `from` on that is visited and holds image data; kNoRange.
+    std::size_t findNextRange(std::size_t from) const;
+    // Range `index` becomes the current block, from its first to its last image byte. False
+    // (a REQUIRE failure) when the reader's answer breaks its promises.
+    bool selectBlock(std::size_t index);
+    std::uint32_t blockLast() const { return blockStart_ + (blockLength_ - 1); }
+
     CommandProtocol& protocol_;
     ImageReader& reader_;
     const PlatformEntry& platform_;
     MemOpState state_ = MemOpState::Idle;
     std::string infoText_;
     std::string errorText_;
+    bool flashRanges_ = false;
+    std::size_t rangeIndex_ = 0;
+    std::uint32_t blockStart_ = 0;
+    std::uint32_t blockLength_ = 0;
+    std::uint32_t dataBytes_ = 0;  // the image's bytes in the block
 };
 
 }  // namespace zq

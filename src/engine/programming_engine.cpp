@@ -57,6 +57,8 @@ const char* engineStepName(EngineStep step) {
             return "SwitchChannelForOp";
         case EngineStep::Burn:
             return "Burn";
+        case EngineStep::Verify:
+            return "Verify";
     }
     return "?";
 }
@@ -81,6 +83,7 @@ ByteSource* ProgrammingEngine::daemonFor(PlId plID) {
 }
 
 void ProgrammingEngine::releaseTarget() {
+    verifyOp_.reset();
     burnOp_.reset();
     reader_.reset();
 }
@@ -137,8 +140,9 @@ void ProgrammingEngine::abort() {
                  "expected state"))
         return;
     protocol_.abort();
-    if (step_ == EngineStep::Burn) {
+    if (step_ == EngineStep::Burn || step_ == EngineStep::Verify) {
         if (burnOp_) burnOp_->abort();
+        if (verifyOp_) verifyOp_->abort();
         step_ = EngineStep::Ready;
     } else {
         // A connect cut short leaves the target in no known state: it counts as not connected.
@@ -217,6 +221,9 @@ void ProgrammingEngine::step() {
             break;
         case EngineStep::Burn:
             onBurn();
+            break;
+        case EngineStep::Verify:
+            onVerify();
             break;
     }
     if (state_ < EngineState::Succeeded) refreshTexts();
@@ -342,6 +349,29 @@ void ProgrammingEngine::onBurn() {
     burnOp_->poll();
     const MemOpState result = burnOp_->state();
     if (result == MemOpState::Idle || result == MemOpState::Running) return;
+    if (result == MemOpState::Done && verify_) return startVerify();
+    endOperation(result, burnOp_->errorText());
+}
+
+void ProgrammingEngine::startVerify() {
+    if (!require(verifyOp_ != nullptr, "expected state")) return;
+    step_ = EngineStep::Verify;
+    verifyOp_->reset();
+    verifyOp_->start(true);
+    // A refusal sends no command: no protocol event would step the engine on.
+    if (verifyOp_->state() == MemOpState::Failed)
+        endOperation(MemOpState::Failed, verifyOp_->errorText());
+}
+
+void ProgrammingEngine::onVerify() {
+    if (!require(verifyOp_ != nullptr, "expected state")) return;
+    verifyOp_->poll();
+    const MemOpState result = verifyOp_->state();
+    if (result == MemOpState::Idle || result == MemOpState::Running) return;
+    endOperation(result, verifyOp_->errorText());
+}
+
+void ProgrammingEngine::endOperation(MemOpState result, const std::string& errorText) {
     progress_ = kNoProgress;
     if (result == MemOpState::Done && doubleProcessor_ && channel_ == 0) {
         // A is done; B is prepared exactly as A was. No success is shown until B is done too.
@@ -356,7 +386,7 @@ void ProgrammingEngine::onBurn() {
         infoText_ = "Burn operation successful";
     } else {
         state_ = EngineState::Failed;
-        errorText_ = burnOp_->errorText();
+        errorText_ = errorText;
     }
     step_ = EngineStep::Ready;
 }
@@ -391,6 +421,7 @@ void ProgrammingEngine::takeL1Reply() {
         return connectFailed(formatText(kUnsupported, id));
     }
     burnOp_ = std::make_unique<BurnOp>(protocol_, *reader_, platforms_.current());
+    verifyOp_ = std::make_unique<VerifyOp>(protocol_, *reader_, platforms_.current());
     if (doubleProcessor_) {
         step_ = EngineStep::SwitchChannelForUpload;
         return switchChannel(0);
@@ -492,6 +523,12 @@ void ProgrammingEngine::refreshTexts() {
             if (burnOp_) {
                 infoText_ += burnOp_->infoText();
                 progress_ = burnOp_->progress();
+            }
+            break;
+        case EngineStep::Verify:
+            if (verifyOp_) {
+                infoText_ += verifyOp_->infoText();
+                progress_ = verifyOp_->progress();
             }
             break;
         default:

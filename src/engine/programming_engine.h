@@ -6,6 +6,7 @@
 #include <string>
 
 #include "engine/burn_op.h"
+#include "engine/verify_op.h"
 #include "engine/platform_list.h"
 #include "image/image_reader.h"
 #include "support/byte_source.h"
@@ -36,6 +37,7 @@ enum class EngineStep : std::uint32_t {
     Ready = 7,
     SwitchChannelForOp = 8,
     Burn = 10,
+    Verify = 11,  // reading back what the burn wrote
 };
 
 const char* engineStateName(EngineState state);
@@ -59,6 +61,10 @@ public:
 
     // Requires Idle ("expected state").
     void startConnect(bool doubleProcessor);
+    // Each processor's image is read back and compared right after its burn, before anything
+    // else goes on the line; a burn then succeeds only when every byte is proven.
+    void setVerify(bool verify) { verify_ = verify; }
+    bool verifies() const { return verify_; }
     // Single-processor units ("single proc. operation"); connected ("expected state"). The
     // source must stay valid until the request has ended.
     void burn(ByteSource& fileIn);
@@ -99,6 +105,10 @@ private:
     void onL2Connect();
     void onSwitchForOp();
     void onBurn();
+    void onVerify();
+    void startVerify();
+    // The operation on the current processor ended: on to B, or the request ends.
+    void endOperation(MemOpState result, const std::string& errorText);
 
     void takeL1Reply();
     void takeL2Reply();
@@ -118,6 +128,7 @@ private:
     // The one operation of both the daemon upload and the burns; it exists from the L1
     // connect on, with the reader it writes from.
     std::unique_ptr<BurnOp> burnOp_;
+    std::unique_ptr<VerifyOp> verifyOp_;
     ByteSource* fileIn_ = nullptr;
     ByteSource* fileInB_ = nullptr;
     std::array<std::unique_ptr<MemSource>, 4> daemonImages_;
@@ -129,6 +140,7 @@ private:
     EngineStep step_ = EngineStep::Unconnected;
     PlId plID_ = 0;
     bool doubleProcessor_ = false;
+    bool verify_ = false;
     std::uint32_t channel_ = 1;
 };
 

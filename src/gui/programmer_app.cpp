@@ -33,6 +33,8 @@ bool ProgrammerApp::startup() {
 
     DialogSetup setup;
     setup.settings = options_.settings != nullptr ? options_.settings : &ownSettings_;
+    if (!options_.programDirectory.empty())
+        setup.verify = readBurnConfig(options_.programDirectory).verify;
     DialogView& view = toolkit_.createMainWindow(setup);
     mainDialog_ = std::make_unique<MainDialog>(catalogue_, *platforms_, view, std::move(setup));
     mainDialog_->initDialog();

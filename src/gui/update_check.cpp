@@ -80,41 +80,33 @@ std::string UpdateConfig::supportPageUrl() const {
     return "http://" + (supportHost.empty() ? serverHost : supportHost) + kSupportPagePath;
 }
 
-std::optional<UpdateConfig> parseUpdateConfig(std::string_view text) {
+namespace {
+
+// Every `key = value` of the text with its section, in order; false when a line is neither a
+// section, a setting, a comment nor blank (the whole file then counts as missing).
+template <typename OnSetting>
+bool forEachSetting(std::string_view text, OnSetting onSetting) {
     if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);  // Notepad's UTF-8 mark
-    UpdateConfig config;
-    bool inUpdate = false;
-    bool haveServer = false;
-    bool haveSupport = false;
+    std::string_view section;
     while (!text.empty()) {
         std::size_t end = text.find('\n');
         std::string_view line = trim(text.substr(0, end));
         text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
         if (line.empty() || line.front() == ';' || line.front() == '#') continue;
         if (line.front() == '[') {
-            if (line.back() != ']') return std::nullopt;
-            inUpdate = equalsIgnoringCase(trim(line.substr(1, line.size() - 2)), "update");
+            if (line.back() != ']') return false;
+            section = trim(line.substr(1, line.size() - 2));
             continue;
         }
         std::size_t equals = line.find('=');
-        if (equals == std::string_view::npos || equals == 0) return std::nullopt;
-        if (!inUpdate) continue;  // other sections belong to other tools
-        std::string_view key = trim(line.substr(0, equals));
-        std::string_view value = trim(line.substr(equals + 1));
-        if (equalsIgnoringCase(key, "server")) {
-            if (haveServer || !parseServer(value, config)) return std::nullopt;
-            haveServer = true;
-        } else if (equalsIgnoringCase(key, "support")) {
-            if (haveSupport || !isHostName(value)) return std::nullopt;
-            config.supportHost = std::string(value);
-            haveSupport = true;
-        }
+        if (equals == std::string_view::npos || equals == 0) return false;
+        if (!onSetting(section, trim(line.substr(0, equals)), trim(line.substr(equals + 1))))
+            return false;
     }
-    if (!haveServer) return std::nullopt;
-    return config;
+    return true;
 }
 
-std::optional<UpdateConfig> readUpdateConfig(const std::filesystem::path& directory) {
+std::optional<std::string> readConfigText(const std::filesystem::path& directory) {
     std::filesystem::path path = directory / kUpdateConfigFileName;
     std::error_code error;
     if (!std::filesystem::is_regular_file(path, error) ||
@@ -123,7 +115,54 @@ std::optional<UpdateConfig> readUpdateConfig(const std::filesystem::path& direct
     std::ifstream file(path, std::ios::binary);
     std::string text((std::istreambuf_iterator<char>(file)), std::istreambuf_iterator<char>());
     if (file.bad() || text.size() > kMaxConfigSize) return std::nullopt;
-    return parseUpdateConfig(text);
+    return text;
+}
+
+}  // namespace
+
+std::optional<UpdateConfig> parseUpdateConfig(std::string_view text) {
+    UpdateConfig config;
+    bool haveServer = false;
+    bool haveSupport = false;
+    const bool wellFormed = forEachSetting(text, [&](auto section, auto key, auto value) {
+        // Other sections belong to other parts of the program, or to other tools.
+        if (!equalsIgnoringCase(section, "update")) return true;
+        if (equalsIgnoringCase(key, "server")) {
+            if (haveServer || !parseServer(value, config)) return false;
+            haveServer = true;
+        } else if (equalsIgnoringCase(key, "support")) {
+            if (haveSupport || !isHostName(value)) return false;
+            config.supportHost = std::string(value);
+            haveSupport = true;
+        }
+        return true;
+    });
+    if (!wellFormed || !haveServer) return std::nullopt;
+    return config;
+}
+
+std::optional<UpdateConfig> readUpdateConfig(const std::filesystem::path& directory) {
+    std::optional<std::string> text = readConfigText(directory);
+    return text ? parseUpdateConfig(*text) : std::nullopt;
+}
+
+BurnConfig parseBurnConfig(std::string_view text) {
+    BurnConfig config;
+    bool haveVerify = false;
+    const bool wellFormed = forEachSetting(text, [&](auto section, auto key, auto value) {
+        if (!equalsIgnoringCase(section, "burn") || !equalsIgnoringCase(key, "verify")) return true;
+        const bool yes = equalsIgnoringCase(value, "yes");
+        if (haveVerify || (!yes && !equalsIgnoringCase(value, "no"))) return false;
+        config.verify = yes;
+        haveVerify = true;
+        return true;
+    });
+    return wellFormed ? config : BurnConfig{};
+}
+
+BurnConfig readBurnConfig(const std::filesystem::path& directory) {
+    std::optional<std::string> text = readConfigText(directory);
+    return text ? parseBurnConfig(*text) : BurnConfig{};
 }
 
 std::optional<std::string> findRemoteVersion(std::string_view list) {
@@ -155,8 +194,8 @@ UpdateCheckResult runUpdateCheck(const std::optional<UpdateConfig>& config,
         return result;
     }
 
-    HttpResponse response = context.http.get(config->serverHost, config->serverPort,
-                                             kVersionListPath);
+    HttpResponse response =
+        context.http.get(config->serverHost, config->serverPort, kVersionListPath);
     result.status = response.status;
     if (!response.answered) {
         result.outcome = UpdateOutcome::NoAnswer;

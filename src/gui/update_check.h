@@ -39,6 +39,14 @@ std::optional<UpdateConfig> parseUpdateConfig(std::string_view text);
 // Reads zidavuvorud.ini in directory; nullopt when there is none or it does not parse.
 std::optional<UpdateConfig> readUpdateConfig(const std::filesystem::path& directory);
 
+// [burn] of the same file: `verify = yes|no`. No verify when the file, the section or the key
+// is missing, or the file does not parse.
+struct BurnConfig {
+    bool verify = false;
+};
+BurnConfig parseBurnConfig(std::string_view text);
+BurnConfig readBurnConfig(const std::filesystem::path& directory);
+
 enum class UpdateOutcome {
     NotConfigured,  // no server configured: nothing went on the network
     NotDue,         // the last check is at most seven days old

@@ -65,8 +65,9 @@ MainDialog::~MainDialog() {
 void MainDialog::initDialog() {
     const std::string appName = loadString(kStrAppName);
     view_.setTitle(appName);
-    view_.setText(kStatusText,
-                  appName + " " + programVersion() + ", verze dat " + catalogue_->dataVersion());
+    view_.setText(kStatusText, appName + " " + programVersion() + ", verze dat " +
+                                   catalogue_->dataVersion() +
+                                   (setup_.verify ? loadString(kStrVerifying) : ""));
 
     view_.setItems(kPortCombo, setup_.portNames);
     int port = setup_.settings != nullptr ? setup_.settings->loadPortIndex() : 0;
@@ -117,6 +118,7 @@ void MainDialog::onOpenPort() {
         frameRx_ = std::make_unique<Df1FrameRx>(*port_);
         protocol_ = std::make_unique<CommandProtocol>(*frameTx_, *frameRx_, setup_.protocol);
         engine_ = std::make_unique<ProgrammingEngine>(*protocol_, platforms_);
+        engine_->setVerify(setup_.verify);
         for (std::uint32_t kind = 0; kind < kUnitKindCount; ++kind)
             units_[kind] = createUnitProcedure(kind);
     }

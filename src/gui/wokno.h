@@ -36,6 +36,8 @@ struct DialogSetup {
     const Settings* settings = nullptr;
     // The protocol's seams (tests shorten its time-outs); the defaults are the program's.
     ProtocolOptions protocol;
+    // Every burn is read back and compared with its image (the status line says so).
+    bool verify = false;
 };
 
 // The main window's logic ("wokno" is the window's module): the port and the whole

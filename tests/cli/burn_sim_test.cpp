@@ -90,6 +90,28 @@ TEST_F(BurnSimTest, BurnsTheLeftRightUnitWithItsPromptsAndTheMemoryEqualsTheImag
     expectBurned("ch1-second", "krcd101_r_30.omf", "0x10000100");
 }
 
+// A weak cell takes its WRITE and answers as a good one: only the read-back finds it, and the
+// run ends "Chyba" naming the cell, never "Hotovo". A sound module ends "Hotovo".
+TEST_F(BurnSimTest, VerifyFindsTheWeakCellThatTheWritesHid) {
+    startSim({"--fault", "weak-cell,level=2,n=3,byte=1,bit=4"});
+    cli::CliResult r = burn("KRAB101", {"--verify"});
+    EXPECT_EQ(r.code, cli::kExitFailed) << r.out << r.err;
+    const std::string simTrace = fileText(trace());
+    const std::size_t at = simTrace.find("\"detail\":\"bit 4 of 0x");
+    ASSERT_NE(at, std::string::npos) << simTrace;
+    const std::string cell = simTrace.substr(at + 19, 10);
+    EXPECT_NE(r.out.find("Chyba: Verify failed at " + cell + ": image 0x"), std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("Hotovo"), std::string::npos) << r.out;
+
+    startSim();
+    r = burn("KRAB101", {"--verify"});
+    EXPECT_EQ(r.code, cli::kExitDone) << r.out << r.err;
+    EXPECT_NE(r.out.find("Verifying memory range 0x00010000 - 0x00010BFF"), std::string::npos)
+        << r.out;
+    expectBurned("ch1", "krab101_31.omf", "0x10000001");
+}
+
 TEST_F(BurnSimTest, JsonGivesOneObjectPerEvent) {
     startSim({"--fault", "status,on=write,level=2,n=2,value=3"});
     cli::CliResult r = burn("KRAB101", {"--json"});

@@ -28,7 +28,8 @@ ScriptedTarget::ScriptedTarget(ScriptedLine& line) : ScriptedTarget() {
 
 ScriptedTarget::~ScriptedTarget() = default;
 
-void ScriptedTarget::setPlID(int channel, std::uint32_t l1, std::optional<std::uint32_t> l2) {
+void ScriptedTarget::setPlID(int channel, std::uint32_t l1, std::optional<std::uint32_t> l2,
+                             bool daemonReads) {
     std::lock_guard<std::mutex> guard(lock_);
     sim::ModuleSetup setup;
     setup.name = "ch" + std::to_string(channel);
@@ -36,6 +37,7 @@ void ScriptedTarget::setPlID(int channel, std::uint32_t l1, std::optional<std::u
     setup.plID = l1;
     setup.l2plID = l2.value_or(l1);
     setup.eraseSteps = 2;
+    setup.daemonReads = daemonReads;
     sim::ModuleHost& host = *this;
     modules_[channel] = std::make_unique<sim::TargetModule>(host, setup);
     modules_[channel]->powerOn();
@@ -103,13 +105,20 @@ void ScriptedTarget::onFrame(const PcFrame& frame) {
     afterSwitch_[channel_] = false;
     const std::uint32_t address = m.size() >= 6 ? u32At(m, 2) : 0;
     std::uint32_t length = m.size() >= 10 ? u32At(m, 6) : 0;
-    if (m[0] == sim::op::kWrite) length = static_cast<std::uint32_t>(m[6] | m[7] << 8);
+    if (m[0] == sim::op::kWrite || m[0] == sim::op::kRead)
+        length = static_cast<std::uint32_t>(m[6] | m[7] << 8);
     commands_.push_back({channel_, m[0], address, length, 0, module.level(), repeat});
 
     const Fault fault = faultFor(m[0], channel_);
     if (fault == Fault::NoAnswerAtAll) return;
     sim::CommandFaults faults;
     if (fault == Fault::ErrorStatus) faults.status = sim::status::kNotInMap;
+    static const sim::FaultRule weakCell = [] {
+        sim::FaultRule rule;
+        rule.kind = sim::FaultKind::WeakCell;
+        return rule;
+    }();
+    if (fault == Fault::WeakCell) faults.weakCell = [] { return &weakCell; };
     withhold_ = fault == Fault::Silent;
     module.handle(m, faults);
     stepIfIdle();

@@ -33,14 +33,17 @@ struct SeenCommand {
 // its state is kept under a lock.
 class ScriptedTarget : private sim::ModuleHost {
 public:
-    enum class Fault { None, Silent, ErrorStatus, NoAnswerAtAll };
+    // WeakCell: stored with bit 0 of its first byte changed, answered as a good WRITE.
+    enum class Fault { None, Silent, ErrorStatus, NoAnswerAtAll, WeakCell };
 
     ScriptedTarget();
     // Answers every frame sent on the line.
     explicit ScriptedTarget(ScriptedLine& line);
     ~ScriptedTarget() override;
 
-    void setPlID(int channel, std::uint32_t l1, std::optional<std::uint32_t> l2 = std::nullopt);
+    // daemonReads false: the module's daemon rejects READ.
+    void setPlID(int channel, std::uint32_t l1, std::optional<std::uint32_t> l2 = std::nullopt,
+                 bool daemonReads = true);
     // The n-th (from 1) request with this opcode on that channel (-1: any) and every later one
     // is answered so (opcode 0: the channel switch).
     void setFault(std::uint8_t opcode, int n, Fault fault, int channel = -1) {

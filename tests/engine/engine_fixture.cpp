@@ -29,6 +29,17 @@ void EngineTest::run(std::size_t limit) {
          limit);
 }
 
+void EngineTest::runUntil(EngineStep step) {
+    pump([this, step] {
+             return engine.state() == EngineState::Busy && engine.currentStep() != step;
+         },
+         [this] {
+             engine.step();
+             return Shown{engine.infoText(), engine.progress()};
+         },
+         100000);
+}
+
 void EngineTest::runOp(MemOp& op, std::size_t limit) {
     pump([&op] { return op.state() == MemOpState::Running; },
          [this, &op] {

@@ -64,6 +64,8 @@ protected:
 
     // Steps the engine until it is no longer Busy, or until `limit` answers were delivered.
     void run(std::size_t limit = 100000);
+    // Steps the engine while it is Busy in another step than `step`.
+    void runUntil(EngineStep step);
     // Polls an operation until it is no longer Running (or `limit` answers were delivered).
     void runOp(MemOp& op, std::size_t limit = 100000);
 

@@ -7,13 +7,14 @@
 #include "image/elf_writer.h"
 #include "image/reader_harness.h"
 #include "sim/memory_map.h"
+#include "support/text.h"
 #include "tools/omf_writer.h"
 
 namespace zq::testing {
 namespace {
 
 constexpr std::uint8_t kSwitch = 0x00, kConnect = 0x01, kErase = 0x02, kUploadInit = 0x03,
-                       kWrite = 0x04, kExec = 0x06;
+                       kWrite = 0x04, kExec = 0x06, kRead = 0x08;
 using Fault = ScriptedTarget::Fault;
 
 // "channel:opcode:level" of every request the far side saw (but WRITEs, if `skipWrites`).
@@ -117,6 +118,77 @@ TEST_F(ProgrammingEngineTest, ADoubleUnitConnectsBothBootLoadersBeforeEitherDaem
               " 0:0:0 0:1:1 1:0:0 1:1:1 0:0:0 0:3:1 0:6:1 0:1:2 1:0:0 1:3:1 1:6:1 1:1:2");
     EXPECT_TRUE(wasShown(shown, "A: Executing L2 daemon"));
     EXPECT_TRUE(wasShown(shown, "B: Sending L2 CONNECT command"));
+}
+
+// Verify reads back every block in the order written, in READs of at most 493 bytes, and the
+// first byte that differs from the image ends the burn with both values.
+TEST_F(ProgrammingEngineTest, AVerifiedBurnReadsEveryByteBackAndNamesTheFirstThatDiffers) {
+    engine.setVerify(true);
+    connect();
+    const std::string data = pattern(1200);
+    ImageSource image(omfPedata(0x00D00000, data) + omfPedata(0x00010000, "boot"));
+    engine.burn(image.source());
+    run();
+    ASSERT_EQ(engine.state(), EngineState::Succeeded) << engine.errorText();
+    std::string reads;
+    for (const SeenCommand& c : seen(kRead))
+        reads += formatText(" %d:%08X+%u", c.level, c.address, c.length);
+    EXPECT_EQ(reads, " 2:00010000+4 2:00D00000+493 2:00D001ED+493 2:00D003DA+214");
+    EXPECT_TRUE(wasShown(shown, "Verifying memory range 0x00D00000 - 0x00D004AF (707 B)"));
+    EXPECT_EQ(acknowledged(), EngineState::Connected);
+
+    target.setFault(kWrite, static_cast<int>(target.count(kWrite)) + 2, Fault::WeakCell);
+    engine.burn(image.source());
+    run();
+    EXPECT_EQ(outcome(), formatText("Failed: Verify failed at 0x00D00000: image 0x%02X, module "
+                                    "0x%02X",
+                                    static_cast<std::uint8_t>(data[0]),
+                                    static_cast<std::uint8_t>(data[0] ^ 1)));
+    EXPECT_EQ(acknowledged(), EngineState::Connected);
+}
+
+// A then B: each image is read back right after its own burn, before the switch to the other.
+TEST_F(ProgrammingEngineTest, ADoubleUnitVerifiesEachProcessorBeforeTheNext) {
+    for (int channel : {0, 1}) target.setPlID(channel, 0x30000001);
+    engine.setVerify(true);
+    connect(true);
+    ElfWriter w;
+    w.text(".text", 0x00004000, pattern(64));
+    ImageSource image(w.build());
+    const std::size_t before = target.commands().size();
+    engine.burnDouble(image.source(), image.source());
+    run();
+    ASSERT_EQ(engine.state(), EngineState::Succeeded) << engine.errorText();
+    std::string order;
+    const std::vector<SeenCommand> c = target.commands();
+    for (std::size_t i = before; i < c.size(); ++i)
+        if (c[i].opcode == kSwitch || c[i].opcode == kWrite || c[i].opcode == kRead)
+            order += formatText(" %d:%d", c[i].channel, c[i].opcode);
+    EXPECT_EQ(order, " 0:0 0:4 0:8 1:0 1:4 1:8");
+}
+
+// Proof that cannot be had is no proof: a daemon that rejects READ fails the burn, and an abort
+// during the read-back leaves the target connected, as during the burn.
+TEST_F(ProgrammingEngineTest, AVerifyThatCannotReadOrIsAbortedFails) {
+    target.setPlID(1, 0x10000001, std::nullopt, false);
+    engine.setVerify(true);
+    connect();
+    ImageSource image(omfPedata(0x00010000, pattern(4000)));
+    engine.burn(image.source());
+    run();
+    EXPECT_EQ(outcome(), "Failed: Verify not possible: the daemon refused READ at 0x00010000");
+    EXPECT_EQ(acknowledged(), EngineState::Connected);
+
+    target.setPlID(1, 0x10000001);
+    engine.disconnect();
+    connect();
+    engine.burn(image.source());
+    runUntil(EngineStep::Verify);
+    run(2);
+    ASSERT_EQ(engine.currentStep(), EngineStep::Verify);
+    engine.abort();
+    EXPECT_EQ(outcome(), "Failed: User abort");
+    EXPECT_EQ(acknowledged(), EngineState::Connected);
 }
 
 TEST_F(ProgrammingEngineTest, AFailedBurnOfANeverSwitchesToB) {

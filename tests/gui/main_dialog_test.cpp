@@ -229,6 +229,13 @@ TEST_F(MainDialogTest, InitialisesTheWindowAndKeepsThePortSelectionAtClosing) {
     EXPECT_EQ(settings().loadPortIndex(), 5);
     EXPECT_EQ(view.takeLog(), (std::vector<std::string>{"destroy"}));
     EXPECT_TRUE(view.messages.empty());
+
+    // With the read-back verify on, the status line says so.
+    DialogSetup verifying;
+    verifying.verify = true;
+    MainDialog withVerify(catalogue, platforms, view, verifying);
+    withVerify.initDialog();
+    EXPECT_EQ(view.text(kStatusText), "Zidavuvorud QS 1.02, verze dat 3.1, ověřování");
 }
 
 TEST_F(MainDialogTest, APortThatDoesNotOpenLeavesTheDialogWithoutOne) {

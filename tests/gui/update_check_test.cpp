@@ -160,5 +160,22 @@ TEST(UpdateConfigTest, ReadsServerAndSupportHosts) {
     }
 }
 
+// The read-back verify is on only when the file says so; a file that does not parse, or says
+// it twice or unclearly, leaves it off.
+TEST(UpdateConfigTest, VerifyIsOnOnlyWhenTheBurnSectionSaysYes) {
+    for (const auto& [text, verify] : std::initializer_list<std::pair<const char*, bool>>{
+             {"[Burn]\r\n verify = YES \r\n[update]\nserver=a\n", true},
+             {"[burn]\nverify=no\n", false},
+             {"", false},
+             {"[update]\nverify=yes\n", false},
+             {"[burn]\nverify=yes\nverify=yes\n", false},
+             {"[burn]\nverify=1\n", false},
+             {"[burn]\nverify=yes\nthis is no setting\n", false}}) {
+        EXPECT_EQ(parseBurnConfig(text).verify, verify) << text;
+    }
+    // Both readers take the one file: a [burn] section leaves the update server readable.
+    EXPECT_TRUE(parseUpdateConfig("[burn]\nverify=yes\n[update]\nserver=a\n"));
+}
+
 }  // namespace
 }  // namespace zq

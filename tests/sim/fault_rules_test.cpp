@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <tuple>
+
 #include "sim/fault_rules.h"
 
 namespace zq::sim {
@@ -15,6 +17,9 @@ FaultRule parse(const char* text) {
 // What each parameter does is seen in the simulator's tests and the burns against kvsb-sim.
 TEST(FaultRulesTest, ParsesRulesAndExplainsBadOnes) {
     EXPECT_EQ(parse("nak").n, 1u) << "a rule without a selector hits the first frame";
+    FaultRule weak = parse("weak-cell,byte=300,bit=7");
+    EXPECT_EQ(std::tuple(weak.kind, weak.cellByte, weak.cellBit),
+              std::tuple(FaultKind::WeakCell, 300u, std::uint8_t{7}));
 
     const std::pair<const char*, const char*> bad[] = {
         {"flood", "unknown fault 'flood'"},
@@ -24,6 +29,7 @@ TEST(FaultRulesTest, ParsesRulesAndExplainsBadOnes) {
         {"nak,n", "expected key=value, got 'n'"},
         {"status,value=1", "value=1 is the success status, not a fault"},
         {"nak,colour=red", "unknown key 'colour'"},
+        {"weak-cell,bit=8", "bad value '8' for bit"},
     };
     for (const auto& [text, expected] : bad) {
         FaultRule r;

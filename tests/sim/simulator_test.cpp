@@ -290,6 +290,39 @@ TEST(SimulatorTest, DoubleProgressSendsTwoRepliesInOneWrite) {
     expectTraced(h, "double-progress");
 }
 
+// A weak cell: the daemon answers the WRITE as any good one, only the read-back shows the bit.
+TEST(SimulatorTest, ReadBackFindsAWeakCellUnlessTheDaemonCannotRead) {
+    const std::tuple<const char*, std::size_t, std::uint8_t> cases[] = {
+        {"weak-cell,level=2", 0, 0x01},
+        {"weak-cell,level=2,byte=99,bit=7", 7, 0x80},  // past the 8 bytes written: the last
+    };
+    const Bytes write = writeRequest(0x00004000, pattern(8, 1));
+    for (const auto& [rule, at, bit] : cases) {
+        SCOPED_TRACE(rule);
+        SimHarness h(withRule(rule));
+        connect(h, 1, 0x30000001, Bytes(16, 0x60));
+        EXPECT_EQ(h.erase(0x00004000, 64).back(), 100);
+        ok(h, uploadInitRequest(0x00004000, 8));
+        Bytes reply = ok(h, write);
+        EXPECT_EQ(Bytes(reply.begin() + 2, reply.end() - 2),
+                  Bytes(write.begin() + 2, write.begin() + 8));
+        Bytes stored = pattern(8, 1);
+        stored[at] ^= bit;
+        Bytes back = h.command(testing::readRequest(0x00004000, 8));
+        EXPECT_EQ(Bytes(back.begin() + 8, back.end() - 2), stored);
+        EXPECT_EQ(h.command(write).at(1), status::kNotErased) << "flash holds other data now";
+        expectTraced(h, "weak-cell");
+    }
+    SimConfig config = quickConfig(0x30000001);
+    config.noRead = true;
+    SimHarness h(config);
+    connect(h, 1, 0x30000001, Bytes(16, 0x60));
+    EXPECT_EQ(h.command(testing::readRequest(0x00004000, 8)), testing::message(0xF7, {0x08, 1}));
+    EXPECT_EQ(h.switchChannel(1), kStart);
+    ok(h, connectRequest());  // a new run: the boot loader, which reads
+    EXPECT_EQ(h.command(testing::readRequest(0x00004000, 8)).size(), 18u);
+}
+
 TEST(SimulatorTest, SilenceLastsAndLatePowerOutlastsATimeout) {
     {
         SimHarness h(withRule("silence,n=3"));
