@@ -92,6 +92,9 @@ void decodeMessage(JsonWriter& json, const std::vector<std::uint8_t>& m, bool to
     if (m[0] == op::kConnectReply && m.size() >= 7) json.field("level", static_cast<unsigned>(m[6]));
     if (m[0] == op::kEraseReply && m.size() >= 11)
         json.field("percent", static_cast<unsigned>(m[10]));
+    // What a read-back found: the data between the length and the message's CRC.
+    if (m[0] == op::kReadReply && m.size() >= 10 && m[1] == kStatusOk)
+        json.field("data", hex(m.data() + 8, static_cast<std::uint32_t>(m.size() - 10)));
 }
 
 // The frame address and message of an outgoing frame: DLE STX, address and data with DLE

@@ -105,11 +105,22 @@ TEST_F(BurnSimTest, VerifyFindsTheWeakCellThatTheWritesHid) {
     EXPECT_EQ(r.out.find("Hotovo"), std::string::npos) << r.out;
 
     startSim();
-    r = burn("KRAB101", {"--verify"});
+    const std::filesystem::path wire = files.path() / "wire.jsonl";
+    r = burn("KRAB101", {"--verify", "--trace", wire.string()});
     EXPECT_EQ(r.code, cli::kExitDone) << r.out << r.err;
     EXPECT_NE(r.out.find("Verifying memory range 0x00010000 - 0x00010BFF"), std::string::npos)
         << r.out;
     expectBurned("ch1", "krab101_31.omf", "0x10000001");
+    // The trace shows what was read back: the module's bytes, as its dump has them.
+    const std::string flash = fileText(dump() / "ch1" / "00010000.bin").substr(0, 4);
+    char first[9];
+    std::snprintf(first, sizeof first, "%02x%02x%02x%02x", static_cast<std::uint8_t>(flash[0]),
+                  static_cast<std::uint8_t>(flash[1]), static_cast<std::uint8_t>(flash[2]),
+                  static_cast<std::uint8_t>(flash[3]));
+    EXPECT_NE(fileText(wire).find("\"op\":\"READ\",\"opcode\":248,\"status\":1,\"address\":65536,"
+                                  "\"length\":493,\"data\":\"" +
+                                  std::string(first)),
+              std::string::npos);
 }
 
 TEST_F(BurnSimTest, JsonGivesOneObjectPerEvent) {
