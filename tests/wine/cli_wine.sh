@@ -51,7 +51,8 @@ burn() {
     shift
     zq_com_serve 5 "$work" "$sim" --once --power-on-ms 0 --erase-ms 20 --erase-steps 4 \
         --dump "$work/dump" "$@" || exit 1
-    cli burn --port COM5 --unit "$unit" --yes
+    # shellcheck disable=SC2086
+    cli burn --port COM5 --unit "$unit" --yes ${burn_options:-}
     zq_com_release || fail "kvsb-sim ended with an error"
 }
 
@@ -85,6 +86,12 @@ KRGH101)
 KRCD101)
     burnt KRCD101 0x10000100 --plid 0x10000100 --second-module --plid-second 0x10000100 -- \
         ch1 krcd101_l_31.omf ch1-second krcd101_r_31.omf ;;
+verify)
+    # The read-back passes on a sound module and finds the cell that took a WRITE wrongly.
+    burn_options=--verify
+    burnt KRAB101 0x10000001 -- ch1 krab101_31.omf
+    burn KRAB101 --fault weak-cell,level=2,n=3
+    case "$code $last" in "1 Chyba: Verify failed at 0x"*) ;; *) fail "exit $code, last line '$last'" ;; esac ;;
 retries)
     burn KRAB101 --fault nak,on=write,level=2,every=1
     expected="Chyba: Communication error (no reply) while writing 496 bytes to 0x00010000"
