@@ -16,6 +16,7 @@ void registerVersionsCommand(CLI::App& app, CliContext& context);
 void registerPlatformsCommand(CLI::App& app, CliContext& context);
 void registerInfoCommand(CLI::App& app, CliContext& context);
 void registerBurnCommand(CLI::App& app, CliContext& context);
+void registerCheckCommand(CLI::App& app, CliContext& context);
 void registerUpdateCheckCommand(CLI::App& app, CliContext& context);
 
 namespace {
@@ -27,6 +28,7 @@ constexpr CommandRegistrar kCommands[] = {
     registerPortsCommand,
     registerInfoCommand,
     registerBurnCommand,
+    registerCheckCommand,
     registerUpdateCheckCommand,
 };
 

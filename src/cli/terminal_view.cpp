@@ -12,18 +12,6 @@ namespace {
 constexpr unsigned kBarWidth = 40;
 constexpr unsigned kPlainStep = 10;
 
-// One event: a JSON object on a line of its own, flushed, so that a script reading the output
-// through a pipe sees each event when it happens.
-void jsonLine(std::ostream& out, const std::function<void(JsonWriter&)>& fill) {
-    {
-        JsonWriter json(out);
-        json.beginObject();
-        fill(json);
-        json.endObject();
-    }
-    out.flush();
-}
-
 std::string stemOf(const std::string& text) {
     const std::size_t paren = text.find(" (");
     return paren == std::string::npos ? text : text.substr(0, paren);
@@ -35,6 +23,18 @@ bool isBareLabel(const std::string& text) {
 }
 
 }  // namespace
+
+// One event: a JSON object on a line of its own, flushed, so that a script reading the output
+// through a pipe sees each event when it happens.
+void jsonLine(std::ostream& out, const std::function<void(JsonWriter&)>& fill) {
+    {
+        JsonWriter json(out);
+        json.beginObject();
+        fill(json);
+        json.endObject();
+    }
+    out.flush();
+}
 
 void TerminalView::setText(unsigned control, const std::string& text) {
     // After "Hotovo" or "Chyba" the window returns to the first prompt and an empty info text;
@@ -155,6 +155,7 @@ void TerminalView::commitStatus() {
 void TerminalView::showMessage(unsigned stringId, const std::string& text) {
     if (stringId == kStrDone || stringId == kStrError) ending_ = stringId;
     if (stringId == kStrError) reason_ = info_;
+    if (stringId == kStrDone && doneHidden_) return;
     if (style_ == Style::Json) {
         jsonLine(out_, [&](JsonWriter& json) {
             json.field("event", "message");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <functional>
 #include <map>
 #include <ostream>
 #include <string>
@@ -7,7 +8,14 @@
 
 #include "gui/dialog_view.h"
 
+namespace zq {
+class JsonWriter;
+}
+
 namespace zq::cli {
+
+// One JSON object on one line, flushed: an event of --json output.
+void jsonLine(std::ostream& out, const std::function<void(JsonWriter&)>& fill);
 
 // The main window on a terminal, for `burn`: what the operator would read in the window comes
 // out as lines (the operator field, the info text, every message box). On a terminal the info
@@ -33,6 +41,10 @@ public:
     void endWaitCursor() override {}
     void postClose() override { closePosted_ = true; }
     void destroyWindow() override { destroyed_ = true; }
+
+    // A check ends its procedure with the dialog's "Hotovo" as a burn does, but has burnt
+    // nothing: the box is kept to itself, and the command says what it found instead.
+    void hideDone() { doneHidden_ = true; }
 
     const std::vector<std::string>& items(unsigned control) const;
     bool closePosted() const { return closePosted_; }
@@ -68,6 +80,7 @@ private:
     std::size_t drawnWidth_ = 0;
     unsigned ending_ = 0;
     std::string reason_;  // the info text while "Chyba" was shown: the engine's reason
+    bool doneHidden_ = false;
     bool closePosted_ = false;
     bool destroyed_ = false;
 };

@@ -11,7 +11,6 @@ namespace zq {
 
 namespace {
 
-constexpr const char* kNoData = "Image holds no data for the device's memory map";
 constexpr const char* kIncomplete = "Image data not fully written (%llu B of %llu B)";
 
 constexpr std::uint32_t kHalfSpace = 0x80000000u;
@@ -46,7 +45,7 @@ void BurnOp::start(bool flashRanges) {
     imageBytes_ = imageDataBytes(reader_);
     const std::size_t first = findNextRange(0);
     // Nothing to write is no success: the operator would take an empty burn for a done one.
-    if (first == kNoRange) return fail(kNoData);
+    if (first == kNoRange) return fail(kNoImageData);
     state_ = MemOpState::Running;
     if (selectRange(first)) startBlock();
     setInfoText();
@@ -133,15 +132,10 @@ void BurnOp::advance() {
     }
 }
 
-// The next piece of the block; false (and the operation failed) when the reader hands out
-// something that does not belong to the block, which would be written elsewhere or not at all.
+// The next piece of the block; false (and the operation failed) when it is not the block's.
 bool BurnOp::readChunk() {
     std::uint32_t address = 0, length = 0;
-    reader_.readNext(buffer_.data(), kChunkSize, address, length);
-    const std::uint64_t blockEnd = std::uint64_t{blockStart_} + blockLength_;
-    if (!require(length == 0 || (length <= kChunkSize && address >= blockStart_ &&
-                                 std::uint64_t{address} + length <= blockEnd),
-                 "chunk inside block")) {
+    if (!nextChunk(buffer_.data(), kChunkSize, address, length)) {
         failIncomplete();
         return false;
     }

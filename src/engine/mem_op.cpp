@@ -1,6 +1,8 @@
 #include "engine/mem_op.h"
 
+#include "df1/command_protocol.h"
 #include "support/fail.h"
+#include "support/text.h"
 
 namespace zq {
 
@@ -48,6 +50,25 @@ bool MemOp::selectBlock(std::size_t index) {
     reader_.findRegion(range.start, range.size, blockStart_, blockLength_, &dataBytes_);
     return require(blockLength_ > 0 && dataBytes_ > 0 && dataBytes_ <= blockLength_,
                    "correct region");
+}
+
+std::string MemOp::readFailure(const char* refusedFormat, std::uint32_t address,
+                               std::uint32_t length) const {
+    if (protocol_.state() == TxnState::ErrorReply || protocol_.rejected())
+        return formatText(refusedFormat, address);
+    return formatText("Communication error (no reply) while reading %d bytes at 0x%08X",
+                      static_cast<int>(length), address);
+}
+
+bool MemOp::nextChunk(std::uint8_t* dst, std::uint32_t maxLength, std::uint32_t& address,
+                      std::uint32_t& length) {
+    address = 0;
+    length = 0;
+    reader_.readNext(dst, maxLength, address, length);
+    const std::uint64_t blockEnd = std::uint64_t{blockStart_} + blockLength_;
+    return require(length == 0 || (length <= maxLength && address >= blockStart_ &&
+                                   std::uint64_t{address} + length <= blockEnd),
+                   "chunk inside block");
 }
 
 void MemOp::reset() {

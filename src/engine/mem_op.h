@@ -22,6 +22,9 @@ enum class MemOpState : std::uint32_t {
 
 const char* memOpStateName(MemOpState state);
 
+// An image with nothing for the ranges an operation visits.
+inline constexpr const char* kNoImageData = "Image holds no data for the device's memory map";
+
 // What progress() gives while there is nothing to show a bar for.
 inline constexpr std::uint8_t kNoProgress = 255;
 
@@ -63,6 +66,16 @@ protected:
     // (a REQUIRE failure) when the reader's answer breaks its promises.
     bool selectBlock(std::size_t index);
     std::uint32_t blockLast() const { return blockStart_ + (blockLength_ - 1); }
+    // The next run of the current block from the reader, at most maxLength bytes (length 0 at
+    // the block's end). False (a REQUIRE failure) when the reader hands out something outside
+    // the block, which would be written or compared elsewhere or not at all.
+    // Why a READ of `length` bytes at `address` brought nothing: status 0xFF or REJECT is the
+    // daemon's refusal, said with refusedFormat (one %08X for the address); anything else the
+    // line's failure.
+    std::string readFailure(const char* refusedFormat, std::uint32_t address,
+                            std::uint32_t length) const;
+    bool nextChunk(std::uint8_t* dst, std::uint32_t maxLength, std::uint32_t& address,
+                   std::uint32_t& length);
 
     CommandProtocol& protocol_;
     ImageReader& reader_;

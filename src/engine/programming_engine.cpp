@@ -2,6 +2,7 @@
 
 #include "df1/command_protocol.h"
 #include "engine/daemon_images.h"
+#include "engine/image_fit.h"
 #include "support/fail.h"
 #include "support/text.h"
 
@@ -59,6 +60,8 @@ const char* engineStepName(EngineStep step) {
             return "Burn";
         case EngineStep::Verify:
             return "Verify";
+        case EngineStep::ReadBack:
+            return "ReadBack";
     }
     return "?";
 }
@@ -83,6 +86,7 @@ ByteSource* ProgrammingEngine::daemonFor(PlId plID) {
 }
 
 void ProgrammingEngine::releaseTarget() {
+    readBackOp_.reset();
     verifyOp_.reset();
     burnOp_.reset();
     reader_.reset();
@@ -114,10 +118,39 @@ void ProgrammingEngine::burn(ByteSource& fileIn) {
     if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_,
                  "expected state"))
         return;
+    checking_ = false;
     fileIn_ = &fileIn;
     preparing_ = true;
     infoText_ = "Reading file ...";
     startBurn();
+}
+
+void ProgrammingEngine::check(const std::vector<ByteSource*>& images) {
+    if (!require(!doubleProcessor_, "single proc. operation")) return;
+    if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_,
+                 "expected state"))
+        return;
+    checking_ = true;
+    checkImages_ = images;
+    preparing_ = true;
+    infoText_ = "Reading file ...";
+    startCheck();
+}
+
+void ProgrammingEngine::checkDouble(const std::vector<ByteSource*>& imagesA,
+                                    const std::vector<ByteSource*>& imagesB) {
+    if (!require(doubleProcessor_, "double proc. operation")) return;
+    if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_,
+                 "expected state"))
+        return;
+    checking_ = true;
+    checkImages_ = imagesA;
+    checkImagesB_ = imagesB;
+    preparing_ = true;
+    state_ = EngineState::Busy;
+    step_ = EngineStep::SwitchChannelForOp;
+    switchChannel(0);
+    refreshTexts();
 }
 
 void ProgrammingEngine::burnDouble(ByteSource& fileInA, ByteSource& fileInB) {
@@ -125,6 +158,7 @@ void ProgrammingEngine::burnDouble(ByteSource& fileInA, ByteSource& fileInB) {
     if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_,
                  "expected state"))
         return;
+    checking_ = false;
     fileIn_ = &fileInA;
     fileInB_ = &fileInB;
     preparing_ = true;
@@ -140,9 +174,11 @@ void ProgrammingEngine::abort() {
                  "expected state"))
         return;
     protocol_.abort();
-    if (step_ == EngineStep::Burn || step_ == EngineStep::Verify) {
+    if (step_ == EngineStep::Burn || step_ == EngineStep::Verify ||
+        step_ == EngineStep::ReadBack) {
         if (burnOp_) burnOp_->abort();
         if (verifyOp_) verifyOp_->abort();
+        if (readBackOp_) readBackOp_->abort();
         step_ = EngineStep::Ready;
     } else {
         // A connect cut short leaves the target in no known state: it counts as not connected.
@@ -224,6 +260,9 @@ void ProgrammingEngine::step() {
             break;
         case EngineStep::Verify:
             onVerify();
+            break;
+        case EngineStep::ReadBack:
+            onReadBack();
             break;
     }
     if (state_ < EngineState::Succeeded) refreshTexts();
@@ -376,6 +415,7 @@ void ProgrammingEngine::endOperation(MemOpState result, const std::string& error
     if (result == MemOpState::Done && doubleProcessor_ && channel_ == 0) {
         // A is done; B is prepared exactly as A was. No success is shown until B is done too.
         fileIn_ = fileInB_;
+        checkImages_ = checkImagesB_;
         step_ = EngineStep::SwitchChannelForOp;
         preparing_ = true;
         switchChannel(1);
@@ -383,7 +423,7 @@ void ProgrammingEngine::endOperation(MemOpState result, const std::string& error
     }
     if (result == MemOpState::Done) {
         state_ = EngineState::Succeeded;
-        infoText_ = "Burn operation successful";
+        infoText_ = checking_ ? "Check of the module finished" : "Burn operation successful";
     } else {
         state_ = EngineState::Failed;
         errorText_ = errorText;
@@ -422,6 +462,7 @@ void ProgrammingEngine::takeL1Reply() {
     }
     burnOp_ = std::make_unique<BurnOp>(protocol_, *reader_, platforms_.current());
     verifyOp_ = std::make_unique<VerifyOp>(protocol_, *reader_, platforms_.current());
+    readBackOp_ = std::make_unique<ReadBackOp>(protocol_, *reader_, platforms_.current());
     if (doubleProcessor_) {
         step_ = EngineStep::SwitchChannelForUpload;
         return switchChannel(0);
@@ -466,6 +507,7 @@ void ProgrammingEngine::takeL2Reply() {
 // --- burn ------------------------------------------------------------------------------------
 
 void ProgrammingEngine::startBurn() {
+    if (checking_) return startCheck();
     if (!require(fileIn_ != nullptr && reader_ != nullptr, "expected state")) return;
     fileIn_->seekFromStart(0);
     if (!reader_->load(*fileIn_, false)) {
@@ -531,9 +573,84 @@ void ProgrammingEngine::refreshTexts() {
                 progress_ = verifyOp_->progress();
             }
             break;
+        case EngineStep::ReadBack:
+            if (readBackOp_) {
+                infoText_ += readBackOp_->infoText();
+                progress_ = readBackOp_->progress();
+            }
+            break;
         default:
             break;
     }
+}
+
+}  // namespace zq
+
+namespace zq {
+
+// --- check -----------------------------------------------------------------------------------
+
+std::string ProgrammingEngine::loadForCheck(ByteSource& image) {
+    image.seekFromStart(0);
+    if (!reader_->load(image, false)) return reader_->errorText();
+    std::string refusal = checkImageFit(*reader_, platforms_.current(), true);
+    if (!refusal.empty()) return refusal;
+    if (imageBlocks(*reader_, platforms_.current()).empty()) return kNoImageData;
+    return {};
+}
+
+void ProgrammingEngine::startCheck() {
+    if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_ &&
+                     readBackOp_,
+                 "expected state"))
+        return;
+    CheckedModule module{plID_, channel_, {}};
+    std::vector<MemorySpan> spans;
+    for (ByteSource* image : checkImages_) {
+        CheckedModule::Image checked;
+        checked.refusal = loadForCheck(*image);
+        if (checked.refusal.empty()) {
+            const std::vector<MemorySpan> blocks = imageBlocks(*reader_, platforms_.current());
+            spans.insert(spans.end(), blocks.begin(), blocks.end());
+        }
+        module.images.push_back(std::move(checked));
+    }
+    preparing_ = false;
+    checked_.push_back(std::move(module));
+    readBackOp_->reset();
+    readBackOp_->setSpans(joinSpans(std::move(spans)));
+    readBackOp_->start(true);
+    if (readBackOp_->state() == MemOpState::Failed) {
+        // No image to read for: the first one's own reason says more than that.
+        const std::vector<CheckedModule::Image>& images = checked_.back().images;
+        errorText_ = !images.empty() && !images.front().refusal.empty()
+                         ? images.front().refusal
+                         : readBackOp_->errorText();
+        state_ = EngineState::Failed;
+        return;
+    }
+    step_ = EngineStep::ReadBack;
+    state_ = EngineState::Busy;
+    refreshTexts();
+}
+
+void ProgrammingEngine::onReadBack() {
+    if (!require(readBackOp_ != nullptr && !checked_.empty(), "expected state")) return;
+    readBackOp_->poll();
+    const MemOpState result = readBackOp_->state();
+    if (result == MemOpState::Idle || result == MemOpState::Running) return;
+    if (result == MemOpState::Done) {
+        std::vector<CheckedModule::Image>& images = checked_.back().images;
+        for (std::size_t i = 0; i < images.size() && i < checkImages_.size(); ++i) {
+            if (!images[i].refusal.empty()) continue;
+            // The image loaded a moment ago: a source that now reads otherwise is refused.
+            images[i].refusal = loadForCheck(*checkImages_[i]);
+            if (images[i].refusal.empty())
+                images[i].ranges =
+                    compareImage(*reader_, platforms_.current(), readBackOp_->memory());
+        }
+    }
+    endOperation(result, readBackOp_->errorText());
 }
 
 }  // namespace zq

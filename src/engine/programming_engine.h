@@ -4,10 +4,12 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/burn_op.h"
-#include "engine/verify_op.h"
 #include "engine/platform_list.h"
+#include "engine/read_back_op.h"
+#include "engine/verify_op.h"
 #include "image/image_reader.h"
 #include "support/byte_source.h"
 #include "support/mem_source.h"
@@ -37,7 +39,21 @@ enum class EngineStep : std::uint32_t {
     Ready = 7,
     SwitchChannelForOp = 8,
     Burn = 10,
-    Verify = 11,  // reading back what the burn wrote
+    Verify = 11,    // reading back what the burn wrote
+    ReadBack = 12,  // a check: reading the module, writing nothing
+};
+
+// One module as a check found it: per image asked about, how each of its blocks compares.
+struct CheckedModule {
+    struct Image {
+        // Empty when the image was compared; else why it could not be (it does not load, or
+        // does not fit this module's memory map).
+        std::string refusal;
+        std::vector<RangeComparison> ranges;
+    };
+    PlId plID = 0;
+    std::uint32_t channel = 1;
+    std::vector<Image> images;  // in the order of the request's images
 };
 
 const char* engineStateName(EngineState state);
@@ -64,12 +80,20 @@ public:
     // Each processor's image is read back and compared right after its burn, before anything
     // else goes on the line; a burn then succeeds only when every byte is proven.
     void setVerify(bool verify) { verify_ = verify; }
-    bool verifies() const { return verify_; }
     // Single-processor units ("single proc. operation"); connected ("expected state"). The
     // source must stay valid until the request has ended.
     void burn(ByteSource& fileIn);
     // Double-processor units ("double proc. operation"): A's image, then B's.
     void burnDouble(ByteSource& fileInA, ByteSource& fileInB);
+    // A check instead of a burn, for the same procedures: no erase and no write. The module is
+    // read where any of the images has data, once, and compared with each image; the request
+    // succeeds when everything could be read, whatever it held (checkedModules() says).
+    // Several images let one read tell which of them a module holds.
+    void check(const std::vector<ByteSource*>& images);
+    void checkDouble(const std::vector<ByteSource*>& imagesA,
+                     const std::vector<ByteSource*>& imagesB);
+    // One entry per module checked on this engine, in the order they were read.
+    const std::vector<CheckedModule>& checkedModules() const { return checked_; }
     void step();
     // Requires Busy in a step other than Unconnected and Ready ("expected state").
     void abort();
@@ -107,6 +131,10 @@ private:
     void onBurn();
     void onVerify();
     void startVerify();
+    void startCheck();
+    void onReadBack();
+    // The current image loaded and fitting the memory map; else why not.
+    std::string loadForCheck(ByteSource& image);
     // The operation on the current processor ended: on to B, or the request ends.
     void endOperation(MemOpState result, const std::string& errorText);
 
@@ -129,6 +157,12 @@ private:
     // connect on, with the reader it writes from.
     std::unique_ptr<BurnOp> burnOp_;
     std::unique_ptr<VerifyOp> verifyOp_;
+    std::unique_ptr<ReadBackOp> readBackOp_;
+    // A check's images: of the processor being read, and of B while A is read.
+    std::vector<ByteSource*> checkImages_;
+    std::vector<ByteSource*> checkImagesB_;
+    std::vector<CheckedModule> checked_;
+    bool checking_ = false;
     ByteSource* fileIn_ = nullptr;
     ByteSource* fileInB_ = nullptr;
     std::array<std::unique_ptr<MemSource>, 4> daemonImages_;

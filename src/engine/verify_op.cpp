@@ -11,7 +11,6 @@ namespace zq {
 
 namespace {
 
-constexpr const char* kNoData = "Image holds no data for the device's memory map";
 constexpr const char* kRefused = "Verify not possible: the daemon refused READ at 0x%08X";
 
 }  // namespace
@@ -22,12 +21,10 @@ VerifyOp::VerifyOp(CommandProtocol& protocol, ImageReader& reader, const Platfor
 void VerifyOp::start(bool flashRanges) {
     if (!require(state_ == MemOpState::Idle, "expected state")) return;
     flashRanges_ = flashRanges;
-    totalRead_ = 0;
-    results_.clear();
     std::string refusal = checkImageFit(reader_, platform_, flashRanges);
     if (!refusal.empty()) return fail(std::move(refusal));
     const std::size_t first = findNextRange(0);
-    if (first == kNoRange) return fail(kNoData);
+    if (first == kNoRange) return fail(kNoImageData);
     state_ = MemOpState::Running;
     startBlock(first);
     setInfoText();
@@ -36,7 +33,6 @@ void VerifyOp::start(bool flashRanges) {
 void VerifyOp::startBlock(std::size_t index) {
     compared_ = 0;
     if (!selectBlock(index)) return fail("Image data not fully verified");
-    results_.push_back({blockStart_, blockLast(), dataBytes_, 0, 0});
     reader_.beginRead(blockStart_, blockLength_);
     if (!readChunk()) return;
     if (!require(chunkLength_ > 0, "data at block start"))
@@ -53,15 +49,8 @@ void VerifyOp::poll() {
             setInfoText();
             break;
         case TxnState::ErrorReply:
-            // READ's only other status is 0xFF: the daemon has nothing to give.
-            fail(formatText(kRefused, chunkAddress_));
-            break;
         case TxnState::NoReply:
-            if (protocol_.rejected())
-                fail(formatText(kRefused, chunkAddress_));
-            else
-                fail(formatText("Communication error (no reply) while reading %d bytes at 0x%08X",
-                                static_cast<int>(chunkLength_), chunkAddress_));
+            fail(readFailure(kRefused, chunkAddress_, chunkLength_));
             break;
         case TxnState::Idle:
         case TxnState::Waiting:
@@ -74,19 +63,14 @@ void VerifyOp::compareChunk() {
     MemPtr module;
     protocol_.reply(module);
     if (!require(module.size() == chunkLength_, "correct size"))
-        return fail(formatText("Communication error (no reply) while reading %d bytes at 0x%08X",
-                               static_cast<int>(chunkLength_), chunkAddress_));
-    RangeResult& range = results_.back();
+        return fail(readFailure(kRefused, chunkAddress_, chunkLength_));
     for (std::uint32_t i = 0; i < chunkLength_; ++i) {
         const std::uint8_t held = module.getU8(i);
-        if (held == image_[i]) continue;
-        if (!countAll_)
+        if (held != image_[i])
             return fail(formatText("Verify failed at 0x%08X: image 0x%02X, module 0x%02X",
                                    chunkAddress_ + i, image_[i], held));
-        if (range.differences++ == 0) range.firstDifference = chunkAddress_ + i;
     }
     compared_ += chunkLength_;
-    totalRead_ += chunkLength_;
 }
 
 void VerifyOp::readOn() {
@@ -99,15 +83,11 @@ void VerifyOp::readOn() {
     state_ = MemOpState::Done;
 }
 
-// The next run of the block, as the burn wrote it; false (and failed) when the reader hands
-// out something outside the block.
+// The next run of the block, as the burn wrote it; false (and failed) when it is not the
+// block's.
 bool VerifyOp::readChunk() {
     std::uint32_t address = 0, length = 0;
-    reader_.readNext(image_.data(), kChunkSize, address, length);
-    const std::uint64_t blockEnd = std::uint64_t{blockStart_} + blockLength_;
-    if (!require(length == 0 || (length <= kChunkSize && address >= blockStart_ &&
-                                 std::uint64_t{address} + length <= blockEnd),
-                 "chunk inside block")) {
+    if (!nextChunk(image_.data(), kChunkSize, address, length)) {
         fail("Image data not fully verified");
         return false;
     }

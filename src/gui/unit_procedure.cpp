@@ -183,7 +183,8 @@ ProcedureRequest LeftRightUnitProcedure::nextRequest() {
             // Both modules' files were opened together at the start; the right one must still
             // be there when the left one is burnt, or the pause would lead nowhere.
             if (!require(image(0) != nullptr && image(1) != nullptr, kImageOpen)) return {};
-            return {ProcedureRequest::BurnSingle, image(state() == 2 ? 0 : 1)};
+            const std::uint32_t side = state() == 2 ? 0 : 1;
+            return {ProcedureRequest::BurnSingle, image(side), nullptr, side};
         }
         case 3:
             return {ProcedureRequest::None};

@@ -37,6 +37,8 @@ struct ProcedureRequest {
     std::uint32_t kind = None;
     FileSource* fileA = nullptr;
     FileSource* fileB = nullptr;
+    // Whose image fileA is: 0 for the only processor, A or the left module; 1 for the right.
+    std::uint32_t side = 0;
 };
 
 // Shows one operator message (string-table id and the formatted text).

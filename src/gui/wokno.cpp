@@ -193,10 +193,15 @@ void MainDialog::dispatchRequest(const ProcedureRequest& request) {
             engine_->startConnect(true);
             return;
         case ProcedureRequest::BurnSingle:
-            if (require(request.fileA != nullptr, "image open")) engine_->burn(*request.fileA);
+            if (setup_.check && require(request.side < 2, "side"))
+                engine_->check(setup_.checkImages[request.side]);
+            else if (require(request.fileA != nullptr, "image open"))
+                engine_->burn(*request.fileA);
             return;
         case ProcedureRequest::BurnDouble:
-            if (require(request.fileA != nullptr && request.fileB != nullptr, "image open"))
+            if (setup_.check)
+                engine_->checkDouble(setup_.checkImages[0], setup_.checkImages[1]);
+            else if (require(request.fileA != nullptr && request.fileB != nullptr, "image open"))
                 engine_->burnDouble(*request.fileA, *request.fileB);
             return;
         default:

@@ -14,6 +14,7 @@
 
 namespace zq {
 
+class ByteSource;
 class Df1FrameRx;
 class Df1FrameTx;
 class PlatformList;
@@ -38,6 +39,11 @@ struct DialogSetup {
     ProtocolOptions protocol;
     // Every burn is read back and compared with its image (the status line says so).
     bool verify = false;
+    // A check rather than a burn: each burn request of the procedure reads the module instead
+    // and compares it with these images of its side (0: the only processor, A or the left
+    // module; 1: B or the right one). The engine's checkedModules() has the outcome.
+    bool check = false;
+    std::array<std::vector<ByteSource*>, 2> checkImages;
 };
 
 // The main window's logic ("wokno" is the window's module): the port and the whole

@@ -40,10 +40,15 @@ std::string fileText(const std::filesystem::path& path) {
 class BurnSimTest : public cli::BurnCliTest {
 protected:
     // kvsb-sim with quick erases and modules that power up at once.
-    void startSim(std::vector<std::string> extra = {}, const std::string& eraseMs = "20") {
+    // once: the simulator ends when the program lets go of the line; else it serves one run
+    // after the other, its flash kept, until it is told to end.
+    void startSim(std::vector<std::string> extra = {}, const std::string& eraseMs = "20",
+                  bool once = true) {
         std::vector<std::string> args{
-            "--once", "--power-on-ms", "0",       "--erase-ms",    eraseMs, "--erase-steps", "4",
+            "--power-on-ms", "0",       "--erase-ms",    eraseMs, "--erase-steps", "4",
             "--dump", dump().string(), "--trace", trace().string()};
+        if (once) args.insert(args.begin(), "--once");
+        once_ = once;
         args.insert(args.end(), extra.begin(), extra.end());
         sim = std::make_unique<SimProcess>(args);
         ASSERT_FALSE(sim->path().empty());
@@ -54,7 +59,9 @@ protected:
         args.insert(args.end(), extra.begin(), extra.end());
         cli::CliResult r = cli::runCliIn(ZQ_EXAMPLES_DIR, args);
         // The program has let go of the line: the simulator writes its dump and ends.
-        EXPECT_EQ(sim->wait(), 0);
+        if (once_) {
+            EXPECT_EQ(sim->wait(), 0);
+        }
         return r;
     }
 
@@ -66,11 +73,18 @@ protected:
         EXPECT_EQ(std::system(command.c_str()), 0) << command;
     }
 
+    cli::CliResult check(const std::string& unit, std::vector<std::string> extra = {}) {
+        std::vector<std::string> args{"check", "--port", sim->path(), "--unit", unit, "--yes"};
+        args.insert(args.end(), extra.begin(), extra.end());
+        return cli::runCliIn(ZQ_EXAMPLES_DIR, args);
+    }
+
     std::filesystem::path dump() const { return files.path() / "dump"; }
     std::filesystem::path trace() const { return files.path() / "trace.jsonl"; }
 
     TempDir files;
     std::unique_ptr<SimProcess> sim;
+    bool once_ = true;
 };
 
 // The unit and the version are found by their names ignoring case.
@@ -121,6 +135,85 @@ TEST_F(BurnSimTest, VerifyFindsTheWeakCellThatTheWritesHid) {
                                   "\"length\":493,\"data\":\"" +
                                   std::string(first)),
               std::string::npos);
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (std::size_t at = text.find(what); at != std::string::npos; at = text.find(what, at + 1))
+        ++n;
+    return n;
+}
+
+// A module that comes back from the field: which version it holds, read without a change.
+// Versions 3.0 and 3.1 of the two-processor unit differ in one byte of each range.
+TEST_F(BurnSimTest, CheckTellsWhichVersionTheModulesHoldWithoutChangingThem) {
+    startSim({"--plid", "0x20000001"}, "20", false);
+    ASSERT_EQ(burn("KREF10x", {"--sw", "SW30"}).code, cli::kExitDone);
+    // What changes flash: the daemon's WRITEs and ERASE.
+    auto changes = [this] {
+        const std::string served = fileText(trace());
+        return count(served, "\"op\":\"WRITE\",\"ch\":0,\"level\":2") +
+               count(served, "\"op\":\"WRITE\",\"ch\":1,\"level\":2") +
+               count(served, "\"op\":\"ERASE\"");
+    };
+    const std::size_t burnt = changes();
+
+    cli::CliResult r = check("KREF10x", {"--any"});
+    EXPECT_EQ(r.code, cli::kExitDone) << r.out << r.err;
+    for (const char* line :
+         {"\nA, plID 0x20000001, SW30 (Verze 3.0): 0xFF000000 - 0xFF00063B equal\n",
+          "\nB, plID 0x20000001, SW30 (Verze 3.0): 0x80500000 - 0x8050003F equal\n",
+          "\nB, plID 0x20000001, SW31 (Verze 3.1): 0x80500000 - 0x8050003F 1 byte differs, first "
+          "at 0x80500029\n",
+          "\nHeld: SW30 (Verze 3.0)\n"})
+        EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
+    EXPECT_EQ(r.out.find("Hotovo"), std::string::npos) << r.out;
+    // Both versions from one read: a range of 64 and one of 1596 bytes, per processor.
+    const std::string served = fileText(trace());
+    EXPECT_EQ(count(served, "\"dir\":\"pc\",\"op\":\"READ\",\"ch\":0,\"level\":2"), 5u);
+    EXPECT_EQ(count(served, "\"dir\":\"pc\",\"op\":\"READ\",\"ch\":1,\"level\":2"), 5u);
+    EXPECT_EQ(changes(), burnt);
+
+    r = check("KREF10x", {"--json"});
+    EXPECT_EQ(r.code, cli::kExitFailed) << r.out;
+    EXPECT_NE(r.out.find("{\"event\":\"check\",\"side\":\"A\",\"plid\":\"0x20000001\","
+                         "\"sw\":\"SW31\",\"first\":4278190080,\"last\":4278191675,"
+                         "\"bytes\":1596,\"differences\":1,\"firstDifference\":4278190137}"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.substr(r.out.rfind("{")),
+              "{\"event\":\"result\",\"ok\":false,\"exitCode\":1,\"held\":[]}\n");
+    sim->signal(SIGTERM);
+    EXPECT_EQ(sim->wait(), 0);
+}
+
+// A weak cell after a burn without --verify: "Hotovo", and the check finds the cell and counts
+// it. A daemon without READ cannot be checked, and says so.
+TEST_F(BurnSimTest, CheckCountsWhatDiffersAndNeedsTheDaemonsRead) {
+    startSim({"--fault", "weak-cell,level=2,n=4,byte=7,bit=0"}, "20", false);
+    ASSERT_EQ(burn("KRAB101").code, cli::kExitDone);
+    const std::string simTrace = fileText(trace());
+    const std::size_t at = simTrace.find("\"detail\":\"bit 0 of 0x");
+    ASSERT_NE(at, std::string::npos) << simTrace;
+    const cli::CliResult r = check("KRAB101", {"--sw", "SW31"});
+    EXPECT_EQ(r.code, cli::kExitFailed) << r.out << r.err;
+    EXPECT_NE(r.out.find("single, plID 0x10000001, SW31 (Verze 3.1): 0x00010000 - 0x00010BFF 1 "
+                         "byte differs, first at " +
+                         simTrace.substr(at + 19, 10) + "\n"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - 12), "\nHeld: none\n");
+    sim->signal(SIGTERM);
+    EXPECT_EQ(sim->wait(), 0);
+
+    startSim({"--no-read"});
+    const cli::CliResult refused = check("KRAB101");
+    EXPECT_EQ(sim->wait(), 0);
+    EXPECT_EQ(refused.code, cli::kExitFailed);
+    EXPECT_NE(refused.out.find(
+                  "Chyba: Check not possible: the daemon refused READ at 0x00010000\n"),
+              std::string::npos)
+        << refused.out;
 }
 
 TEST_F(BurnSimTest, JsonGivesOneObjectPerEvent) {

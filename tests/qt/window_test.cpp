@@ -56,6 +56,7 @@ private slots:
     void burnsAUnitByClicking();
     void aCloseRequestWhileALineErrorIsShownEndsTheRun();
     void theKeyboardWorksTheDialog();
+    void closingTheWindowDuringAVerifyAbortsIt();
 
 public:
     // Notes whether the wait cursor is up whenever an event reaches the watched window.
@@ -80,6 +81,7 @@ private:
 
     QTemporaryDir files_;
     fs::path startDir_;
+    fs::path programDir_;  // where zidavuvorud.ini is looked for
     QTimer closer_;
     QStringList boxes_;
     QStringList failures_;
@@ -111,6 +113,7 @@ void WindowTest::init() {
     onBox_ = nullptr;
     quits_ = 0;
     waitCursorSeen_ = false;
+    programDir_.clear();
 }
 
 void WindowTest::cleanup() {
@@ -128,6 +131,7 @@ bool WindowTest::start(const QString& port, const fs::path& dir) {
         zq::qt::QtToolkitOptions{port.toStdString(), [this] { ++quits_; }});
     zq::AppOptions options;
     options.settings = &settings_;
+    options.programDirectory = programDir_;
     options.makeFailureHandler = [this] { return std::make_unique<RecordingHandler>(failures_); };
     app_ = std::make_unique<zq::ProgrammerApp>(*toolkit_, options);
     // The application stays in RT19_bin, where it opens the images; cleanup() leaves it.
@@ -374,6 +378,34 @@ void WindowTest::theKeyboardWorksTheDialog() {
     QVERIFY(waitCursorSeen_);
     QCOMPARE(QApplication::overrideCursor(), nullptr);
     QTRY_COMPARE(window->focusWidget(), control(zq::kProgramButton));
+}
+
+void WindowTest::closingTheWindowDuringAVerifyAbortsIt() {
+    // The read-back on, as zidavuvorud.ini beside the program asks, and READ's replies slow.
+    programDir_ = files_.path().toStdString() + "/program";
+    fs::create_directories(programDir_);
+    std::ofstream(programDir_ / "zidavuvorud.ini") << "[burn]\nverify = yes\n";
+    startSim({"--fault", "pieces,on=read,size=16,pause-ms=10,every=1"});
+    QVERIFY(text(zq::kStatusText).endsWith(", ověřování"));
+    click(zq::kProgramButton);
+    const QString trace = files_.path() + "/trace.jsonl";
+    const char* read = "\"dir\":\"pc\",\"op\":\"READ\",\"ch\":1,\"level\":2";
+    QTRY_VERIFY_WITH_TIMEOUT(fileText(trace).find(read) != std::string::npos, kWaitMs);
+    QTRY_VERIFY(text(zq::kInfoText).startsWith("Verifying memory range"));
+    toolkit_->window()->close();
+    QCOMPARE(quits_, 1);
+    // The program ends as after any close: the simulator, serving the port once, ends with it.
+    // Nothing more was read, and no box said "Hotovo".
+    app_->shutdown();
+    app_.reset();
+    QCOMPARE(sim_->wait(), 0);
+    // The image's 3 KiB take seven READs; the close came during the first ones.
+    const std::string served = fileText(trace);
+    int reads = 0;
+    for (std::size_t at = served.find(read); at != std::string::npos; at = served.find(read, at + 1))
+        ++reads;
+    QVERIFY2(reads >= 1 && reads < 7, qPrintable(QString::number(reads)));
+    QCOMPARE(boxes_, QStringList());
 }
 
 QTEST_MAIN(WindowTest)
