@@ -12,6 +12,7 @@
 # Every run is checked: the simulated flash must equal the image.
 #
 # Usage: bench/burn.sh            builds the release preset if needed, then 3 runs per image
+#   bench/burn.sh --verify        burns with the read-back: the wire bound holds the READs too
 #   RUNS=5 bench/burn.sh          another number of runs
 #   PRIO='nice -n -10' bench/burn.sh   runs both processes under a command (as root), to keep
 #                                 the other work of a busy machine from delaying them
@@ -21,6 +22,8 @@
 set -eu
 cd "$(dirname "$0")/.."
 runs=${RUNS:-3}
+verify=""
+[ "${1:-}" = "--verify" ] && verify=--verify
 prio=${PRIO:-}
 spin_input=${SPIN_INPUT_US:-1000}
 scripts/install-deps.sh time
@@ -35,7 +38,7 @@ mkdir -p "$work"
 
 echo "machine: $(nproc) cores, $(sed -n 's/^model name[^:]*: //p' /proc/cpuinfo | head -n 1)," \
     "$(uname -sr); load average $(cut -d ' ' -f 1-3 /proc/loadavg)${prio:+; under '$prio'};" \
-    "simulator spins ${spin_input} us for input"
+    "simulator spins ${spin_input} us for input${verify:+; burn $verify}"
 
 run() {  # version file run
     rm -rf "$work/dump" "$work/sim.out" "$work/turn.out"
@@ -50,7 +53,7 @@ run() {  # version file run
     # shellcheck disable=SC2086
     ZQ_TURNAROUND_LOG="$PWD/$work/turn.out" $prio /usr/bin/time -f '%U %S %M' -o "$work/time.out" \
         "$bin/src/cli/zidavuvorud-cli" -C "$work" \
-        burn --port "$pty" --unit KRAB101 --sw "$1" --yes > "$work/cli.out"
+        burn --port "$pty" --unit KRAB101 --sw "$1" --yes $verify > "$work/cli.out"
     end=$(date +%s%N)
     wait "$sim"
     "$bin/tools/compare_dump" "$work/RT19_bin/$2" 0x20000001 "$work/dump/ch1" > /dev/null ||

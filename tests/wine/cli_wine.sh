@@ -3,6 +3,8 @@
 # Usage: cli_wine.sh CASE WINEPREFIX CLI_EXE KVSB_SIM COMPARE_DUMP EXAMPLES WORK [CPACK BUILD]
 #   KRAB101, KRCD101, KRGH101, KRIJ11x: the unit is burnt, each module's dump equals its image
 #       (KREF10x: in the package case)
+#   verify: burn --verify passes on a sound module and fails on a weak cell; check names the
+#       version a module holds
 #   retries: every WRITE of the daemon refused: exit 1 with the engine's text
 #   unmapped: a COM port that the prefix does not map: exit 1 with the open error and code 2
 #   package: the ZIP that CPACK makes of BUILD, unpacked into an empty folder: `versions` and
@@ -91,7 +93,18 @@ verify)
     burn_options=--verify
     burnt KRAB101 0x10000001 -- ch1 krab101_31.omf
     burn KRAB101 --fault weak-cell,level=2,n=3
-    case "$code $last" in "1 Chyba: Verify failed at 0x"*) ;; *) fail "exit $code, last line '$last'" ;; esac ;;
+    case "$code $last" in "1 Chyba: Verify failed at 0x"*) ;; *) fail "exit $code, last line '$last'" ;; esac
+    # A check names the version the module holds, and changes nothing: one simulator serves the
+    # burn and both checks.
+    zq_com_serve 5 "$work" "$sim" --power-on-ms 0 --erase-ms 20 --erase-steps 4 || exit 1
+    for step in "burn --sw SW30:0 Hotovo" "check --any:0 Held: SW30 (Verze 3.0)" \
+        "check --sw SW31:1 Held: none"; do
+        # shellcheck disable=SC2086
+        cli ${step%%:*} --port COM5 --unit KRAB101 --yes
+        [ "$code $last" = "${step#*:}" ] || fail "${step%%:*}: exit $code, last line '$last'"
+    done
+    kill "$zq_com_sim_pid"
+    zq_com_release || fail "kvsb-sim ended with an error" ;;
 retries)
     burn KRAB101 --fault nak,on=write,level=2,every=1
     expected="Chyba: Communication error (no reply) while writing 496 bytes to 0x00010000"
