@@ -1,6 +1,7 @@
 # The Windows package: Zidavuvorud-QS-<version>-win64.zip with the programs, a README for
 # Windows users and the example RT19_bin, everything in one folder of that name.
 #   cmake --workflow --preset package-win64
+# (included by ZqPackage.cmake, which sets what both packages share)
 # The programs link the compiler's run-time statically (-static), so they need no DLL beside
 # them; the test package_system_imports keeps it so.
 install(TARGETS zidavuvorud-cli RUNTIME DESTINATION .)
@@ -12,10 +13,6 @@ install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/RT19_bin DESTINATION .)
 
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME Zidavuvorud-QS)
-set(CPACK_PACKAGE_VENDOR Trevik)
-set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_SYSTEM_NAME win64)
 set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
 set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
-set(CPACK_STRIP_FILES ON)
-include(CPack)
