@@ -65,6 +65,15 @@ list(APPEND generated ${out}/zidavuvorud.1.gz ${out}/changelog.gz ${out}/RT19_bi
 add_custom_target(zq_deb_files ALL DEPENDS ${generated})
 
 install(TARGETS zidavuvorud zidavuvorud-cli kvsb-sim RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# strip keeps the compilers' .comment notes, which Debian's own packages drop (dh_strip).
+install(CODE "
+  if(CMAKE_INSTALL_DO_STRIP)
+    foreach(program zidavuvorud zidavuvorud-cli kvsb-sim)
+      execute_process(COMMAND \"${CMAKE_OBJCOPY}\" --remove-section=.comment
+        \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/\${program}\"
+        COMMAND_ERROR_IS_FATAL ANY)
+    endforeach()
+  endif()")
 install(FILES ${PROJECT_SOURCE_DIR}/packaging/zidavuvorud.desktop
         DESTINATION ${CMAKE_INSTALL_DATADIR}/applications)
 install(FILES ${out}/zidavuvorud.1.gz ${out}/zidavuvorud-cli.1.gz ${out}/kvsb-sim.1.gz
