@@ -1,21 +1,18 @@
-# The Windows package: Zidavuvorud-QS-<version>-win64.zip with the programs, a README for
-# Windows users and the example RT19_bin, everything in one folder of that name.
+# The packages: on Windows the ZIP (ZqPackageWin64.cmake), on Linux the Debian package
+# (ZqPackageDeb.cmake, configure preset deb). Both carry the same name and version and leave
+# SHA256SUMS beside what they made:
 #   cmake --workflow --preset package-win64
-# The programs link the compiler's run-time statically (-static), so they need no DLL beside
-# them; the test package_system_imports keeps it so.
-install(TARGETS zidavuvorud-cli RUNTIME DESTINATION .)
-if(TARGET zidavuvorud)
-  install(TARGETS zidavuvorud RUNTIME DESTINATION .)
-endif()
-install(FILES ${PROJECT_SOURCE_DIR}/packaging/README-Windows.txt DESTINATION . RENAME README.txt)
-install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/RT19_bin DESTINATION .)
-
-set(CPACK_GENERATOR ZIP)
-set(CPACK_PACKAGE_NAME Zidavuvorud-QS)
+#   cmake --workflow --preset package-deb
 set(CPACK_PACKAGE_VENDOR Trevik)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_SYSTEM_NAME win64)
-set(CPACK_PACKAGE_FILE_NAME ${CPACK_PACKAGE_NAME}-${PROJECT_VERSION}-${CPACK_SYSTEM_NAME})
-set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
 set(CPACK_STRIP_FILES ON)
+# A download is checked against SHA256SUMS (sha256sum -c, or certutil on Windows): written
+# after every package run, whichever generator ran.
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/ZqChecksums.cmake)
+
+if(WIN32)
+  include(ZqPackageWin64)
+else()
+  include(ZqPackageDeb)
+endif()
 include(CPack)

@@ -5,7 +5,8 @@ set -eu
 
 packages="cmake ninja-build g++ pkg-config libgtest-dev googletest libcli11-dev libcurl4-openssl-dev
   qt6-base-dev fonts-dejavu-core
-  g++-mingw-w64-x86-64-posix wine wine64 xvfb binutils-powerpc-linux-gnu clang libclang-rt-dev $*"
+  g++-mingw-w64-x86-64-posix wine wine64 xvfb binutils-powerpc-linux-gnu clang libclang-rt-dev
+  dpkg-dev help2man lintian desktop-file-utils $*"
 
 missing=""
 for p in $packages; do

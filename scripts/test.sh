@@ -1,6 +1,6 @@
 #!/bin/sh
 # Builds and runs the whole test suite: the Linux build with its tests, the same under the
-# sanitizers, and the Windows cross build with its tests under Wine.
+# sanitizers, the Debian package, and the Windows cross build with its tests under Wine.
 set -eu
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
@@ -24,6 +24,11 @@ ctest --preset tsan -L threads
 
 step "Fuzzing every parser (clang, libFuzzer, ASan + UBSan)"
 scripts/fuzz.sh 25
+
+step "Debian package: built, unpacked and tried on its own kvsb-sim, lintian"
+cmake --workflow --preset package-deb
+tests/package/deb_package.sh build/deb/zidavuvorud_1.02_amd64.deb build/deb/tools/compare_dump \
+    examples build/deb/package-test
 
 step "Windows cross build (mingw-w64), tests under Wine"
 # The Wine tests burn through COM5 on the dev build's simulator and check its dumps.

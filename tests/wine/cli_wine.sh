@@ -7,8 +7,9 @@
 #       version a module holds
 #   retries: every WRITE of the daemon refused: exit 1 with the engine's text
 #   unmapped: a COM port that the prefix does not map: exit 1 with the open error and code 2
-#   package: the ZIP that CPACK makes of BUILD, unpacked into an empty folder: `versions` and
-#       a burn of KREF10x run from there, with its own RT19_bin
+#   package: the ZIP that CPACK makes of BUILD, checked against the SHA256SUMS beside it and
+#       unpacked into an empty folder: `versions` and a burn of KREF10x run from there, with
+#       its own RT19_bin
 # Exit 77: skipped (the Linux tools or the Wine prefix are missing).
 set -u
 case="$1"
@@ -117,6 +118,7 @@ unmapped)
 package)
     "$8" -G ZIP --config "$9/CPackConfig.cmake" -B "$work/zip" > "$work/cpack.out" 2>&1 ||
         { cat "$work/cpack.out"; fail "cpack failed"; }
+    (cd "$work/zip" && sha256sum -c SHA256SUMS) || fail "SHA256SUMS does not match the ZIP"
     mkdir "$work/empty"
     (cd "$work/empty" && cmake -E tar xf "$work/zip/Zidavuvorud-QS-1.02-win64.zip") ||
         fail "cannot unpack Zidavuvorud-QS-1.02-win64.zip"
