@@ -105,7 +105,8 @@ verify)
         [ "$code $last" = "${step#*:}" ] || fail "${step%%:*}: exit $code, last line '$last'"
     done
     kill "$zq_com_sim_pid"
-    zq_com_release || fail "kvsb-sim ended with an error" ;;
+    zq_com_release || fail "kvsb-sim ended with an error"
+    echo "check through COM5: SW30 held after its burn, SW31 not" ;;
 retries)
     burn KRAB101 --fault nak,on=write,level=2,every=1
     expected="Chyba: Communication error (no reply) while writing 496 bytes to 0x00010000"
