@@ -212,29 +212,11 @@ void registerCheckCommand(CLI::App& app, CliContext& context) {
         "Read a unit's modules back and tell whether they hold a version of RT19_bin, changing "
         "nothing",
         [&context, options] { return CheckRun(context, *options).run(); });
-    command->add_option("--port", options->port, "Serial port of the KVSB adapter (COM3, /dev/...)")
-        ->required()
-        ->option_text("PORT");
-    command
-        ->add_option("--unit", options->unit,
-                     "Unit type: KRAB101, KRCD101, KREF10x, KRGH101 or KRIJ11x")
-        ->required()
-        ->option_text("NAME");
-    CLI::Option* sw =
-        command
-            ->add_option("--sw", options->sw,
-                         "Software version: a section of config.ini (default: the catalogue's)")
-            ->option_text("ID");
+    CLI::Option* sw = addUnitRunOptions(*command, *options);
     command
         ->add_flag("--any", options->any,
                    "Compare with every version of config.ini and name those the unit holds")
         ->excludes(sw);
-    command
-        ->add_option("--trace", options->trace,
-                     "Write everything on the line to FILE, one JSON object a line")
-        ->option_text("FILE");
-    command->add_flag("--yes", options->yes,
-                      "Go on by itself where the operator would press Naprogramovat");
 }
 
 }  // namespace zq::cli

@@ -1,5 +1,7 @@
 #include "cli/unit_run.h"
 
+#include <CLI/CLI.hpp>
+
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -60,6 +62,29 @@ std::int32_t findUnitKind(const std::string& name) {
     for (std::uint32_t kind = 0; kind < kUnitKindCount; ++kind)
         if (equalsIgnoringCase(name, unitName(kind))) return static_cast<std::int32_t>(kind);
     return -1;
+}
+
+CLI::Option* addUnitRunOptions(CLI::App& command, UnitRunOptions& options) {
+    command.add_option("--port", options.port, "Serial port of the KVSB adapter (COM3, /dev/...)")
+        ->required()
+        ->option_text("PORT");
+    command
+        .add_option("--unit", options.unit,
+                    "Unit type: KRAB101, KRCD101, KREF10x, KRGH101 or KRIJ11x")
+        ->required()
+        ->option_text("NAME");
+    CLI::Option* sw =
+        command
+            .add_option("--sw", options.sw,
+                        "Software version: a section of config.ini (default: the catalogue's)")
+            ->option_text("ID");
+    command
+        .add_option("--trace", options.trace,
+                    "Write everything on the line to FILE, one JSON object a line")
+        ->option_text("FILE");
+    command.add_flag("--yes", options.yes,
+                     "Go on by itself where the operator would press Naprogramovat");
+    return sw;
 }
 
 UnitRun::UnitRun(CliContext& context, const UnitRunOptions& options)

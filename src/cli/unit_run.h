@@ -7,6 +7,11 @@
 #include "cli/cli_context.h"
 #include "cli/terminal_view.h"
 
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
+
 namespace zq {
 class MainDialog;
 class NotificationQueue;
@@ -61,6 +66,10 @@ private:
     // Outlives the dialog: the protocol reports to it until the port is gone.
     std::unique_ptr<WireTrace> trace_;
 };
+
+// The options of every command that runs a unit's procedure: --port, --unit, --sw (returned),
+// --trace and --yes.
+CLI::Option* addUnitRunOptions(CLI::App& command, UnitRunOptions& options);
 
 // "KRAB101" ... by its name ignoring case; -1 for none.
 std::int32_t findUnitKind(const std::string& name);
