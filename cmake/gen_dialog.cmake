@@ -10,7 +10,8 @@
 # would only show as a window that differs from the Windows one.
 
 get_filename_component(rc_name "${IN}" NAME)
-get_filename_component(rc_dir "${IN}" DIRECTORY)
+get_filename_component(rc_dir "${IN}" ABSOLUTE)
+get_filename_component(rc_dir "${rc_dir}" DIRECTORY)
 
 function(rc_error lineno text)
   message(FATAL_ERROR "${IN}:${lineno}: ${text}")
@@ -63,9 +64,8 @@ set(stmt_COMBOBOX "ComboBox;ComboBox;0x0")
 set(class_PROGRESS_CLASS "ProgressBar;msctls_progress32")
 set(class_msctls_progress32 "ProgressBar;msctls_progress32")
 
-# Ids may be names #defined in a header the script includes with quotes; the system's headers
-# define no control ids.
-set(id_names "")
+# Ids may be names #defined in a header the script includes with quotes; names from the
+# system's headers (IDOK) are not known and stop the build.
 function(read_id_header lineno header)
   if(NOT EXISTS "${rc_dir}/${header}")
     rc_error(${lineno} "cannot read the included header ${header}")
@@ -143,16 +143,16 @@ endfunction()
 # A style expression "A | B | 0x10" as a number. NOT is refused: it takes away from the
 # compiler's default style, which this table does not hold.
 function(to_style lineno arg out)
-  string(REPLACE "|" ";" parts "${arg}")
+  string(REPLACE "|" ";" terms "${arg}")
   set(value 0)
-  foreach(part IN LISTS parts)
-    string(STRIP "${part}" part)
-    if(part MATCHES "^(0x[0-9A-Fa-f]+|[0-9]+)$")
-      set(bits ${part})
-    elseif(DEFINED flag_${part})
-      set(bits ${flag_${part}})
+  foreach(term IN LISTS terms)
+    string(STRIP "${term}" term)
+    if(term MATCHES "^(0x[0-9A-Fa-f]+|[0-9]+)$")
+      set(bits ${term})
+    elseif(DEFINED flag_${term})
+      set(bits ${flag_${term}})
     else()
-      rc_error(${lineno} "unknown style flag '${part}'")
+      rc_error(${lineno} "unknown style flag '${term}'")
     endif()
     math(EXPR value "${value} | ${bits}")
   endforeach()
@@ -195,10 +195,12 @@ foreach(raw IN LISTS lines)
     if(line MATCHES "^#[ \t]*include[ \t]+\"([^\"]+)\"$")
       read_id_header(${first} "${CMAKE_MATCH_1}")
     elseif(line MATCHES "^${DIALOG}[ \t]+(DIALOG|DIALOGEX)[ \t]+(.*)$")
+      set(dialog_statement ${CMAKE_MATCH_1})
       split_args(${first} "${CMAKE_MATCH_2}" args)
       list(LENGTH args n)
-      if(NOT n EQUAL 4 AND NOT (CMAKE_MATCH_1 STREQUAL "DIALOGEX" AND n EQUAL 5))
-        rc_error(${first} "expected: ${DIALOG} ${CMAKE_MATCH_1} x, y, width, height")
+      # DIALOGEX may add a help id.
+      if(NOT n EQUAL 4 AND NOT (dialog_statement STREQUAL "DIALOGEX" AND n EQUAL 5))
+        rc_error(${first} "expected: ${DIALOG} ${dialog_statement} x, y, width, height")
       endif()
       foreach(i RANGE 3)
         list(GET args ${i} v)
