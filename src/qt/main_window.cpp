@@ -25,6 +25,27 @@ namespace {
 constexpr int kClosedComboHeight = 14;
 constexpr int kListLineHeight = 8;
 
+using Kind = res::DialogItemKind;
+// The style bits of a static control that the Qt labels follow (<winuser.h>).
+constexpr std::uint32_t kSsTypeMask = 0x1F;
+constexpr std::uint32_t kSsCenter = 0x1;
+constexpr std::uint32_t kSsRight = 0x2;
+constexpr std::uint32_t kSsSunken = 0x1000;
+
+constexpr bool hasControl(unsigned id, Kind kind) {
+    for (const res::DialogItem& item : res::kDialog100Items)
+        if (item.id == static_cast<int>(id)) return item.kind == kind;
+    return false;
+}
+// The dialog's logic names these controls and the window casts them to their widgets: the
+// resource script must hold each with its kind.
+static_assert(hasControl(kPortCombo, Kind::ComboBox) && hasControl(kVersionCombo, Kind::ComboBox) &&
+              hasControl(kUnitCombo, Kind::ComboBox) && hasControl(kOpenButton, Kind::PushButton) &&
+              hasControl(kCloseButton, Kind::PushButton) &&
+              hasControl(kProgramButton, Kind::PushButton) &&
+              hasControl(kProgressBar, Kind::ProgressBar) && hasControl(kInfoText, Kind::Text) &&
+              hasControl(kOperatorText, Kind::Text) && hasControl(kStatusText, Kind::Text));
+
 QEvent::Type notificationEventType() {
     static const auto type = static_cast<QEvent::Type>(QEvent::registerEventType());
     return type;
@@ -70,8 +91,12 @@ QRect DialogUnits::rect(int x, int y, int width, int height) const {
     return {left, top, mulDiv(x + width, baseX, 4) - left, mulDiv(y + height, baseY, 8) - top};
 }
 
-QString controlName(unsigned id) {
-    return QStringLiteral("ctl%1").arg(id);
+QString controlName(const res::DialogItem& item) {
+    if (item.id != -1) return QStringLiteral("ctl%1").arg(item.id);
+    QString name = QString::fromLatin1(item.kind == Kind::GroupBox ? "group" : "label");
+    for (const QChar c : QString::fromUtf8(item.text))
+        if (c.isLetterOrNumber() && c.unicode() < 0x80) name += c;
+    return name;
 }
 
 void showMessageBox(QWidget* parent, const QString& title, const std::string& text) {
@@ -94,73 +119,73 @@ MainWindow::~MainWindow() {
     if (waitCursor_) endWaitCursor();
 }
 
-template <class Widget>
-Widget* MainWindow::add(unsigned id, int x, int y, int width, int height) {
-    auto* widget = new Widget(this);
-    widget->setObjectName(controlName(id));
-    widget->setGeometry(units_.rect(x, y, width, height));
-    controls_[id] = widget;
-    return widget;
-}
-
-QWidget* MainWindow::label(const char* name, const char* text, int x, int y, int width,
-                           int height) {
-    auto* widget = new QLabel(QString::fromUtf8(text), this);
-    widget->setObjectName(QString::fromLatin1(name));
-    QRect place = units_.rect(x, y, width, height);
-    // The dialog was drawn for narrower fonts than Linux has: a label grows to the right, where
-    // its control leaves room, rather than cut its last letter.
-    place.setWidth(std::max(place.width(), widget->sizeHint().width()));
+QWidget* MainWindow::create(const res::DialogItem& item) {
+    const QString text = QString::fromUtf8(item.text);
+    QRect place = units_.rect(item.x, item.y, item.width,
+                              item.kind == Kind::ComboBox ? kClosedComboHeight : item.height);
+    QWidget* widget = nullptr;
+    switch (item.kind) {
+        case Kind::Text: {
+            auto* label = new QLabel(text, this);
+            label->setTextFormat(Qt::PlainText);
+            if ((item.style & kSsSunken) != 0)
+                sunkenText(label);
+            else if ((item.style & kSsTypeMask) == kSsRight)
+                label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+            else if ((item.style & kSsTypeMask) == kSsCenter)
+                label->setAlignment(Qt::AlignHCenter | Qt::AlignVCenter);
+            // The dialog was drawn for narrower fonts than Linux has: a label of the template's
+            // own text grows to the right, where its control leaves room, rather than cut its
+            // last letter. The texts the program sets later keep their place.
+            if (!text.isEmpty()) place.setWidth(std::max(place.width(), label->sizeHint().width()));
+            widget = label;
+            break;
+        }
+        case Kind::PushButton: {
+            auto* push = new QPushButton(text, this);
+            // An auto-default button draws itself as the default one while it has the focus,
+            // and the dialog has no default button; keyPressEvent gives Enter to the focused
+            // button.
+            push->setAutoDefault(false);
+            push->setDefault(false);
+            widget = push;
+            break;
+        }
+        case Kind::GroupBox:
+            widget = new QGroupBox(text, this);
+            break;
+        case Kind::ComboBox: {
+            auto* box = new QComboBox(this);
+            box->setMaxVisibleItems((item.height - kClosedComboHeight) / kListLineHeight);
+            widget = box;
+            break;
+        }
+        case Kind::ProgressBar: {
+            auto* progress = new QProgressBar(this);
+            progress->setRange(0, 100);
+            progress->setValue(0);
+            progress->setTextVisible(false);
+            widget = progress;
+            break;
+        }
+    }
     widget->setGeometry(place);
     return widget;
 }
 
 void MainWindow::build() {
     units_ = DialogUnits::of(font());
-    // Group boxes first: they lie beneath the controls they frame.
-    auto* portGroup = new QGroupBox(this);
-    portGroup->setObjectName(QStringLiteral("groupPort"));
-    portGroup->setGeometry(units_.rect(5, 3, 263, 28));
-    auto* infoGroup = new QGroupBox(QStringLiteral("Info"), this);
-    infoGroup->setObjectName(QStringLiteral("groupInfo"));
-    infoGroup->setGeometry(units_.rect(7, 119, 261, 54));
-
-    label("labelPort", "Port", 9, 15, 12, 8);
-    label("labelVersion", "Verze SW", 5, 46, 32, 8);
-    label("labelUnit", "Jednotka", 119, 46, 30, 8);
-    label("labelOperator", "Obsluha", 7, 68, 61, 8);
-
-    auto combo = [this](unsigned id, int x, int y, int width, int height) {
-        auto* box = add<QComboBox>(id, x, y, width, kClosedComboHeight);
-        box->setMaxVisibleItems((height - kClosedComboHeight) / kListLineHeight);
-    };
-    auto button = [this](unsigned id, int x, int y, int width, int height) {
-        auto* push = add<QPushButton>(id, x, y, width, height);
-        // An auto-default button draws itself as the default one while it has the focus, and
-        // the dialog has no default button; keyPressEvent gives Enter to the focused button.
-        push->setAutoDefault(false);
-        push->setDefault(false);
-        return push;
-    };
-    // Qt's focus chain is the order of creation, as the dialog manager's Tab order is the
-    // order of the template: the controls are made in the template's order.
-    combo(kPortCombo, 26, 12, 48, 90);
-    button(kOpenButton, 80, 12, 30, 14);
-    button(kCloseButton, 116, 12, 30, 14);
-    combo(kVersionCombo, 39, 44, 71, 38);
-    combo(kUnitCombo, 150, 44, 48, 56);
-    button(kProgramButton, 208, 44, 59, 14)->setText(QStringLiteral("Naprogramovat"));
-    auto* progress = add<QProgressBar>(kProgressBar, 15, 156, 245, 9);
-    progress->setRange(0, 100);
-    progress->setValue(0);
-    progress->setTextVisible(false);
-    sunkenText(add<QLabel>(kInfoText, 15, 131, 245, 21));
-    sunkenText(add<QLabel>(kOperatorText, 7, 81, 261, 28));
-    add<QLabel>(kStatusText, 129, 177, 140, 8)->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-    for (auto& [id, widget] : controls_)
-        if (auto* text = qobject_cast<QLabel*>(widget)) text->setTextFormat(Qt::PlainText);
-
-    setFixedSize(units_.rect(0, 0, 275, 190).size());
+    setWindowTitle(QString::fromUtf8(res::kDialog100Caption));
+    // Qt's focus chain and stacking are the order of creation, as the dialog manager's Tab
+    // order and z-order are the order of the template: a group box lies beneath the controls
+    // after it.
+    for (const res::DialogItem& item : res::kDialog100Items) {
+        QWidget* widget = create(item);
+        widget->setObjectName(controlName(item));
+        widgets_.push_back(widget);
+        if (item.id != -1) controls_[static_cast<unsigned>(item.id)] = widget;
+    }
+    setFixedSize(units_.rect(0, 0, res::kDialog100Width, res::kDialog100Height).size());
 }
 
 void MainWindow::attach(MainDialog& dialog) {

@@ -10,6 +10,7 @@
 
 #include "gui/dialog_view.h"
 #include "os/notifications.h"
+#include "res/dialog100_layout.h"
 
 class QFont;
 
@@ -32,12 +33,13 @@ struct DialogUnits {
     QRect rect(int x, int y, int width, int height) const;
 };
 
-// Object names of the controls: "ctl" and the control's id ("ctl205" is "Naprogramovat").
-QString controlName(unsigned id);
+// Object names of the controls: "ctl" and the control's id ("ctl205" is "Naprogramovat");
+// the labels and group boxes, which share the id -1, by their text ("labelPort", "groupInfo").
+QString controlName(const res::DialogItem& item);
 
-// The main window (dialog 100) with Qt widgets. It shows what the dialog's logic sets through
-// DialogView and hands the operator's input and the workers' notifications to that logic; it
-// decides nothing itself.
+// The main window (dialog 100) with Qt widgets, built from the table that the build reads out
+// of the resource script. It shows what the dialog's logic sets through DialogView and hands
+// the operator's input and the workers' notifications to that logic; it decides nothing itself.
 class MainWindow : public QWidget, public DialogView {
 public:
     // whenDestroyed: what ends the application once the logic has destroyed the window.
@@ -47,6 +49,8 @@ public:
     // From now on the controls' events and the notifications go to dialog.
     void attach(MainDialog& dialog);
     QWidget* control(unsigned id) const;
+    // The widget of each control of the template, in the template's order.
+    const std::vector<QWidget*>& widgets() const { return widgets_; }
     bool destroyed() const { return destroyed_; }
 
     void setTitle(const std::string& text) override;
@@ -73,13 +77,12 @@ private:
     // WM_CLOSE: the close box, or a close request of the logic.
     void requestClose();
     void restoreFocus();
-    template <class Widget>
-    Widget* add(unsigned id, int x, int y, int width, int height);
-    QWidget* label(const char* name, const char* text, int x, int y, int width, int height);
+    QWidget* create(const res::DialogItem& item);
 
     std::function<void()> whenDestroyed_;
     MainDialog* dialog_ = nullptr;
     std::map<unsigned, QWidget*> controls_;
+    std::vector<QWidget*> widgets_;
     DialogUnits units_;
     QString title_;
     bool waitCursor_ = false;

@@ -211,7 +211,7 @@ void WindowTest::grab(const QString& name, QWidget* box) {
 
 void WindowTest::theDialogHasItsControlsTextsAndPlaces() {
     QVERIFY(start("/dev/ttyKVSB"));
-    QWidget* window = toolkit_->window();
+    zq::qt::MainWindow* window = toolkit_->window();
     QCOMPARE(window->windowTitle(), "Zidavuvorud QS");
     // Dialog units of the window's font, as Windows reckons them.
     const QFontMetrics metrics(window->font());
@@ -225,35 +225,30 @@ void WindowTest::theDialogHasItsControlsTextsAndPlaces() {
                      QPoint(mul(x + w, baseX, 4) - 1, mul(y + h, metrics.height(), 8) - 1));
     };
     QCOMPARE(window->minimumSize(), window->maximumSize());
-    QCOMPARE(window->size(), px(0, 0, 275, 190).size());
-    struct Expected {
-        const char* name;
-        QRect rect;  // a closed drop-down list is as high as the buttons beside it
-        const char* text;
-    };
-    // One of each kind: the conversion from dialog units, not the layout's every entry.
-    for (const Expected& e :
-         {Expected{"ctl200", px(26, 12, 48, 14), "/dev/ttyKVSB"},
-          Expected{"ctl205", px(208, 44, 59, 14), "Naprogramovat"},
-          Expected{"ctl206", px(15, 156, 245, 9), "0"},
-          Expected{"ctl215", px(129, 177, 140, 8), "Zidavuvorud QS 1.02, verze dat 3.1"},
-          Expected{"labelVersion", px(5, 46, 32, 8), "Verze SW"},
-          Expected{"groupInfo", px(7, 119, 261, 54), "Info"}}) {
-        QWidget* widget = window->findChild<QWidget*>(e.name);
-        QVERIFY2(widget != nullptr, e.name);
+    QCOMPARE(window->size(), px(0, 0, zq::res::kDialog100Width, zq::res::kDialog100Height).size());
+    // Every control of the resource script, in its order, where the Windows window has it.
+    using Kind = zq::res::DialogItemKind;
+    QCOMPARE(window->widgets().size(), zq::res::kDialog100Items.size());
+    for (std::size_t i = 0; i < zq::res::kDialog100Items.size(); ++i) {
+        const zq::res::DialogItem& e = zq::res::kDialog100Items[i];
+        QWidget* widget = window->widgets()[i];
+        const auto at = [&e](auto value) { return std::pair(e.line, value); };
+        // A closed drop-down list is as high as the buttons beside it.
+        const QRect want = px(e.x, e.y, e.width, e.kind == Kind::ComboBox ? 14 : e.height);
         QRect place = widget->geometry();
         // A label may be wider than its place where its text needs it, never narrower.
-        if (QByteArray(e.name).startsWith("label")) {
+        if (e.kind == Kind::Text && *e.text != '\0') {
             QVERIFY(place.width() >= widget->sizeHint().width());
-            place.setWidth(std::min(place.width(), e.rect.width()));
+            place.setWidth(std::min(place.width(), want.width()));
         }
-        QCOMPARE(place, e.rect);
-        const char* shown = qobject_cast<QGroupBox*>(widget)      ? "title"
-                            : qobject_cast<QComboBox*>(widget)    ? "currentText"
-                            : qobject_cast<QProgressBar*>(widget) ? "value"
-                                                                  : "text";
-        QCOMPARE(widget->property(shown).toString(), QString::fromUtf8(e.text));
+        QCOMPARE(at(place), at(want));
+        const char* shown = e.kind == Kind::GroupBox ? "title" : "text";
+        if (*e.text != '\0')
+            QCOMPARE(at(widget->property(shown).toString()), at(QString::fromUtf8(e.text)));
     }
+    // What the logic sets at the start.
+    QCOMPARE(static_cast<QComboBox*>(control(zq::kPortCombo))->currentText(), "/dev/ttyKVSB");
+    QCOMPARE(text(zq::kStatusText), "Zidavuvorud QS 1.02, verze dat 3.1");
     QCOMPARE(control(zq::kProgressBar)->isVisible(), true);
     QVERIFY(control(zq::kOpenButton)->isEnabled() && !control(zq::kProgramButton)->isEnabled());
     // The selection is kept at closing, where the logic reads it at the next start.
