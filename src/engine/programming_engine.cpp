@@ -113,11 +113,24 @@ void ProgrammingEngine::startConnect(bool doubleProcessor) {
     refreshTexts();
 }
 
+bool ProgrammingEngine::acceptRequest(bool doubleRequest) {
+    if (!require(doubleRequest == doubleProcessor_,
+                 doubleRequest ? "double proc. operation" : "single proc. operation"))
+        return false;
+    return require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_,
+                   "expected state");
+}
+
+void ProgrammingEngine::startOnA() {
+    preparing_ = true;
+    state_ = EngineState::Busy;
+    step_ = EngineStep::SwitchChannelForOp;
+    switchChannel(0);
+    refreshTexts();
+}
+
 void ProgrammingEngine::burn(ByteSource& fileIn) {
-    if (!require(!doubleProcessor_, "single proc. operation")) return;
-    if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_,
-                 "expected state"))
-        return;
+    if (!acceptRequest(false)) return;
     checking_ = false;
     fileIn_ = &fileIn;
     preparing_ = true;
@@ -126,46 +139,29 @@ void ProgrammingEngine::burn(ByteSource& fileIn) {
 }
 
 void ProgrammingEngine::check(const std::vector<ByteSource*>& images) {
-    if (!require(!doubleProcessor_, "single proc. operation")) return;
-    if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_,
-                 "expected state"))
-        return;
+    if (!acceptRequest(false)) return;
     checking_ = true;
     checkImages_ = images;
     preparing_ = true;
     infoText_ = "Reading file ...";
-    startCheck();
+    startBurn();
 }
 
 void ProgrammingEngine::checkDouble(const std::vector<ByteSource*>& imagesA,
                                     const std::vector<ByteSource*>& imagesB) {
-    if (!require(doubleProcessor_, "double proc. operation")) return;
-    if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_,
-                 "expected state"))
-        return;
+    if (!acceptRequest(true)) return;
     checking_ = true;
     checkImages_ = imagesA;
     checkImagesB_ = imagesB;
-    preparing_ = true;
-    state_ = EngineState::Busy;
-    step_ = EngineStep::SwitchChannelForOp;
-    switchChannel(0);
-    refreshTexts();
+    startOnA();
 }
 
 void ProgrammingEngine::burnDouble(ByteSource& fileInA, ByteSource& fileInB) {
-    if (!require(doubleProcessor_, "double proc. operation")) return;
-    if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_,
-                 "expected state"))
-        return;
+    if (!acceptRequest(true)) return;
     checking_ = false;
     fileIn_ = &fileInA;
     fileInB_ = &fileInB;
-    preparing_ = true;
-    state_ = EngineState::Busy;
-    step_ = EngineStep::SwitchChannelForOp;
-    switchChannel(0);
-    refreshTexts();
+    startOnA();
 }
 
 void ProgrammingEngine::abort() {
@@ -524,16 +520,21 @@ void ProgrammingEngine::runOperation() {
         return;
     if (!require(burnOp_ != nullptr, "expected state")) return;
     preparing_ = false;
-    burnOp_->reset();
-    burnOp_->start(true);
-    if (burnOp_->state() == MemOpState::Failed) {
-        errorText_ = burnOp_->errorText();
+    startOperation(*burnOp_, EngineStep::Burn);
+}
+
+bool ProgrammingEngine::startOperation(MemOp& operation, EngineStep step) {
+    operation.reset();
+    operation.start(true);
+    if (operation.state() == MemOpState::Failed) {
+        errorText_ = operation.errorText();
         state_ = EngineState::Failed;
-        return;
+        return false;
     }
-    step_ = EngineStep::Burn;
+    step_ = step;
     state_ = EngineState::Busy;
     refreshTexts();
+    return true;
 }
 
 void ProgrammingEngine::refreshTexts() {
@@ -617,21 +618,11 @@ void ProgrammingEngine::startCheck() {
     }
     preparing_ = false;
     checked_.push_back(std::move(module));
-    readBackOp_->reset();
     readBackOp_->setSpans(joinSpans(std::move(spans)));
-    readBackOp_->start(true);
-    if (readBackOp_->state() == MemOpState::Failed) {
-        // No image to read for: the first one's own reason says more than that.
-        const std::vector<CheckedModule::Image>& images = checked_.back().images;
-        errorText_ = !images.empty() && !images.front().refusal.empty()
-                         ? images.front().refusal
-                         : readBackOp_->errorText();
-        state_ = EngineState::Failed;
-        return;
-    }
-    step_ = EngineStep::ReadBack;
-    state_ = EngineState::Busy;
-    refreshTexts();
+    if (startOperation(*readBackOp_, EngineStep::ReadBack)) return;
+    // No image to read for: the first one's own reason says more than that.
+    const std::vector<CheckedModule::Image>& images = checked_.back().images;
+    if (!images.empty() && !images.front().refusal.empty()) errorText_ = images.front().refusal;
 }
 
 void ProgrammingEngine::onReadBack() {

@@ -132,6 +132,13 @@ private:
     void onVerify();
     void startVerify();
     void startCheck();
+    // A burn or check request fits the connect (single or double) and the engine is ready.
+    bool acceptRequest(bool doubleRequest);
+    // A double unit's request begins with the switch to A; each image is read after its switch.
+    void startOnA();
+    // Starts a memory operation on the connected target as `step`. False when it refused
+    // before sending anything: the request has failed, with the operation's text.
+    bool startOperation(MemOp& operation, EngineStep step);
     void onReadBack();
     // The current image loaded and fitting the memory map; else why not.
     std::string loadForCheck(ByteSource& image);
