@@ -3,7 +3,8 @@
 # already there. Usage: scripts/install-deps.sh [package ...]   (adds to the base list)
 set -eu
 
-packages="cmake ninja-build g++ pkg-config libgtest-dev googletest libcli11-dev libcurl4-openssl-dev
+packages="cmake ninja-build g++ pkg-config libgtest-dev googletest libcli11-dev libcurl4-openssl-dev libssl-dev
+  nlohmann-json3-dev
   qt6-base-dev fonts-dejavu-core
   g++-mingw-w64-x86-64-posix wine wine64 xvfb binutils-powerpc-linux-gnu clang libclang-rt-dev
   dpkg-dev help2man lintian desktop-file-utils $*"

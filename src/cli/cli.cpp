@@ -18,6 +18,7 @@ void registerInfoCommand(CLI::App& app, CliContext& context);
 void registerBurnCommand(CLI::App& app, CliContext& context);
 void registerCheckCommand(CLI::App& app, CliContext& context);
 void registerUpdateCheckCommand(CLI::App& app, CliContext& context);
+void registerJournalCommand(CLI::App& app, CliContext& context);
 
 namespace {
 
@@ -29,6 +30,7 @@ constexpr CommandRegistrar kCommands[] = {
     registerInfoCommand,
     registerBurnCommand,
     registerCheckCommand,
+    registerJournalCommand,
     registerUpdateCheckCommand,
 };
 

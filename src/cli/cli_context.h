@@ -16,6 +16,8 @@ namespace zq::cli {
 inline constexpr int kExitDone = 0;
 inline constexpr int kExitFailed = 1;
 inline constexpr int kExitUsage = 2;
+// The unit is burnt, but its record is not in the journal.
+inline constexpr int kExitNotRecorded = 3;
 
 // What a subcommand needs from the front-end: where to write and whether to write JSON. Its
 // action runs after the whole command line is parsed and -C has been applied, and returns the

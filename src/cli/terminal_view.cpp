@@ -153,6 +153,16 @@ void TerminalView::commitStatus() {
 }
 
 void TerminalView::showMessage(unsigned stringId, const std::string& text) {
+    if (stringId == kStrJournalFailed) {
+        journalError_ = text;
+        err_ << text << std::endl;
+        if (style_ == Style::Json)
+            jsonLine(out_, [&](JsonWriter& json) {
+                json.field("event", "journal");
+                json.field("error", text);
+            });
+        return;
+    }
     if (stringId == kStrDone || stringId == kStrError) ending_ = stringId;
     if (stringId == kStrError) reason_ = info_;
     if (stringId == kStrDone && doneHidden_) return;
@@ -176,7 +186,7 @@ void TerminalView::result(bool ok, const std::string& reason) {
     jsonLine(out_, [&](JsonWriter& json) {
         json.field("event", "result");
         json.field("ok", ok);
-        json.field("exitCode", ok ? 0 : 1);
+        json.field("exitCode", !ok ? 1 : journalError_.empty() ? 0 : 3);
         json.field("text", ok ? "Hotovo" : "Chyba");
         if (!ok) json.field("error", reason.empty() ? reason_ : reason);
     });

@@ -26,7 +26,9 @@ class TerminalView : public DialogView {
 public:
     enum class Style { Plain, Terminal, Json };
 
-    TerminalView(std::ostream& out, Style style) : out_(out), style_(style) {}
+    // err: where a journal that could not be written is reported (besides a JSON event).
+    TerminalView(std::ostream& out, std::ostream& err, Style style)
+        : out_(out), err_(err), style_(style) {}
 
     void setTitle(const std::string&) override {}
     void setText(unsigned control, const std::string& text) override;
@@ -51,6 +53,8 @@ public:
     bool destroyed() const { return destroyed_; }
     // How the procedure ended: kStrDone "Hotovo", kStrError "Chyba", 0 not (yet).
     unsigned ending() const { return ending_; }
+    // Why the run's record is not in the journal; empty when it is (or none was due).
+    const std::string& journalError() const { return journalError_; }
 
     // The last line: the result of the command. Text output has already shown "Hotovo" or
     // "Chyba" with its reason when the run ended so; otherwise it says "Chyba" and why here.
@@ -67,6 +71,7 @@ private:
     void commitStatus();
 
     std::ostream& out_;
+    std::ostream& err_;
     Style style_;
     std::map<unsigned, int> selection_;
     std::map<unsigned, std::vector<std::string>> items_;
@@ -80,6 +85,7 @@ private:
     std::size_t drawnWidth_ = 0;
     unsigned ending_ = 0;
     std::string reason_;  // the info text while "Chyba" was shown: the engine's reason
+    std::string journalError_;
     bool doneHidden_ = false;
     bool closePosted_ = false;
     bool destroyed_ = false;

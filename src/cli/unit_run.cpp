@@ -16,10 +16,12 @@
 #include "engine/platform_list.h"
 #include "engine/programming_engine.h"
 #include "gui/app_startup.h"
+#include "gui/journal.h"
 #include "gui/sw_catalogue.h"
 #include "gui/unit_procedure.h"
 #include "gui/wokno.h"
 #include "os/notifications.h"
+#include "os/shell.h"
 #include "support/string_table.h"
 #include "support/text.h"
 
@@ -128,6 +130,8 @@ int UnitRun::run() {
     }
     DialogSetup setup;
     setup.portNames = {port};
+    setup.journal = journalPath(programDirectory());
+    setup.frontEnd = "cli";
     if (!prepare(catalogue, static_cast<std::uint32_t>(unit), version, setup)) return kExitFailed;
 
     if (!options_.trace.empty()) {
@@ -138,7 +142,7 @@ int UnitRun::run() {
     PlatformList platforms;
     NotificationQueue queue;
     ScopedNotificationPoster poster(queue);
-    TerminalView view(context_.out, style());
+    TerminalView view(context_.out, context_.err, style());
     if (setup.check) view.hideDone();
     MainDialog dialog(catalogue, platforms, view, setup);
     dialog.initDialog();
@@ -177,7 +181,10 @@ int UnitRun::run() {
     if (trace_)
         trace_->outcome(formatString(ok ? kStrDone : kStrError),
                         dialog.engine() != nullptr ? dialog.engine()->errorText() : "");
-    if (ok) return succeeded(dialog, view);
+    if (ok) {
+        const int code = succeeded(dialog, view);
+        return code == kExitDone && !view.journalError().empty() ? kExitNotRecorded : code;
+    }
     dialog.onClosePort();
     view.result(false, "");
     return kExitFailed;

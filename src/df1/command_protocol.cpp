@@ -230,6 +230,7 @@ void CommandProtocol::settle() {
 // next request goes out without a round trip to the timer thread between a reply and it.
 
 void CommandProtocol::transmit(Transaction& txn) {
+    if (txn.attempts() > 0) ++retransmissions_;
     txn.send();
 }
 

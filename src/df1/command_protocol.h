@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
@@ -92,6 +93,9 @@ public:
     void reply(MemPtr& dest);
     // The period of the last time-out armed, in ms (before the time scale).
     std::uint32_t armedPeriodMs();
+    // Requests sent again (after a time-out, a refusal or a bad reply) since the protocol was
+    // made: how healthy the line was, for the record of a run.
+    std::uint64_t retransmissions() const { return retransmissions_.load(); }
     // True while a time-out is armed and waiting on the timer thread.
     bool timeoutRunning() const { return timer_.isRunning(); }
 
@@ -160,6 +164,8 @@ private:
     std::unique_ptr<IdSearchTxn> idSearch_;
     std::unique_ptr<ChannelTxn> channel_;
     WireObserver* observer_ = nullptr;
+    // Counted under lock_ on either thread, read without it.
+    std::atomic<std::uint64_t> retransmissions_{0};
     Transaction* current_ = nullptr;
     TxnState lastState_ = TxnState::Idle;
     MemPtr lastReply_;

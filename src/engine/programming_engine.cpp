@@ -132,6 +132,7 @@ void ProgrammingEngine::startOnA() {
 void ProgrammingEngine::burn(ByteSource& fileIn) {
     if (!acceptRequest(false)) return;
     checking_ = false;
+    burned_.clear();
     fileIn_ = &fileIn;
     preparing_ = true;
     infoText_ = "Reading file ...";
@@ -159,6 +160,7 @@ void ProgrammingEngine::checkDouble(const std::vector<ByteSource*>& imagesA,
 void ProgrammingEngine::burnDouble(ByteSource& fileInA, ByteSource& fileInB) {
     if (!acceptRequest(true)) return;
     checking_ = false;
+    burned_.clear();
     fileIn_ = &fileInA;
     fileInB_ = &fileInB;
     startOnA();
@@ -175,6 +177,7 @@ void ProgrammingEngine::abort() {
         if (burnOp_) burnOp_->abort();
         if (verifyOp_) verifyOp_->abort();
         if (readBackOp_) readBackOp_->abort();
+        if (!checking_) endPart(false);
         step_ = EngineStep::Ready;
     } else {
         // A connect cut short leaves the target in no known state: it counts as not connected.
@@ -182,7 +185,7 @@ void ProgrammingEngine::abort() {
         step_ = EngineStep::Unconnected;
     }
     state_ = EngineState::Failed;
-    errorText_ = "User abort";
+    errorText_ = kUserAbort;
     preparing_ = false;
     progress_ = kNoProgress;
 }
@@ -408,6 +411,7 @@ void ProgrammingEngine::onVerify() {
 
 void ProgrammingEngine::endOperation(MemOpState result, const std::string& errorText) {
     progress_ = kNoProgress;
+    if (!checking_) endPart(result == MemOpState::Done && verify_);
     if (result == MemOpState::Done && doubleProcessor_ && channel_ == 0) {
         // A is done; B is prepared exactly as A was. No success is shown until B is done too.
         fileIn_ = fileInB_;
@@ -505,6 +509,7 @@ void ProgrammingEngine::takeL2Reply() {
 void ProgrammingEngine::startBurn() {
     if (checking_) return startCheck();
     if (!require(fileIn_ != nullptr && reader_ != nullptr, "expected state")) return;
+    beginPart();
     fileIn_->seekFromStart(0);
     if (!reader_->load(*fileIn_, false)) {
         errorText_ = reader_->errorText();
@@ -513,6 +518,19 @@ void ProgrammingEngine::startBurn() {
         return;
     }
     runOperation();
+}
+
+void ProgrammingEngine::beginPart() {
+    burned_.push_back({channel_, plID_, platforms_.nameOf(plID_), 0, 0, false});
+    partRetransmissionsBefore_ = protocol_.retransmissions();
+}
+
+void ProgrammingEngine::endPart(bool verified) {
+    if (burned_.empty()) return;
+    BurnedPart& part = burned_.back();
+    part.bytesWritten = burnOp_ ? burnOp_->bytesWritten() : 0;
+    part.retransmissions = protocol_.retransmissions() - partRetransmissionsBefore_;
+    part.verified = verified;
 }
 
 void ProgrammingEngine::runOperation() {

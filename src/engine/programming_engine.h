@@ -56,6 +56,21 @@ struct CheckedModule {
     std::vector<Image> images;  // in the order of the request's images
 };
 
+// The error text of a request that the operator ended.
+inline constexpr const char* kUserAbort = "User abort";
+
+// One processor's part of a burn request as it went, for the record that the front-ends keep of
+// every run.
+struct BurnedPart {
+    std::uint32_t channel = 1;
+    PlId plID = 0;
+    std::string platform;  // the catalogue's name of plID
+    std::uint64_t bytesWritten = 0;
+    // Requests sent again while this processor was burnt and verified.
+    std::uint64_t retransmissions = 0;
+    bool verified = false;  // every byte read back equal
+};
+
 const char* engineStateName(EngineState state);
 const char* engineStepName(EngineStep step);
 
@@ -94,6 +109,9 @@ public:
                      const std::vector<ByteSource*>& imagesB);
     // One entry per module checked on this engine, in the order they were read.
     const std::vector<CheckedModule>& checkedModules() const { return checked_; }
+    // One entry per processor of the last burn request that got as far as reading its image,
+    // in the order they were burnt; it stays until the next burn request.
+    const std::vector<BurnedPart>& burnedParts() const { return burned_; }
     void step();
     // Requires Busy in a step other than Unconnected and Ready ("expected state").
     void abort();
@@ -142,6 +160,9 @@ private:
     void onReadBack();
     // The current image loaded and fitting the memory map; else why not.
     std::string loadForCheck(ByteSource& image);
+    // A burn begins and ends on the current processor.
+    void beginPart();
+    void endPart(bool verified);
     // The operation on the current processor ended: on to B, or the request ends.
     void endOperation(MemOpState result, const std::string& errorText);
 
@@ -169,6 +190,8 @@ private:
     std::vector<ByteSource*> checkImages_;
     std::vector<ByteSource*> checkImagesB_;
     std::vector<CheckedModule> checked_;
+    std::vector<BurnedPart> burned_;
+    std::uint64_t partRetransmissionsBefore_ = 0;
     bool checking_ = false;
     ByteSource* fileIn_ = nullptr;
     ByteSource* fileInB_ = nullptr;

@@ -5,6 +5,7 @@
 #include "engine/platform_list.h"
 #include "gui/app_startup.h"
 #include "gui/app_version.h"
+#include "gui/journal.h"
 #include "gui/wokno.h"
 #include "os/http_client.h"
 #include "support/fail.h"
@@ -35,6 +36,7 @@ bool ProgrammerApp::startup() {
     setup.settings = options_.settings != nullptr ? options_.settings : &ownSettings_;
     if (!options_.programDirectory.empty())
         setup.verify = readBurnConfig(options_.programDirectory).verify;
+    setup.journal = journalPath(options_.programDirectory);
     DialogView& view = toolkit_.createMainWindow(setup);
     mainDialog_ = std::make_unique<MainDialog>(catalogue_, *platforms_, view, std::move(setup));
     mainDialog_->initDialog();

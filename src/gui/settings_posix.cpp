@@ -12,6 +12,7 @@
 #include <utility>
 #include <vector>
 
+#include "gui/journal.h"
 #include "gui/settings.h"
 
 // The file mirrors the registry key value for value, one a line, "name=type:bytes in hex":
@@ -37,18 +38,22 @@ struct Value {
 };
 using Values = std::map<std::string, Value>;
 
-std::string configHome() {
-    // Only an absolute XDG_CONFIG_HOME counts; a relative one would move with the current
-    // directory, which the program changes at start-up.
-    const char* xdg = std::getenv("XDG_CONFIG_HOME");
-    if (xdg != nullptr && xdg[0] == '/') return xdg;
+std::string userHome() {
     const char* home = std::getenv("HOME");
     if (home == nullptr || home[0] != '/') {
         const passwd* entry = getpwuid(getuid());
         home = entry != nullptr ? entry->pw_dir : nullptr;
     }
-    if (home == nullptr || home[0] != '/') return {};
-    return std::string(home) + "/.config";
+    return home != nullptr && home[0] == '/' ? std::string(home) : std::string();
+}
+
+std::string configHome() {
+    // Only an absolute XDG_CONFIG_HOME counts; a relative one would move with the current
+    // directory, which the program changes at start-up.
+    const char* xdg = std::getenv("XDG_CONFIG_HOME");
+    if (xdg != nullptr && xdg[0] == '/') return xdg;
+    const std::string home = userHome();
+    return home.empty() ? std::string() : home + "/.config";
 }
 
 int hexDigit(char c) {
@@ -241,6 +246,16 @@ bool Settings::storeLastUpdateTime(std::int64_t seconds) const {
     auto value = static_cast<std::uint64_t>(seconds);
     for (std::size_t i = 0; i < 8; ++i) bytes[i] = static_cast<std::uint8_t>(value >> (8 * i));
     return storeBinary(product_, kLastUpdateValue, std::move(bytes));
+}
+
+std::filesystem::path defaultJournalPath() {
+    // As for the settings, only an absolute XDG_STATE_HOME counts.
+    const char* xdg = std::getenv("XDG_STATE_HOME");
+    std::string state = xdg != nullptr && xdg[0] == '/' ? std::string(xdg) : std::string();
+    if (state.empty() && !userHome().empty()) state = userHome() + "/.local/state";
+    if (state.empty()) return {};
+    return std::filesystem::path(state) / Settings::kCompany / Settings::kProduct /
+           kJournalFileName;
 }
 
 }  // namespace zq

@@ -2,6 +2,7 @@
 
 #include <array>
 
+#include "gui/journal.h"
 #include "gui/settings.h"
 #include "support/text.h"
 
@@ -102,6 +103,13 @@ bool Settings::storeLastUpdateTime(std::int64_t seconds) const {
     for (std::size_t i = 0; i < 8; ++i) data[i] = static_cast<BYTE>(value >> (8 * i));
     return RegSetValueExW(key.get(), kLastUpdateValue, 0, REG_BINARY, data.data(), 8) ==
            ERROR_SUCCESS;
+}
+
+std::filesystem::path defaultJournalPath() {
+    const wchar_t* local = _wgetenv(L"LOCALAPPDATA");
+    if (local == nullptr || local[0] == L'\0') return {};
+    return std::filesystem::path(local) / fromUtf8(Settings::kCompany) /
+           fromUtf8(Settings::kProduct) / kJournalFileName;
 }
 
 }  // namespace zq

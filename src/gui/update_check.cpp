@@ -165,6 +165,23 @@ BurnConfig readBurnConfig(const std::filesystem::path& directory) {
     return text ? parseBurnConfig(*text) : BurnConfig{};
 }
 
+std::string parseJournalConfig(std::string_view text) {
+    std::optional<std::string> path;
+    const bool wellFormed = forEachSetting(text, [&](auto section, auto key, auto value) {
+        if (!equalsIgnoringCase(section, "journal") || !equalsIgnoringCase(key, "path"))
+            return true;
+        if (path || value.empty()) return false;
+        path = std::string(value);
+        return true;
+    });
+    return wellFormed && path ? *path : std::string();
+}
+
+std::string readJournalConfig(const std::filesystem::path& directory) {
+    std::optional<std::string> text = readConfigText(directory);
+    return text ? parseJournalConfig(*text) : std::string();
+}
+
 std::optional<std::string> findRemoteVersion(std::string_view list) {
     // The list is read as a C string: a zero byte ends it.
     list = list.substr(0, list.find('\0'));

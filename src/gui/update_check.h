@@ -47,6 +47,12 @@ struct BurnConfig {
 BurnConfig parseBurnConfig(std::string_view text);
 BurnConfig readBurnConfig(const std::filesystem::path& directory);
 
+// [journal] of the same file: `path = FILE`, another place for the programming journal (a
+// file on the workshop's share). Empty when the file, the section or the key is missing, or
+// the file does not parse.
+std::string parseJournalConfig(std::string_view text);
+std::string readJournalConfig(const std::filesystem::path& directory);
+
 enum class UpdateOutcome {
     NotConfigured,  // no server configured: nothing went on the network
     NotDue,         // the last check is at most seven days old

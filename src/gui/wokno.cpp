@@ -12,6 +12,7 @@
 #include "os/comport.h"
 #include "os/file_sys.h"
 #include "os/serial_ports.h"
+#include "os/shell.h"
 #include "support/fail.h"
 #include "support/string_table.h"
 #include "support/vyjimka.h"
@@ -127,6 +128,7 @@ void MainDialog::onOpenPort() {
 
 void MainDialog::onClosePort() {
     if (!require(port_ != nullptr, "expected state")) return;
+    endRun("aborted", kUserAbort);
     stopPort();
     showPendingMessage();
     destroyStack();
@@ -164,9 +166,11 @@ void MainDialog::onProgram() {
                      *catalogue_, static_cast<std::uint32_t>(version),
                      [this](unsigned id, const std::string& text) { view_.showMessage(id, text); });
     }
+    const bool starting = !awaitingOperator_;
     awaitingOperator_ = false;
     // Each file that did not open has had its own message; the procedure has not started.
     if (failed) return;
+    if (starting) beginRun(unit, static_cast<std::uint32_t>(view_.selection(kVersionCombo)));
 
     procedure.confirm();
     const ProcedureRequest request = procedure.nextRequest();
@@ -193,12 +197,17 @@ void MainDialog::dispatchRequest(const ProcedureRequest& request) {
             engine_->startConnect(true);
             return;
         case ProcedureRequest::BurnSingle:
+            if (run_) {
+                run_->doubleBurn = false;
+                run_->burnSide = request.side;
+            }
             if (setup_.check && require(request.side < 2, "side"))
                 engine_->check(setup_.checkImages[request.side]);
             else if (require(request.fileA != nullptr, "image open"))
                 engine_->burn(*request.fileA);
             return;
         case ProcedureRequest::BurnDouble:
+            if (run_) run_->doubleBurn = true;
             if (setup_.check)
                 engine_->checkDouble(setup_.checkImages[0], setup_.checkImages[1]);
             else if (require(request.fileA != nullptr && request.fileB != nullptr, "image open"))
@@ -214,8 +223,11 @@ void MainDialog::settleRequest(std::uint32_t unit) {
     const EngineState state = engine_->state();
     if (!hasEnded(state)) return;
     UnitProcedure& procedure = *units_[unit];
+    const std::string error = engine_->errorText();
+    takeBurnedParts();
     engine_->acknowledge();
     if (state == EngineState::Failed) {
+        endRun("error", error);
         showStringMessage(kStrError);
         resetProcedure();
     } else {
@@ -234,6 +246,7 @@ void MainDialog::settleRequest(std::uint32_t unit) {
             engine_->disconnect();
         }
     } else if (state == EngineState::Succeeded) {
+        endRun("done", "");
         showStringMessage(kStrDone);
         resetProcedure();
     }
@@ -315,7 +328,10 @@ void MainDialog::afterProtocolEvent(bool failureOnly) {
     if (failureOnly && hasEnded(state) &&
         !require(state == EngineState::Failed, "expected state")) {
         // No answer completed the request, whatever the engine says: the run has failed.
+        const std::string error = engine_->errorText();
+        takeBurnedParts();
         engine_->acknowledge();
+        endRun("error", error);
         showStringMessage(kStrError);
         resetProcedure();
     } else {
@@ -336,8 +352,11 @@ void MainDialog::onCloseWindow() {
         setup_.settings->storePortIndex(static_cast<std::uint8_t>(view_.selection(kPortCombo)));
     if (engineIsBusy()) {
         engine_->abort();
+        takeBurnedParts();
         updateInfo();
     }
+    // Also a unit that waits for the operator between its modules: it was not finished.
+    endRun("aborted", kUserAbort);
     if (port_ != nullptr) stopPort();
     showPendingMessage();
     view_.destroyWindow();
@@ -416,6 +435,73 @@ void MainDialog::showStringMessage(unsigned id) {
 
 void MainDialog::showPendingMessage() {
     if (std::optional<std::string> text = takePendingMessage()) view_.showMessage(kOwnText, *text);
+}
+
+// The journal.
+
+void MainDialog::beginRun(std::uint32_t unit, std::uint32_t version) {
+    run_.reset();
+    if (setup_.check || setup_.journal.empty()) return;
+    Run run;
+    run.start = std::chrono::steady_clock::now();
+    JournalRecord& record = run.record;
+    record.startMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                         std::chrono::system_clock::now().time_since_epoch())
+                         .count();
+    record.station = stationName();
+    record.user = loginName();
+    record.program = programVersion();
+    record.frontEnd = setup_.frontEnd;
+    const int port = view_.selection(kPortCombo);
+    if (port >= 0 && port < static_cast<int>(setup_.portNames.size()))
+        record.port = setup_.portNames[static_cast<std::size_t>(port)];
+    record.unit = unitName(unit);
+    record.sw = catalogue_->versionId(version);
+    record.swName = catalogue_->versionName(version);
+    record.dataVersion = catalogue_->dataVersion();
+    static constexpr const char* kSideNames[3][2] = {
+        {"single", ""}, {"left", "right"}, {"A", "B"}};
+    const std::size_t names = !unitHasTwoSides(unit) ? 0 : unit == 1 ? 1 : 2;
+    for (std::uint32_t side = 0; side < kSideCount; ++side) {
+        FileSource* image = units_[unit]->image(side);
+        if (image == nullptr) continue;
+        JournalPart part;
+        part.side = kSideNames[names][side];
+        part.file = catalogue_->fileName(version, unit, side);
+        describeImage(*image, part);
+        record.parts.push_back(std::move(part));
+    }
+    run_ = std::move(run);
+}
+
+void MainDialog::takeBurnedParts() {
+    if (!run_ || engine_ == nullptr) return;
+    std::vector<JournalPart>& parts = run_->record.parts;
+    for (const BurnedPart& burned : engine_->burnedParts()) {
+        const std::size_t side = run_->doubleBurn ? (burned.channel == 0 ? 0 : 1) : run_->burnSide;
+        if (side >= parts.size()) continue;
+        JournalPart& part = parts[side];
+        part.plID = burned.plID;
+        part.platform = burned.platform;
+        part.bytesWritten = burned.bytesWritten;
+        part.retransmissions = burned.retransmissions;
+        part.verified = burned.verified;
+    }
+}
+
+void MainDialog::endRun(const char* result, const std::string& error) {
+    if (!run_) return;
+    Run run = std::move(*run_);
+    run_.reset();
+    run.record.durationMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                std::chrono::steady_clock::now() - run.start)
+                                .count();
+    run.record.result = result;
+    run.record.error = error;
+    const std::string failure =
+        appendToJournal(setup_.journal, run.record, setup_.journalLockWait);
+    if (!failure.empty())
+        view_.showMessage(kStrJournalFailed, formatString(kStrJournalFailed, failure.c_str()));
 }
 
 // Queries.

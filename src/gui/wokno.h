@@ -1,14 +1,18 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "df1/command_protocol.h"
 #include "gui/dialog_view.h"
+#include "gui/journal.h"
 #include "gui/unit_procedure.h"
 #include "os/notifications.h"
 
@@ -44,6 +48,13 @@ struct DialogSetup {
     // module; 1: B or the right one). The engine's checkedModules() has the outcome.
     bool check = false;
     std::array<std::vector<ByteSource*>, 2> checkImages;
+    // Where every ended run of a burn is recorded (a check burns nothing and is not); empty:
+    // nowhere. A record that cannot be written gets a message box of its own and leaves the
+    // run's result as it was.
+    std::filesystem::path journal;
+    std::chrono::milliseconds journalLockWait = kAppendLockWait;
+    // Which front-end ran the unit, as the record names it.
+    std::string frontEnd = "window";
 };
 
 // The main window's logic ("wokno" is the window's module): the port and the whole
@@ -107,6 +118,11 @@ private:
     // After the engine moved: an ended request ends the procedure or starts its next request.
     void settleRequest(std::uint32_t unit);
     void showStringMessage(unsigned id);
+    // The record of a run: begun when "Naprogramovat" starts a procedure, the engine's account
+    // of each burn taken in as its request ends, appended to the journal when the run ends.
+    void beginRun(std::uint32_t unit, std::uint32_t version);
+    void takeBurnedParts();
+    void endRun(const char* result, const std::string& error);
     void showPendingMessage();
     // Stops the port's threads; a serial-port error on the way becomes the pending message.
     void stopPort();
@@ -127,6 +143,14 @@ private:
     std::unique_ptr<ProgrammingEngine> engine_;
     std::array<std::unique_ptr<UnitProcedure>, 5> units_;
     bool awaitingOperator_ = false;
+
+    struct Run {
+        JournalRecord record;
+        std::chrono::steady_clock::time_point start;
+        bool doubleBurn = false;    // the last burn request was of both processors
+        std::uint32_t burnSide = 0;  // ... else of this side
+    };
+    std::optional<Run> run_;
 
     unsigned portNumber_ = 0;
     bool waitCursorShown_ = false;

@@ -14,4 +14,9 @@ bool openWebPageWithSystem(const std::string& url);
 // system does not tell.
 std::filesystem::path programDirectory();
 
+// This machine's name on the network, and the name the user logged in with; empty when the
+// system does not tell.
+std::string stationName();
+std::string loginName();
+
 }  // namespace zq

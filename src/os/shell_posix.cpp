@@ -1,3 +1,5 @@
+#include <limits.h>
+#include <pwd.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -38,6 +40,19 @@ std::filesystem::path programDirectory() {
     std::filesystem::path program = std::filesystem::read_symlink("/proc/self/exe", error);
     if (error) return {};
     return program.parent_path();
+}
+
+std::string stationName() {
+    char name[HOST_NAME_MAX + 1] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
+std::string loginName() {
+    // The account the program runs as; LOGNAME and the terminal's login would let a user name
+    // somebody else.
+    const passwd* entry = ::getpwuid(::geteuid());
+    return entry != nullptr && entry->pw_name != nullptr ? entry->pw_name : std::string();
 }
 
 }  // namespace zq

@@ -28,4 +28,19 @@ std::filesystem::path programDirectory() {
     }
 }
 
+std::string stationName() {
+    wchar_t name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+    DWORD length = MAX_COMPUTERNAME_LENGTH + 1;
+    if (!GetComputerNameW(name, &length)) return {};
+    return toUtf8(std::wstring_view(name, length));
+}
+
+std::string loginName() {
+    // UNLEN (256) and its terminator.
+    wchar_t name[257] = {};
+    DWORD length = 257;
+    if (!GetUserNameW(name, &length) || length == 0) return {};
+    return toUtf8(std::wstring_view(name, length - 1));
+}
+
 }  // namespace zq
