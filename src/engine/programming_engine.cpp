@@ -106,6 +106,8 @@ void ProgrammingEngine::startConnect(bool doubleProcessor) {
     releaseTarget();
     doubleProcessor_ = doubleProcessor;
     plID_ = 0;
+    // A new target: what was burnt before belongs to another module.
+    burned_.clear();
     errorText_.clear();
     state_ = EngineState::Busy;
     step_ = EngineStep::SwitchChannelForL1;

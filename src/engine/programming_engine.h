@@ -110,7 +110,7 @@ public:
     // One entry per module checked on this engine, in the order they were read.
     const std::vector<CheckedModule>& checkedModules() const { return checked_; }
     // One entry per processor of the last burn request that got as far as reading its image,
-    // in the order they were burnt; it stays until the next burn request.
+    // in the order they were burnt; it stays until the next burn request or connect.
     const std::vector<BurnedPart>& burnedParts() const { return burned_; }
     void step();
     // Requires Busy in a step other than Unconnected and Ready ("expected state").

@@ -5,15 +5,19 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <fstream>
 #include <functional>
+#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "common/catalogue_writer.h"
 #include "df1/command_protocol.h"
@@ -23,6 +27,7 @@
 #include "gui/sw_catalogue.h"
 #include "os/comport.h"
 #include "os/notifications.h"
+#include "os/sha256.h"
 #include "recording_view.h"
 #include "support/mem_source.h"
 #include "support/string_table.h"
@@ -120,6 +125,7 @@ protected:
         DialogSetup setup;
         setup.settings = &settings();
         setup.protocol = protocolOptions;
+        setup.journal = journal;
         setup.openLine = [this](const std::string& name) -> std::unique_ptr<SerialLine> {
             openedNames.push_back(name);
             if (name == "COM0") return std::make_unique<ComPort>(name, kComPortBaudRate);
@@ -202,10 +208,12 @@ protected:
     std::unique_ptr<ScriptedTarget> target;
     TestLine* line = nullptr;
     ProtocolOptions protocolOptions;
+    std::filesystem::path journal;
     std::unique_ptr<MainDialog> dialog;
 
-private:
     std::map<std::string, std::pair<std::uint32_t, std::string>> images_;
+
+private:
     std::filesystem::path saved_;
 };
 
@@ -497,6 +505,103 @@ TEST_F(MainDialogTest, NotificationsInsideAMessageBoxAreHandledForTheStateThen) 
         const std::vector<std::string> log = view.takeLog();
         EXPECT_EQ(std::count(log.begin(), log.end(), "destroy"), 1);
     }
+}
+
+// The journal's lines as stored, each parsed; every one chained to the line before it.
+std::vector<nlohmann::json> chainedRecords(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::vector<nlohmann::json> records;
+    std::string prev(kFirstPrev);
+    for (std::string line; std::getline(in, line);) {
+        records.push_back(nlohmann::json::parse(line));
+        EXPECT_EQ(records.back()["prev"], prev) << "record " << records.size();
+        prev = sha256Hex(line);
+    }
+    return records;
+}
+
+TEST_F(MainDialogTest, EveryEndedRunLeavesItsRecordInTheJournal) {
+    journal = files.path() / "state" / "journal.jsonl";
+    open();
+    // Done: a dual unit, both processors with what the connect reported.
+    ASSERT_TRUE(view.select(*dialog, kUnitCombo, 2));
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    pump();
+    // Failed: the single unit's second WRITE of its image is refused.
+    ASSERT_TRUE(view.select(*dialog, kUnitCombo, 0));
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    pump([this] { return dialog->engine()->currentStep() != EngineStep::Burn; });
+    target->setFault(kOpWrite, static_cast<int>(target->count(kOpWrite, 1)) + 2,
+                     ScriptedTarget::Fault::ErrorStatus, 1);
+    pump();
+    target->clearFaults();
+    // Aborted: the left/right unit, closed while the operator moves the adapter.
+    ASSERT_TRUE(view.select(*dialog, kUnitCombo, 1));
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    pump();
+    ASSERT_TRUE(dialog->awaitingOperator());
+    dialog->onCloseWindow();
+    EXPECT_EQ(messageIds(), (std::vector<unsigned>{kStrDone, kStrError}));
+
+    const std::vector<nlohmann::json> records = chainedRecords(journal);
+    ASSERT_EQ(records.size(), 3u);
+    const nlohmann::json& done = records[0];
+    EXPECT_EQ(done["v"], 1);
+    EXPECT_EQ(done["front_end"], "window");
+    EXPECT_EQ(done["unit"], "KREF10x");
+    EXPECT_EQ(done["sw"], "SW31");
+    EXPECT_EQ(done["sw_name"], "Verze 3.1");
+    EXPECT_EQ(done["data_version"], "3.1");
+    EXPECT_EQ(done["result"], "done");
+    EXPECT_EQ(done["error"], "");
+    EXPECT_EQ(done["verified"], false);
+    ASSERT_EQ(done["parts"].size(), 2u);
+    for (int side = 0; side < 2; ++side) {
+        const nlohmann::json& part = done["parts"][side];
+        const std::string file = side == 0 ? "a_vog_a.bin" : "a_vog_b.bin";
+        std::ifstream in(files.path() / file, std::ios::binary);
+        const std::string bytes{std::istreambuf_iterator<char>(in), {}};
+        EXPECT_EQ(part["side"], side == 0 ? "A" : "B");
+        EXPECT_EQ(part["file"], file);
+        EXPECT_EQ(part["size"], bytes.size());
+        EXPECT_EQ(part["sha256"], sha256Hex(bytes));
+        EXPECT_EQ(part["plid"], "0x10000001");
+        EXPECT_EQ(part["platform"], "XC167 @ QB5 + dualBridge (AMD)");
+        EXPECT_EQ(part["bytes_written"], images_.at(file).second.size());
+    }
+    EXPECT_TRUE(std::regex_match(done["time"].get<std::string>(),
+                                 std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z)")));
+
+    const nlohmann::json& failed = records[1];
+    EXPECT_EQ(failed["result"], "error");
+    EXPECT_NE(failed["error"], "");
+    ASSERT_EQ(failed["parts"].size(), 1u);
+    EXPECT_EQ(failed["parts"][0]["side"], "single");
+    EXPECT_EQ(failed["parts"][0]["bytes_written"], 496) << "the first WRITE only";
+    EXPECT_EQ(failed["parts"][0]["plid"], "0x10000001");
+
+    const nlohmann::json& aborted = records[2];
+    EXPECT_EQ(aborted["result"], "aborted");
+    EXPECT_EQ(aborted["error"], "User abort");
+    ASSERT_EQ(aborted["parts"].size(), 2u);
+    EXPECT_EQ(aborted["parts"][0]["side"], "left");
+    EXPECT_GT(aborted["parts"][0]["bytes_written"], 0);
+    EXPECT_FALSE(aborted["parts"][1].contains("plid")) << "the right module was never reached";
+}
+
+TEST_F(MainDialogTest, AJournalThatCannotBeWrittenIsToldAndKeepsTheRunsResult) {
+    // A folder that cannot be created: a file stands where it would be.
+    files.write("state", "");
+    journal = files.path() / "state" / "journal.jsonl";
+    open();
+    ASSERT_TRUE(view.click(*dialog, kProgramButton));
+    pump();
+    ASSERT_EQ(messageIds(), (std::vector<unsigned>{kStrJournalFailed, kStrDone}));
+    EXPECT_NE(view.messages[0].text.find("Záznam o programování se nepodařilo uložit: cannot "
+                                         "create the folder"),
+              std::string::npos)
+        << view.messages[0].text;
+    expectBurnt(1, "a_qel.bin");
 }
 
 }  // namespace
