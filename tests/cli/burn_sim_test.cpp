@@ -144,6 +144,65 @@ std::size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
+// Four stations burning at once into one journal on a share.
+TEST_F(BurnSimTest, FourBurnsAtOnceLeaveFourWholeRecordsInOneChain) {
+    std::vector<std::unique_ptr<SimProcess>> sims;
+    const std::filesystem::path state = files.path() / "state";
+    std::string command = "cd " ZQ_EXAMPLES_DIR " && export XDG_STATE_HOME=" + state.string() + " && {";
+    for (int i = 0; i < 4; ++i) {
+        sims.push_back(std::make_unique<SimProcess>(
+            std::vector<std::string>{"--once", "--power-on-ms", "0", "--erase-ms", "20"}));
+        const std::string out = (files.path() / ("out" + std::to_string(i))).string();
+        command += " (" ZQ_CLI " burn --port " + sims.back()->path() + " --unit KRAB101 --yes > " +
+                   out + " 2>&1; echo $? >> " + out + ") &";
+    }
+    command += " wait; }";
+    ASSERT_EQ(std::system(command.c_str()), 0);
+    for (int i = 0; i < 4; ++i) {
+        const std::string out = fileText(files.path() / ("out" + std::to_string(i)));
+        EXPECT_NE(out.find("Hotovo\n0\n"), std::string::npos) << out;
+        EXPECT_EQ(sims[static_cast<std::size_t>(i)]->wait(), 0);
+    }
+    const std::filesystem::path journal = state / "Trevik" / "RedivuvizerER" / "journal.jsonl";
+    const std::string text = fileText(journal);
+    EXPECT_EQ(count(text, "\n"), 4u) << text;
+    EXPECT_EQ(count(text, "\"result\":\"done\""), 4u) << text;
+    for (const auto& each : sims) EXPECT_EQ(count(text, "\"port\":\"" + each->path() + "\""), 1u);
+    cli::CliResult r = cli::runCli({"journal", "--check", "--path", journal.c_str()});
+    EXPECT_EQ(r.code, cli::kExitDone);
+    EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "4 records, chain intact");
+}
+
+// A journal that cannot be written changes no result, and is never silent.
+TEST_F(BurnSimTest, AJournalThatCannotBeWrittenIsToldAndADoneBurnExitsThree) {
+    const std::filesystem::path blocker = files.write("state", "");
+    const char* saved = std::getenv("XDG_STATE_HOME");
+    const std::string savedValue = saved != nullptr ? saved : "";
+    setenv("XDG_STATE_HOME", blocker.c_str(), 1);
+    const std::string told =
+        "Záznam o programování se nepodařilo uložit: cannot create the folder " +
+        (blocker / "Trevik" / "RedivuvizerER").string();
+
+    startSim();
+    cli::CliResult r = burn("KRAB101", {"--json"});
+    EXPECT_EQ(r.code, cli::kExitNotRecorded);
+    EXPECT_EQ(r.err.rfind(told, 0), 0u) << r.err;
+    EXPECT_NE(r.out.find("{\"event\":\"journal\",\"error\":\"" + told), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("{\"event\":\"result\",\"ok\":true,\"exitCode\":3,"),
+              std::string::npos)
+        << r.out;
+    expectBurned("ch1", "krab101_31.omf", "0x10000001");
+
+    startSim({"--fault", "status,on=write,level=2,n=1,value=3"});
+    r = burn("KRAB101");
+    EXPECT_EQ(r.code, cli::kExitFailed) << "a failed run stays failed";
+    EXPECT_EQ(r.err.rfind(told, 0), 0u) << r.err;
+    EXPECT_EQ(r.out.rfind("Chyba"), r.out.rfind('\n', r.out.size() - 2) + 1) << r.out;
+    setenv("XDG_STATE_HOME", savedValue.c_str(), 1);
+}
+
+
 // A module that comes back from the field: which version it holds, read without a change.
 // Versions 3.0 and 3.1 of the two-processor unit differ in one byte of each range.
 TEST_F(BurnSimTest, CheckTellsWhichVersionTheModulesHoldWithoutChangingThem) {
