@@ -7,6 +7,8 @@
 #       version a module holds
 #   retries: every WRITE of the daemon refused: exit 1 with the engine's text
 #   unmapped: a COM port that the prefix does not map: exit 1 with the open error and code 2
+#   journal: a done and a failed burn leave two chained records in the prefix's
+#       %LOCALAPPDATA%\Trevik\RedivuvizerER\journal.jsonl
 #   package: the ZIP that CPACK makes of BUILD, checked against the SHA256SUMS beside it and
 #       unpacked into an empty folder: `versions` and a burn of KREF10x run from there, with
 #       its own RT19_bin
@@ -116,6 +118,19 @@ unmapped)
     cli burn --port COM6 --unit KRAB101 --yes
     [ "$code" -eq 1 ] && grep -qF "Chyba při otevírání sériového portu:  2 - " "$work/cli.out" ||
         fail "exit $code, no open error with the system's code 2" ;;
+journal)
+    appdata=$(wine cmd /c echo %LOCALAPPDATA% | tr -d '\r')
+    journal="$(winepath -u "$appdata")/Trevik/RedivuvizerER/journal.jsonl"
+    rm -f "$journal"
+    burnt KRAB101 0x10000001 -- ch1 krab101_31.omf
+    burn KRAB101 --fault status,on=write,level=2,n=1,value=3
+    [ "$code" -eq 1 ] || fail "the failed burn: exit $code"
+    [ "$(wc -l < "$journal")" -eq 2 ] || fail "$journal does not hold two records"
+    grep -q '"result":"error","error":"Error while writing' "$journal" || fail "no failed run"
+    cli journal --check
+    [ "$code $(head -n 1 "$work/cli.out")" = "0 2 records, chain intact" ] ||
+        fail "journal --check: exit $code"
+    echo "two records chained in $journal" ;;
 package)
     "$8" -G ZIP --config "$9/CPackConfig.cmake" -B "$work/zip" > "$work/cpack.out" 2>&1 ||
         { cat "$work/cpack.out"; fail "cpack failed"; }
