@@ -96,6 +96,7 @@ private:
 
 void WindowTest::initTestCase() {
     qputenv("XDG_CONFIG_HOME", files_.path().toUtf8());
+    qputenv("XDG_STATE_HOME", (files_.path() + "/state").toUtf8());
     startDir_ = fs::current_path();
     connect(&closer_, &QTimer::timeout, this, [this] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
@@ -301,6 +302,14 @@ void WindowTest::burnsAUnitByClicking() {
     runProcedure();
     QCOMPARE(boxes_, QStringList{"Hotovo"});
     QVERIFY(barSeen);
+    // On the disk before "Hotovo" showed.
+    const std::string journal =
+        fileText(files_.path() + "/state/Trevik/RedivuvizerER/journal.jsonl");
+    const std::string record = journal.substr(journal.rfind('\n', journal.size() - 2) + 1);
+    for (const std::string& field :
+         std::vector<std::string>{"\"front_end\":\"window\"", "\"result\":\"done\"",
+                                  "\"unit\":\"" + unit.toStdString() + "\""})
+        QVERIFY2(record.find(field) != std::string::npos, record.c_str());
     // Ready for the next unit: its first prompt again, and "Zavřít" usable.
     QVERIFY(text(zq::kOperatorText).contains(unit));
     QFETCH(QStringList, modules);
@@ -379,7 +388,8 @@ void WindowTest::closingTheWindowDuringAVerifyAbortsIt() {
     // The read-back on, as zidavuvorud.ini beside the program asks, and READ's replies slow.
     programDir_ = files_.path().toStdString() + "/program";
     fs::create_directories(programDir_);
-    std::ofstream(programDir_ / "zidavuvorud.ini") << "[burn]\nverify = yes\n";
+    std::ofstream(programDir_ / "zidavuvorud.ini")
+        << "[burn]\nverify = yes\n[journal]\npath = shared/journal.jsonl\n";
     startSim({"--fault", "pieces,on=read,size=16,pause-ms=10,every=1"});
     QVERIFY(text(zq::kStatusText).endsWith(", ověřování"));
     click(zq::kProgramButton);
@@ -401,6 +411,12 @@ void WindowTest::closingTheWindowDuringAVerifyAbortsIt() {
         ++reads;
     QVERIFY2(reads >= 1 && reads < 7, qPrintable(QString::number(reads)));
     QCOMPARE(boxes_, QStringList());
+    // The run is recorded as aborted, where zidavuvorud.ini points the journal.
+    const std::string journal =
+        fileText(QString::fromStdString((programDir_ / "shared" / "journal.jsonl").string()));
+    QVERIFY2(journal.find("\"result\":\"aborted\",\"error\":\"User abort\",\"verified\":false") !=
+                 std::string::npos,
+             journal.c_str());
 }
 
 QTEST_MAIN(WindowTest)
