@@ -127,6 +127,14 @@ same ch1 krcd101_l_31.omf 0x10000100 || s=1
 same ch1-second krcd101_r_31.omf 0x10000100 || s=1
 check $s "KRCD101: left, pause, right"
 
+# Each run is in the journal of the prefix's %LOCALAPPDATA%, in the order they ended.
+appdata=$(wine cmd /c echo %LOCALAPPDATA% | tr -d '\r')
+journal="$(winepath -u "$appdata")/Trevik/RedivuvizerER/journal.jsonl"
+runs=$(tail -n 4 "$journal" | sed -n 's/.*"front_end":"window",.*"unit":"\([^"]*\)".*"result":"\([a-z]*\)".*/\1 \2/p' |
+    tr '\n' ' ')
+[ "$runs" = "KRAB101 error KRAB101 done KREF10x done KRCD101 done " ]
+check $? "the journal holds the four runs: $runs"
+
 # Closing during a burn: a long erase keeps the run busy while the window closes.
 rm -rf "$work/dump"
 zq_com_serve 5 "$work" "$sim" --once --power-on-ms 200 --erase-ms 20000
