@@ -134,6 +134,12 @@ std::string csvField(const std::string& value) {
     return quoted + "\"";
 }
 
+// A record may have been edited by hand: a field of another type reads as absent.
+bool isTrue(const Json& object, const char* key) {
+    const auto found = object.find(key);
+    return found != object.end() && found->is_boolean() && found->get<bool>();
+}
+
 std::string scalarText(const Json& object, const char* key) {
     const auto found = object.find(key);
     if (found == object.end() || found->is_null()) return {};
@@ -190,7 +196,7 @@ void printTable(const std::vector<const Json*>& records, std::ostream& out) {
         rows.push_back({time ? localTime(*time) : stringField(*record, "time"),
                         stringField(*record, "station"), stringField(*record, "unit"),
                         stringField(*record, "sw"), stringField(*record, "result"),
-                        record->value("verified", false) ? "yes" : "no", digest});
+                        isTrue(*record, "verified") ? "yes" : "no", digest});
     }
     std::vector<std::size_t> widths(std::size(header), 0);
     for (const auto& row : rows)
