@@ -16,6 +16,10 @@ void registerBurnCommand(CLI::App& app, CliContext& context) {
     addUnitRunOptions(*command, *options);
     command->add_flag("--verify", options->verify,
                       "Read every burnt byte back and compare it with the image");
+    command
+        ->add_option("--series", options->series,
+                     "Burn N units one after the other on the open port (0: until q)")
+        ->option_text("N");
 }
 
 }  // namespace zq::cli

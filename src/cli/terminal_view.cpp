@@ -54,6 +54,14 @@ void TerminalView::setText(unsigned control, const std::string& text) {
     }
 }
 
+void TerminalView::beginUnit() {
+    ending_ = 0;
+    reason_.clear();
+    journalError_.clear();
+    prompt_.clear();
+    info_.clear();
+}
+
 void TerminalView::setItems(unsigned control, const std::vector<std::string>& items) {
     items_[control] = items;
 }

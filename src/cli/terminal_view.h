@@ -44,6 +44,15 @@ public:
     void postClose() override { closePosted_ = true; }
     void destroyWindow() override { destroyed_ = true; }
 
+    // The next unit of a series: its procedure is shown afresh, as after a new start.
+    void beginUnit();
+    // An instruction of the command's own for the operator, shown as the procedure's are.
+    void prompt(const std::string& text) { event("prompt", text); }
+    // A line of the command's own (text output only).
+    void note(const std::string& text) {
+        if (style_ != Style::Json) line(text);
+    }
+
     // A check ends its procedure with the dialog's "Hotovo" as a burn does, but has burnt
     // nothing: the box is kept to itself, and the command says what it found instead.
     void hideDone() { doneHidden_ = true; }

@@ -2,6 +2,8 @@
 
 #include <CLI/CLI.hpp>
 
+#include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
@@ -23,6 +25,7 @@
 #include "os/notifications.h"
 #include "os/shell.h"
 #include "support/string_table.h"
+#include "support/json_writer.h"
 #include "support/text.h"
 
 namespace zq::cli {
@@ -48,6 +51,10 @@ std::string portPath(const std::string& port) {
     const std::filesystem::path path(fromUtf8(port));
     if (path.is_absolute() || !std::filesystem::exists(path, error)) return port;
     return toUtf8(std::filesystem::absolute(path, error).wstring());
+}
+
+std::string seconds(std::chrono::milliseconds time) {
+    return formatText("%.1f s", static_cast<double>(time.count()) / 1000.0);
 }
 
 // The operator's press of "Naprogramovat": Enter on standard input. False when the input has
@@ -156,12 +163,32 @@ int UnitRun::run() {
         return kExitFailed;
     }
     if (trace_) dialog.protocol()->setObserver(trace_.get());
+    if (options_.series != 1) return runSeries(dialog, view, queue);
+
+    const UnitEnd end = runUnit(dialog, view, queue, false);
+    if (end == UnitEnd::Aborted) {
+        const ProgrammingEngine* engine = dialog.engine();
+        view.result(false, engine != nullptr ? engine->errorText() : "");
+        return kExitFailed;
+    }
+    if (end == UnitEnd::Done) {
+        const int code = succeeded(dialog, view);
+        return code == kExitDone && !view.journalError().empty() ? kExitNotRecorded : code;
+    }
+    dialog.onClosePort();
+    view.result(false, "");
+    return kExitFailed;
+}
+
+UnitRun::UnitEnd UnitRun::runUnit(MainDialog& dialog, TerminalView& view,
+                                  NotificationQueue& queue, bool pressed) {
     bool closing = false;
     do {
-        if (!options_.yes && !waitForPress(style(), context_.out)) {
+        if (!pressed && !options_.yes && !waitForPress(style(), context_.out)) {
             closing = true;
             break;
         }
+        pressed = false;
         InterruptCatcher interrupts;
         dialog.onProgram();
         if (trace_) trace_->engine(dialog.engine());
@@ -172,22 +199,92 @@ int UnitRun::run() {
         // As the window's close box: the engine aborts a run, then the port's threads stop.
         dialog.onCloseWindow();
         const ProgrammingEngine* engine = dialog.engine();
-        const std::string error = engine != nullptr ? engine->errorText() : "";
-        if (trace_) trace_->outcome(formatString(kStrError), error);
-        view.result(false, error);
-        return kExitFailed;
+        if (trace_) trace_->outcome(formatString(kStrError), engine != nullptr ? engine->errorText() : "");
+        return UnitEnd::Aborted;
     }
     const bool ok = view.ending() == kStrDone;
     if (trace_)
         trace_->outcome(formatString(ok ? kStrDone : kStrError),
                         dialog.engine() != nullptr ? dialog.engine()->errorText() : "");
-    if (ok) {
-        const int code = succeeded(dialog, view);
-        return code == kExitDone && !view.journalError().empty() ? kExitNotRecorded : code;
+    return ok ? UnitEnd::Done : UnitEnd::Failed;
+}
+
+int UnitRun::runSeries(MainDialog& dialog, TerminalView& view, NotificationQueue& queue) {
+    static constexpr const char* kResults[] = {"done", "error", "aborted"};
+    std::vector<std::chrono::milliseconds> times;
+    std::array<unsigned, 3> counts{};
+    bool unrecorded = false;
+    bool pressed = false;
+    UnitEnd end = UnitEnd::Done;
+    for (unsigned n = 1;; ++n) {
+        view.beginUnit();
+        const auto start = std::chrono::steady_clock::now();
+        end = runUnit(dialog, view, queue, pressed);
+        const auto took = std::chrono::duration_cast<std::chrono::milliseconds>(
+            std::chrono::steady_clock::now() - start);
+        times.push_back(took);
+        ++counts[static_cast<std::size_t>(end)];
+        unrecorded = unrecorded || !view.journalError().empty();
+        const char* result = kResults[static_cast<std::size_t>(end)];
+        if (style() == TerminalView::Style::Json)
+            jsonLine(context_.out, [&](JsonWriter& json) {
+                json.field("event", "unit");
+                json.field("n", n);
+                json.field("result", result);
+                json.field("duration_ms", static_cast<std::int64_t>(took.count()));
+            });
+        else
+            view.note(formatText("Unit %u: %s in %s", n, result, seconds(took).c_str()));
+
+        if (end == UnitEnd::Aborted || (options_.series != 0 && n == options_.series)) break;
+        // A new module needs its power and adapter seen to; with --yes the connect's first
+        // step waits for its boot loader all the same.
+        view.prompt(loadString(kStrNextUnit));
+        if (!options_.yes) {
+            if (style() != TerminalView::Style::Json)
+                context_.out << "[Enter] Naprogramovat, [q] konec" << std::endl;
+            InterruptCatcher interrupts;
+            std::string line;
+            if (!std::getline(std::cin, line) || InterruptCatcher::interrupted() ||
+                line.find('q') != std::string::npos || line.find('Q') != std::string::npos)
+                break;
+        }
+        pressed = true;
+    }
+
+    std::vector<std::chrono::milliseconds> sorted = times;
+    std::sort(sorted.begin(), sorted.end());
+    const std::size_t middle = sorted.size() / 2;
+    const std::chrono::milliseconds median =
+        sorted.size() % 2 != 0 ? sorted[middle] : (sorted[middle - 1] + sorted[middle]) / 2;
+    const std::chrono::milliseconds slowest = sorted.back();
+    const unsigned units = static_cast<unsigned>(times.size());
+    if (style() == TerminalView::Style::Json)
+        jsonLine(context_.out, [&](JsonWriter& json) {
+            json.field("event", "series");
+            json.field("units", units);
+            json.field("done", counts[0]);
+            json.field("failed", counts[1]);
+            json.field("aborted", counts[2]);
+            json.field("median_ms", static_cast<std::int64_t>(median.count()));
+            json.field("slowest_ms", static_cast<std::int64_t>(slowest.count()));
+        });
+    else
+        view.note(formatText("Series: %u units, %u done, %u failed, %u aborted; per unit median "
+                             "%s, slowest %s",
+                             units, counts[0], counts[1], counts[2], seconds(median).c_str(),
+                             seconds(slowest).c_str()));
+
+    const bool allDone = counts[0] == units;
+    if (end == UnitEnd::Aborted) {
+        const ProgrammingEngine* engine = dialog.engine();
+        view.result(false, engine != nullptr ? engine->errorText() : "");
+        return kExitFailed;
     }
     dialog.onClosePort();
-    view.result(false, "");
-    return kExitFailed;
+    view.result(allDone, allDone ? "" : "not every unit of the series was burnt");
+    if (!allDone) return kExitFailed;
+    return unrecorded ? kExitNotRecorded : kExitDone;
 }
 
 bool UnitRun::pump(MainDialog& dialog, TerminalView& view, NotificationQueue& queue) {

@@ -30,6 +30,8 @@ struct UnitRunOptions {
     std::string trace;
     bool yes = false;
     bool verify = false;
+    // Units burnt one after the other on the open port; 0: until the operator ends it.
+    unsigned series = 1;
 };
 
 // A unit's procedure at the terminal, as the operator runs it at the window: the dialog's
@@ -59,6 +61,15 @@ protected:
     const UnitRunOptions& options_;
 
 private:
+    enum class UnitEnd { Done, Failed, Aborted };
+    // One unit's procedure, from the operator's press (already made when pressed is true) to
+    // "Hotovo" or "Chyba"; Aborted when the window closes or Ctrl-C comes, which also closes
+    // the window.
+    UnitEnd runUnit(MainDialog& dialog, TerminalView& view, NotificationQueue& queue,
+                    bool pressed);
+    // The units after the first; the exit code.
+    int runSeries(MainDialog& dialog, TerminalView& view, NotificationQueue& queue);
+
     // Hands the workers' notifications to the dialog until the engine has nothing more to do,
     // the window closes, or Ctrl-C comes. False when the window must close.
     bool pump(MainDialog& dialog, TerminalView& view, NotificationQueue& queue);

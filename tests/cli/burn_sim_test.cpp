@@ -173,12 +173,59 @@ TEST_F(BurnSimTest, FourBurnsAtOnceLeaveFourWholeRecordsInOneChain) {
     EXPECT_EQ(r.out.substr(0, r.out.find('\n')), "4 records, chain intact");
 }
 
+// Points the journal of the runs in this process elsewhere while it lives.
+class ScopedStateHome {
+public:
+    explicit ScopedStateHome(const std::filesystem::path& home) {
+        const char* saved = std::getenv("XDG_STATE_HOME");
+        saved_ = saved != nullptr ? saved : "";
+        setenv("XDG_STATE_HOME", home.c_str(), 1);
+    }
+    ~ScopedStateHome() { setenv("XDG_STATE_HOME", saved_.c_str(), 1); }
+    ScopedStateHome(const ScopedStateHome&) = delete;
+    ScopedStateHome& operator=(const ScopedStateHome&) = delete;
+
+private:
+    std::string saved_;
+};
+
+// A workshop's delivery: one unit after the other on the open port, each its own record.
+TEST_F(BurnSimTest, ASeriesBurnsUnitAfterUnitUntilItsCountOrQ) {
+    const ScopedStateHome home(files.path() / "state");
+    startSim({}, "20", false);
+    cli::CliResult r = burn("KRAB101", {"--series", "5", "--yes"});
+    EXPECT_EQ(r.code, cli::kExitDone) << r.out << r.err;
+    EXPECT_EQ(count(r.out, "Hotovo\n"), 5u);
+    EXPECT_EQ(count(r.out, "Obsluha: Připojte další jednotku\n"), 4u);
+    EXPECT_NE(r.out.find("Unit 5: done in "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Series: 5 units, 5 done, 0 failed, 0 aborted; per unit median "),
+              std::string::npos)
+        << r.out;
+    const std::filesystem::path journal =
+        files.path() / "state" / "Trevik" / "RedivuvizerER" / "journal.jsonl";
+    EXPECT_EQ(count(fileText(journal), "\"result\":\"done\""), 5u);
+
+    // Without --yes: Enter for the first unit and the next one, then q ends the series.
+    std::istringstream input("\n\nq\n");
+    std::streambuf* keyboard = std::cin.rdbuf(input.rdbuf());
+    r = cli::runCliIn(ZQ_EXAMPLES_DIR, {"burn", "--port", sim->path(), "--unit", "KRAB101",
+                                        "--series", "0", "--json"});
+    std::cin.rdbuf(keyboard);
+    EXPECT_EQ(r.code, cli::kExitDone) << r.out << r.err;
+    EXPECT_EQ(count(r.out, "{\"event\":\"unit\",\"n\":"), 2u) << r.out;
+    EXPECT_NE(r.out.find("{\"event\":\"series\",\"units\":2,\"done\":2,\"failed\":0,"
+                         "\"aborted\":0,\"median_ms\":"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(count(fileText(journal), "\"result\":\"done\""), 7u);
+    sim->signal(SIGTERM);
+    EXPECT_EQ(sim->wait(), 0);
+}
+
 // A journal that cannot be written changes no result, and is never silent.
 TEST_F(BurnSimTest, AJournalThatCannotBeWrittenIsToldAndADoneBurnExitsThree) {
     const std::filesystem::path blocker = files.write("state", "");
-    const char* saved = std::getenv("XDG_STATE_HOME");
-    const std::string savedValue = saved != nullptr ? saved : "";
-    setenv("XDG_STATE_HOME", blocker.c_str(), 1);
+    const ScopedStateHome home(blocker);
     const std::string told =
         "Záznam o programování se nepodařilo uložit: cannot create the folder " +
         (blocker / "Trevik" / "RedivuvizerER").string();
@@ -199,7 +246,6 @@ TEST_F(BurnSimTest, AJournalThatCannotBeWrittenIsToldAndADoneBurnExitsThree) {
     EXPECT_EQ(r.code, cli::kExitFailed) << "a failed run stays failed";
     EXPECT_EQ(r.err.rfind(told, 0), 0u) << r.err;
     EXPECT_EQ(r.out.rfind("Chyba"), r.out.rfind('\n', r.out.size() - 2) + 1) << r.out;
-    setenv("XDG_STATE_HOME", savedValue.c_str(), 1);
 }
 
 
