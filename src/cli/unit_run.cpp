@@ -20,6 +20,7 @@
 #include "gui/unit_procedure.h"
 #include "gui/wokno.h"
 #include "os/notifications.h"
+#include "os/shell.h"
 #include "support/string_table.h"
 #include "support/text.h"
 
@@ -118,7 +119,7 @@ int UnitRun::run() {
     const std::string port = portPath(options_.port);
     SwCatalogue catalogue;
     std::string message;
-    if (!readStartupCatalogue(catalogue, message)) return usageError(message);
+    if (!readStartupCatalogue(catalogue, message, programDirectory())) return usageError(message);
     const std::int32_t unit = findUnitKind(options_.unit);
     if (unit < 0) return usageError("zidavuvorud-cli: unknown unit '" + options_.unit + "'");
     std::int32_t version = catalogue.defaultIndex();
