@@ -142,6 +142,11 @@ int UnitRun::run() {
     TerminalView view(context_.out, style());
     if (setup.check) view.hideDone();
     MainDialog dialog(catalogue, platforms, view, setup);
+    view.setCountSource([&dialog] {
+        const ProgrammingEngine* engine = dialog.engine();
+        return engine != nullptr ? TerminalView::Count{engine->bytesDone(), engine->bytesTotal()}
+                                 : TerminalView::Count{};
+    });
     dialog.initDialog();
     view.setSelection(kVersionCombo, version);
     view.setSelection(kUnitCombo, unit);
