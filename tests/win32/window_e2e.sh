@@ -27,12 +27,13 @@ server_pid=""
 trap '[ -z "$app_pid" ] || kill "$app_pid" 2> /dev/null; [ -z "$server_pid" ] || kill "$server_pid"
       zq_com_cleanup; rm -rf "$work"' EXIT
 
+# printf, not echo: a Windows path's backslashes are no escapes.
 check() {
     if [ "$1" -ne 0 ]; then
-        echo "FAILED: $2"
+        printf 'FAILED: %s\n' "$2"
         failures=$((failures + 1))
     else
-        echo "ok: $2"
+        printf 'ok: %s\n' "$2"
     fi
 }
 
