@@ -7,6 +7,7 @@
 #include "cli/cli_context.h"
 #include "gui/app_startup.h"
 #include "gui/sw_catalogue.h"
+#include "os/shell.h"
 #include "support/json_writer.h"
 
 namespace zq::cli {
@@ -63,7 +64,7 @@ void registerVersionsCommand(CLI::App& app, CliContext& context) {
                [&context] {
                    SwCatalogue catalogue;
                    std::string message;
-                   if (!readStartupCatalogue(catalogue, message)) {
+                   if (!readStartupCatalogue(catalogue, message, programDirectory())) {
                        context.err << message << '\n';
                        return kExitUsage;
                    }

@@ -1,5 +1,6 @@
 #include "cli/terminal_view.h"
 
+#include <cstdio>
 #include <functional>
 
 #include "support/json_writer.h"
@@ -9,7 +10,7 @@ namespace zq::cli {
 
 namespace {
 
-constexpr unsigned kBarWidth = 40;
+constexpr unsigned kBarWidth = 30;
 constexpr unsigned kPlainStep = 10;
 
 std::string stemOf(const std::string& text) {
@@ -45,6 +46,9 @@ void TerminalView::setText(unsigned control, const std::string& text) {
         prompt_ = text;
         if (!text.empty()) event("prompt", text);
     } else if (control == kInfoText) {
+        // The count first: the text of a request's end ("Burn operation successful") comes
+        // after its 100 %.
+        countChanged();
         // A two-processor unit's texts start with "A: " or "B: ", which a step without a text
         // of its own (a channel switch) shows alone: nothing to say on a terminal.
         const std::string shown = isBareLabel(text) ? std::string() : text;
@@ -60,6 +64,9 @@ void TerminalView::beginUnit() {
     journalError_.clear();
     prompt_.clear();
     info_.clear();
+    count_ = {};
+    shownPercent_ = -1;
+    meter_.restart();
 }
 
 void TerminalView::setItems(unsigned control, const std::vector<std::string>& items) {
@@ -77,23 +84,31 @@ int TerminalView::selection(unsigned control) const {
     return it == selection_.end() ? -1 : it->second;
 }
 
-void TerminalView::showProgress(bool shown) {
-    if (shown == progressShown_) return;
-    progressShown_ = shown;
-    if (shown) {
-        progressChanged();
-    } else {
-        shownProgress_ = -1;
-        // A text that came with the end of the bar was drawn with it; the bar goes.
-        if (style_ == Style::Terminal && statusDrawn_) drawStatus();
-    }
+// The window's bar, per range, is not the terminal's: it only tells that the engine moved.
+void TerminalView::showProgress(bool) {
+    countChanged();
 }
 
-void TerminalView::setProgress(unsigned position) {
-    const unsigned clipped = position > 100 ? 100 : position;
-    if (clipped == progress_ && shownProgress_ >= 0) return;
-    progress_ = clipped;
-    if (progressShown_) progressChanged();
+void TerminalView::setProgress(unsigned) {
+    countChanged();
+}
+
+void TerminalView::countChanged() {
+    if (!countSource_ || ending_ != 0) return;
+    const Count now = countSource_();
+    if (now.done == count_.done && now.total == count_.total) return;
+    // Another request (the next module of a left/right unit) counts from 0 at its own rate.
+    if (now.total != count_.total || now.done < count_.done) {
+        meter_.restart();
+        shownPercent_ = -1;
+    }
+    count_ = now;
+    if (count_.total == 0) {
+        if (style_ == Style::Terminal && statusDrawn_) drawStatus();
+        return;
+    }
+    meter_.add(RateMeter::Clock::now(), count_.done);
+    progressChanged();
 }
 
 void TerminalView::infoChanged() {
@@ -115,13 +130,20 @@ void TerminalView::infoChanged() {
 }
 
 void TerminalView::progressChanged() {
-    const int now = static_cast<int>(progress_);
+    const int now = static_cast<int>(count_.done * 100 / count_.total);
     switch (style_) {
         case Style::Json:
-            if (now == shownProgress_) return;
-            jsonLine(out_, [this](JsonWriter& json) {
+            if (now == shownPercent_) return;
+            jsonLine(out_, [this, now](JsonWriter& json) {
                 json.field("event", "progress");
-                json.field("percent", progress_);
+                json.field("percent", now);
+                json.field("bytes_done", count_.done);
+                json.field("bytes_total", count_.total);
+                json.key("eta_s");
+                if (const auto left = meter_.secondsLeft(count_.total))
+                    json.value(*left);
+                else
+                    json.null();
             });
             break;
         case Style::Terminal:
@@ -129,21 +151,35 @@ void TerminalView::progressChanged() {
             break;
         case Style::Plain:
             // A line per ten percent: a log needs the trend, not every step.
-            if (shownProgress_ >= 0 && static_cast<unsigned>(now) / kPlainStep ==
-                                           static_cast<unsigned>(shownProgress_) / kPlainStep)
+            if (shownPercent_ >= 0 &&
+                now / static_cast<int>(kPlainStep) == shownPercent_ / static_cast<int>(kPlainStep))
                 return;
-            out_ << "  " << progress_ << " %\n" << std::flush;
+            out_ << "  " << now << " %" << rateText() << '\n' << std::flush;
             break;
     }
-    shownProgress_ = now;
+    shownPercent_ = now;
+}
+
+std::string TerminalView::rateText() const {
+    std::string text;
+    if (const auto rate = meter_.bytesPerSecond()) {
+        char shown[32];
+        std::snprintf(shown, sizeof shown, "  %.1f KiB/s", *rate / 1024);
+        text = shown;
+    }
+    const auto left = meter_.secondsLeft(count_.total);
+    if (left && count_.done < count_.total) text += "  " + minutesSeconds(*left) + " left";
+    return text;
 }
 
 void TerminalView::drawStatus() {
     std::string status = info_;
-    if (progressShown_) {
-        const unsigned filled = progress_ * kBarWidth / 100;
+    if (count_.total > 0) {
+        const std::uint64_t percent = count_.done * 100 / count_.total;
+        const std::size_t filled = static_cast<std::size_t>(percent * kBarWidth / 100);
         status += (status.empty() ? "[" : "  [") + std::string(filled, '#') +
-                  std::string(kBarWidth - filled, '.') + "] " + std::to_string(progress_) + " %";
+                  std::string(kBarWidth - filled, '.') + "] " + std::to_string(percent) + " %" +
+                  rateText();
     }
     // Blanks over what the last drawing left beyond this one: no terminal escapes needed.
     const std::size_t width = status.size();

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <ostream>
 #include <string>
 #include <vector>
 
+#include "cli/rate_meter.h"
 #include "gui/dialog_view.h"
 
 namespace zq {
@@ -18,13 +20,21 @@ namespace zq::cli {
 void jsonLine(std::ostream& out, const std::function<void(JsonWriter&)>& fill);
 
 // The main window on a terminal, for `burn`: what the operator would read in the window comes
-// out as lines (the operator field, the info text, every message box). On a terminal the info
-// text and the progress bar share a status line that is redrawn in place while the bar shows;
-// elsewhere (a log file) a step with a bar gives a line per ten percent. With JSON, one object
-// a line per event. The controls' enabled states are the window's business and show nothing.
+// out as lines (the operator field, the info text, every message box). The window's bar starts
+// again with every range; the terminal's bar is the engine's count over the whole request
+// instead (both processors, every range and pass), with its rate and the time left, so that a
+// person can plan with it. On a terminal the info text and that bar share a status line that
+// is redrawn in place; elsewhere (a log file) a line per ten percent. With JSON, one object a
+// line per event. The controls' enabled states are the window's business and show nothing.
 class TerminalView : public DialogView {
 public:
     enum class Style { Plain, Terminal, Json };
+
+    // The engine's count of the running request; total 0 while there is none.
+    struct Count {
+        std::uint64_t done = 0;
+        std::uint64_t total = 0;
+    };
 
     // err: where a journal that could not be written is reported (besides a JSON event).
     TerminalView(std::ostream& out, std::ostream& err, Style style)
@@ -43,6 +53,9 @@ public:
     void endWaitCursor() override {}
     void postClose() override { closePosted_ = true; }
     void destroyWindow() override { destroyed_ = true; }
+
+    // Where the count is read, each time the dialog shows a step of the engine.
+    void setCountSource(std::function<Count()> source) { countSource_ = std::move(source); }
 
     // The next unit of a series: its procedure is shown afresh, as after a new start.
     void beginUnit();
@@ -74,7 +87,11 @@ private:
     void line(const std::string& text);
     void event(const char* kind, const std::string& text);
     void infoChanged();
+    // The dialog showed a step: the count is read again.
+    void countChanged();
     void progressChanged();
+    // The rate and the time left, as far as they are known: "  96.0 KiB/s  0:35 left".
+    std::string rateText() const;
     // Terminal: the status line, drawn over the last one; committed, it stays as it is.
     void drawStatus();
     void commitStatus();
@@ -87,9 +104,10 @@ private:
     std::string prompt_;
     std::string info_;
     std::string stem_;  // the info text without its count in parentheses
-    bool progressShown_ = false;
-    unsigned progress_ = 0;
-    int shownProgress_ = -1;  // what was last printed or sent
+    std::function<Count()> countSource_;
+    Count count_;
+    RateMeter meter_;
+    int shownPercent_ = -1;  // what was last printed or sent
     bool statusDrawn_ = false;
     std::size_t drawnWidth_ = 0;
     unsigned ending_ = 0;

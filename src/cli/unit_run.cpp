@@ -127,7 +127,7 @@ int UnitRun::run() {
     const std::string port = portPath(options_.port);
     SwCatalogue catalogue;
     std::string message;
-    if (!readStartupCatalogue(catalogue, message)) return usageError(message);
+    if (!readStartupCatalogue(catalogue, message, programDirectory())) return usageError(message);
     const std::int32_t unit = findUnitKind(options_.unit);
     if (unit < 0) return usageError("zidavuvorud-cli: unknown unit '" + options_.unit + "'");
     std::int32_t version = catalogue.defaultIndex();
@@ -152,6 +152,11 @@ int UnitRun::run() {
     TerminalView view(context_.out, context_.err, style());
     if (setup.check) view.hideDone();
     MainDialog dialog(catalogue, platforms, view, setup);
+    view.setCountSource([&dialog] {
+        const ProgrammingEngine* engine = dialog.engine();
+        return engine != nullptr ? TerminalView::Count{engine->bytesDone(), engine->bytesTotal()}
+                                 : TerminalView::Count{};
+    });
     dialog.initDialog();
     view.setSelection(kVersionCombo, version);
     view.setSelection(kUnitCombo, unit);

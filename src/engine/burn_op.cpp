@@ -39,6 +39,7 @@ void BurnOp::start(bool flashRanges) {
     if (!require(state_ == MemOpState::Idle, "expected state")) return;
     flashRanges_ = flashRanges;
     totalWritten_ = 0;
+    erased_ = 0;
     imageBytes_ = 0;
     std::string refusal = checkImageFit(reader_, platform_, flashRanges);
     if (!refusal.empty()) return fail(std::move(refusal));
@@ -102,6 +103,7 @@ void BurnOp::poll() {
 void BurnOp::advance() {
     switch (subStep_) {
         case kErasing:
+            erased_ += blockLength_;
             subStep_ = kPreparing;
             progress_ = kNoProgress;
             protocol_.uploadInit(blockStart_, blockLength_);
@@ -209,6 +211,13 @@ std::uint8_t BurnOp::progress() const {
         default:
             return kNoProgress;
     }
+}
+
+std::uint64_t BurnOp::bytesDone() const {
+    std::uint64_t done = erased_ + totalWritten_;
+    if (state_ == MemOpState::Running && subStep_ == kErasing)
+        done += std::uint64_t{blockLength_} * progress_ / 100;
+    return done;
 }
 
 }  // namespace zq

@@ -32,6 +32,8 @@ public:
     // The loadable bytes of the image, and those written so far over all blocks.
     std::uint64_t imageBytes() const { return imageBytes_; }
     std::uint64_t bytesWritten() const { return totalWritten_; }
+    // Erased blocks count their length, the erase under way its share by the daemon's percent.
+    std::uint64_t bytesDone() const override;
 
 private:
     enum SubStep : std::uint32_t { kErasing = 1, kPreparing = 2, kWriting = 3 };
@@ -55,6 +57,7 @@ private:
     std::uint8_t progress_ = 0;
     std::uint64_t imageBytes_ = 0;
     std::uint64_t totalWritten_ = 0;
+    std::uint64_t erased_ = 0;
 };
 
 // Every loadable byte of a loaded image, wherever it lies.

@@ -54,6 +54,8 @@ public:
     virtual const std::string& errorText() const { return errorText_; }
     // 0..100 percent, kNoProgress for no progress bar.
     virtual std::uint8_t progress() const = 0;
+    // The work done since start(), over all its blocks, in the bytes of burnWork or readWork.
+    virtual std::uint64_t bytesDone() const = 0;
 
 protected:
     static constexpr std::size_t kNoRange = static_cast<std::size_t>(-1);

@@ -86,6 +86,7 @@ ByteSource* ProgrammingEngine::daemonFor(PlId plID) {
 }
 
 void ProgrammingEngine::releaseTarget() {
+    work_.clear();
     readBackOp_.reset();
     verifyOp_.reset();
     burnOp_.reset();
@@ -119,8 +120,11 @@ bool ProgrammingEngine::acceptRequest(bool doubleRequest) {
     if (!require(doubleRequest == doubleProcessor_,
                  doubleRequest ? "double proc. operation" : "single proc. operation"))
         return false;
-    return require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_,
-                   "expected state");
+    if (!require(state_ == EngineState::Connected && step_ == EngineStep::Ready && reader_,
+                 "expected state"))
+        return false;
+    work_.clear();
+    return true;
 }
 
 void ProgrammingEngine::startOnA() {
@@ -396,6 +400,7 @@ void ProgrammingEngine::onBurn() {
 void ProgrammingEngine::startVerify() {
     if (!require(verifyOp_ != nullptr, "expected state")) return;
     step_ = EngineStep::Verify;
+    work_.follow(verifyOp_.get());
     verifyOp_->reset();
     verifyOp_->start(true);
     // A refusal sends no command: no protocol event would step the engine on.
@@ -512,6 +517,11 @@ void ProgrammingEngine::startBurn() {
     if (checking_) return startCheck();
     if (!require(fileIn_ != nullptr && reader_ != nullptr, "expected state")) return;
     beginPart();
+    // B's image is counted before A's is loaded: both may be the same source.
+    const bool first = firstProcessor();
+    const std::uint64_t workOfB = first && doubleProcessor_ && fileInB_ != nullptr
+                                      ? burnWork(*fileInB_, plID_, platforms_.current(), verify_)
+                                      : 0;
     fileIn_->seekFromStart(0);
     if (!reader_->load(*fileIn_, false)) {
         errorText_ = reader_->errorText();
@@ -519,6 +529,7 @@ void ProgrammingEngine::startBurn() {
         preparing_ = false;
         return;
     }
+    if (first) work_.begin(burnWork(*reader_, platforms_.current(), verify_) + workOfB);
     runOperation();
 }
 
@@ -544,6 +555,7 @@ void ProgrammingEngine::runOperation() {
 }
 
 bool ProgrammingEngine::startOperation(MemOp& operation, EngineStep step) {
+    work_.follow(&operation);
     operation.reset();
     operation.start(true);
     if (operation.state() == MemOpState::Failed) {
@@ -625,6 +637,9 @@ void ProgrammingEngine::startCheck() {
                      readBackOp_,
                  "expected state"))
         return;
+    const bool first = firstProcessor();
+    const std::uint64_t workOfB =
+        first && doubleProcessor_ ? readWork(checkImagesB_, plID_, platforms_.current()) : 0;
     CheckedModule module{plID_, channel_, {}};
     std::vector<MemorySpan> spans;
     for (ByteSource* image : checkImages_) {
@@ -638,7 +653,9 @@ void ProgrammingEngine::startCheck() {
     }
     preparing_ = false;
     checked_.push_back(std::move(module));
-    readBackOp_->setSpans(joinSpans(std::move(spans)));
+    std::vector<MemorySpan> joined = joinSpans(std::move(spans));
+    if (first) work_.begin(readWork(joined) + workOfB);
+    readBackOp_->setSpans(std::move(joined));
     if (startOperation(*readBackOp_, EngineStep::ReadBack)) return;
     // No image to read for: the first one's own reason says more than that.
     const std::vector<CheckedModule::Image>& images = checked_.back().images;

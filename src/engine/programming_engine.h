@@ -10,6 +10,7 @@
 #include "engine/platform_list.h"
 #include "engine/read_back_op.h"
 #include "engine/verify_op.h"
+#include "engine/work_count.h"
 #include "image/image_reader.h"
 #include "support/byte_source.h"
 #include "support/mem_source.h"
@@ -126,6 +127,11 @@ public:
     const std::string& errorText() const { return errorText_; }
     // 0..100 percent, kNoProgress for no progress bar.
     std::uint8_t progress() const { return progress_; }
+    // How far the burn or check request has come, over both processors of a double unit and
+    // every range and pass, in bytes (work_count.h): 0 of 0 outside a request and until its
+    // first image is read. B's images are read ahead with A's, so the total never grows.
+    std::uint64_t bytesDone() const { return work_.done(); }
+    std::uint64_t bytesTotal() const { return work_.total(); }
     // The dialog shows the wait cursor while an image file is being read.
     bool isPreparing() const { return preparing_; }
     // "NO DEVICE" below step Ready, else the catalogue's name of plID().
@@ -154,6 +160,8 @@ private:
     bool acceptRequest(bool doubleRequest);
     // A double unit's request begins with the switch to A; each image is read after its switch.
     void startOnA();
+    // The request's first processor: the only one, or A.
+    bool firstProcessor() const { return !doubleProcessor_ || channel_ == 0; }
     // Starts a memory operation on the connected target as `step`. False when it refused
     // before sending anything: the request has failed, with the operation's text.
     bool startOperation(MemOp& operation, EngineStep step);
@@ -192,6 +200,7 @@ private:
     std::vector<CheckedModule> checked_;
     std::vector<BurnedPart> burned_;
     std::uint64_t partRetransmissionsBefore_ = 0;
+    WorkCount work_;
     bool checking_ = false;
     ByteSource* fileIn_ = nullptr;
     ByteSource* fileInB_ = nullptr;

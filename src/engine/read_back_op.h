@@ -69,6 +69,7 @@ public:
     void start(bool flashRanges) override;
     void poll() override;
     std::uint8_t progress() const override;
+    std::uint64_t bytesDone() const override { return doneBytes_; }
 
     const ModuleMemory& memory() const { return memory_; }
 

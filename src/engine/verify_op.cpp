@@ -21,6 +21,7 @@ VerifyOp::VerifyOp(CommandProtocol& protocol, ImageReader& reader, const Platfor
 void VerifyOp::start(bool flashRanges) {
     if (!require(state_ == MemOpState::Idle, "expected state")) return;
     flashRanges_ = flashRanges;
+    totalCompared_ = 0;
     std::string refusal = checkImageFit(reader_, platform_, flashRanges);
     if (!refusal.empty()) return fail(std::move(refusal));
     const std::size_t first = findNextRange(0);
@@ -71,6 +72,7 @@ void VerifyOp::compareChunk() {
                                    chunkAddress_ + i, image_[i], held));
     }
     compared_ += chunkLength_;
+    totalCompared_ += chunkLength_;
 }
 
 void VerifyOp::readOn() {

@@ -27,6 +27,7 @@ public:
     void start(bool flashRanges) override;
     void poll() override;
     std::uint8_t progress() const override;
+    std::uint64_t bytesDone() const override { return totalCompared_; }
 
 private:
     void startBlock(std::size_t index);
@@ -40,6 +41,7 @@ private:
     std::uint32_t chunkAddress_ = 0;
     std::uint32_t chunkLength_ = 0;
     std::uint32_t compared_ = 0;  // in the current block
+    std::uint64_t totalCompared_ = 0;
 };
 
 }  // namespace zq

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <system_error>
+#include <vector>
 
 #include "gui/sw_catalogue.h"
 #include "os/file_sys.h"
@@ -11,13 +12,34 @@
 
 namespace zq {
 
-bool readStartupCatalogue(SwCatalogue& catalogue, std::string& message) {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Enters RT19_bin below the current directory, else beside the program. False, with every
+// place tried named in `message`, when neither exists.
+bool enterBinariesDirectory(const fs::path& programDirectory, std::string& message) {
     std::error_code error;
-    std::filesystem::current_path(std::filesystem::path(fromUtf8(kBinariesDirectory)), error);
-    if (error) {
-        message = formatString(kStrNoDirectory, kBinariesDirectory);
-        return false;
+    const fs::path name(fromUtf8(kBinariesDirectory));
+    const fs::path here = fs::current_path(error);
+    std::vector<fs::path> places{here / name};
+    if (!programDirectory.empty() && !fs::equivalent(here, programDirectory, error))
+        places.push_back(programDirectory / name);
+    std::string tried;
+    for (const fs::path& place : places) {
+        fs::current_path(place, error);
+        if (!error) return true;
+        tried += (tried.empty() ? "" : " ani ") + toUtf8(place.lexically_normal().wstring());
     }
+    message = formatString(kStrNoDirectory, tried.c_str());
+    return false;
+}
+
+}  // namespace
+
+bool readStartupCatalogue(SwCatalogue& catalogue, std::string& message,
+                          const std::filesystem::path& programDirectory) {
+    if (!enterBinariesDirectory(programDirectory, message)) return false;
     std::string refusal;
     std::FILE* file = OFileSys::openForRd(fromUtf8(kCatalogueFileName), false, refusal);
     if (file == nullptr) {

@@ -25,7 +25,7 @@ bool ProgrammerApp::startup() {
                                                   : std::make_unique<FailureHandler>();
     toolkit_.loadIcon();
     std::string message;
-    if (!readStartupCatalogue(catalogue_, message)) {
+    if (!readStartupCatalogue(catalogue_, message, options_.programDirectory)) {
         fail(message);
         return false;
     }

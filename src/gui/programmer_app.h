@@ -19,7 +19,8 @@ class PlatformList;
 
 struct AppOptions {
     // The folder of the program itself, where zidavuvorud.ini (the installation's update
-    // configuration) is read; empty: no update check.
+    // configuration) is read and RT19_bin is looked for when the current folder has none;
+    // empty: neither.
     std::filesystem::path programDirectory;
     // Where the port and the time of the last update check are kept; nullptr: the program's
     // own place. Must outlive the application.

@@ -3,26 +3,11 @@
 
 #include <commctrl.h>
 
-#include <filesystem>
-
 #include "gui/programmer_app.h"
+#include "os/shell.h"
 #include "win32/window_toolkit.h"
 
 namespace {
-
-std::filesystem::path programDirectory() {
-    std::wstring path(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD length =
-            GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-        if (length == 0) return {};
-        if (length < path.size()) {
-            path.resize(length);
-            return std::filesystem::path(path).parent_path();
-        }
-        path.resize(path.size() * 2);
-    }
-}
 
 // Runs the window's messages until the main window is destroyed. Tab, the arrow keys and
 // Alt+letter move between the controls as in any dialog only if IsDialogMessageW sees the keys.
@@ -40,7 +25,7 @@ void runMessageLoop(HWND window) {
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) {
     zq::win32::WindowToolkit toolkit(instance);
     zq::AppOptions options;
-    options.programDirectory = programDirectory();
+    options.programDirectory = zq::programDirectory();
     zq::ProgrammerApp app(toolkit, options);
     if (!app.startup()) return 1;
     runMessageLoop(toolkit.mainWindow());

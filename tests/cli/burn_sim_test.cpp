@@ -345,6 +345,41 @@ TEST_F(BurnSimTest, JsonGivesOneObjectPerEvent) {
         << r.out;
 }
 
+// A number of a JSON line; -1 for null or none.
+long long jsonNumber(const std::string& line, const std::string& key) {
+    const std::size_t at = line.find("\"" + key + "\":");
+    if (at == std::string::npos || line.compare(at + key.size() + 3, 4, "null") == 0) return -1;
+    return std::stoll(line.substr(at + key.size() + 3));
+}
+
+// One count for both processors of a two-processor unit, known before A's first erase and
+// reaching its total when B is done; the time left once a rate is known, from the erases.
+TEST_F(BurnSimTest, JsonProgressCountsTheWholeUnitWithTheTimeLeft) {
+    startSim({"--plid", "0x20000001"}, "1500");
+    const cli::CliResult r = burn("KREF10x", {"--json"});
+    ASSERT_EQ(r.code, cli::kExitDone) << r.out;
+    std::istringstream lines(r.out);
+    std::vector<std::string> progress;
+    long long total = -1, beforeB = -1, etas = 0;
+    for (std::string line; std::getline(lines, line);) {
+        if (line.find("\"text\":\"B: ") != std::string::npos && beforeB < 0 && !progress.empty())
+            beforeB = jsonNumber(progress.back(), "bytes_done");
+        if (line.rfind("{\"event\":\"progress\"", 0) != 0) continue;
+        progress.push_back(line);
+        if (total < 0) total = jsonNumber(line, "bytes_total");
+        EXPECT_EQ(jsonNumber(line, "bytes_total"), total) << line;
+        EXPECT_NE(line.find("\"eta_s\":"), std::string::npos) << line;
+        if (jsonNumber(line, "eta_s") > 0) ++etas;
+    }
+    ASSERT_FALSE(progress.empty()) << r.out;
+    EXPECT_GT(beforeB, 0) << r.out;
+    EXPECT_LT(beforeB, total) << r.out;
+    EXPECT_GT(etas, 0) << r.out;
+    EXPECT_EQ(progress.back(),
+              "{\"event\":\"progress\",\"percent\":100,\"bytes_done\":" + std::to_string(total) +
+                  ",\"bytes_total\":" + std::to_string(total) + ",\"eta_s\":0}");
+}
+
 TEST_F(BurnSimTest, TheWireTraceShowsEveryExchangeInOrder) {
     // The second WRITE's reply breaks on the way: the trace must show it and the resend.
     startSim({"--fault", "frame-crc,on=write,level=2,n=2"});

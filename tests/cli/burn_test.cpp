@@ -10,6 +10,7 @@
 #include "cli/cli_run.h"
 #include "common/recording_failure_handler.h"
 #include "common/temp_dir.h"
+#include "os/shell.h"
 #include "support/text.h"
 #include "support/vyjimka.h"
 
@@ -33,7 +34,13 @@ TEST_F(BurnTest, StartUpAndArgumentErrorsEndWithCode2) {
     TempDir empty;
     Result r = burn(toUtf8(toWide(empty.path())), {"--port", "COM1", "--unit", "KRAB101"});
     EXPECT_EQ(r.code, cli::kExitUsage);
-    EXPECT_EQ(r.err, "Nenalezen adresář RT19_bin\n");
+    // Neither in the folder it runs in nor beside the program (the test's).
+    const std::filesystem::path saved = std::filesystem::current_path();
+    std::filesystem::current_path(empty.path());
+    const std::filesystem::path here = std::filesystem::current_path() / "RT19_bin";
+    std::filesystem::current_path(saved);
+    EXPECT_EQ(r.err, "Nenalezen adresář " + toUtf8(here.wstring()) + " ani " +
+                         toUtf8((programDirectory() / "RT19_bin").wstring()) + "\n");
     EXPECT_EQ(r.out, "");
 
     r = burn(examples(), {"--port", "COM1", "--unit", "KRXY999", "--yes"});

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/daemon_images.h"
 #include "engine_fixture.h"
 #include "image/elf_writer.h"
@@ -165,6 +167,52 @@ TEST_F(ProgrammingEngineTest, ADoubleUnitVerifiesEachProcessorBeforeTheNext) {
         if (c[i].opcode == kSwitch || c[i].opcode == kWrite || c[i].opcode == kRead)
             order += formatText(" %d:%d", c[i].channel, c[i].opcode);
     EXPECT_EQ(order, " 0:0 0:4 0:8 1:0 1:4 1:8");
+}
+
+// The count of a request spans both processors from the start: B's image is read ahead. A flash
+// block counts its whole length for the erase (by the daemon's percent), its image bytes for
+// the writes and again for the read-back; an Aux block only the latter two. A check counts
+// what it reads.
+TEST_F(ProgrammingEngineTest, TheCountOfARequestCoversBothProcessorsEveryRangeAndPass) {
+    for (int channel : {0, 1}) target.setPlID(channel, 0x30000001);
+    engine.setVerify(true);
+    connect(true);
+    ElfWriter a, b;
+    a.text(".text", 0x00004000, pattern(16))
+        .text(".data", 0x00004100, pattern(16, 3))
+        .text(".aux", 0x80500010, pattern(100, 5));
+    b.text(".text", 0x00004000, pattern(64, 9));
+    ImageSource imageA(a.build()), imageB(b.build());
+    std::vector<std::uint64_t> done;
+    auto runCounting = [&](std::uint64_t total) {
+        done.clear();
+        pump([this] { return engine.state() == EngineState::Busy; },
+             [&] {
+                 engine.step();
+                 if (engine.bytesTotal() != 0) {
+                     EXPECT_EQ(engine.bytesTotal(), total);
+                     EXPECT_TRUE(done.empty() || engine.bytesDone() >= done.back());
+                     done.push_back(engine.bytesDone());
+                 }
+                 return Shown{engine.infoText(), engine.progress()};
+             },
+             100000);
+        ASSERT_EQ(engine.state(), EngineState::Succeeded) << engine.errorText();
+        ASSERT_FALSE(done.empty());
+        EXPECT_EQ(done.back(), total);
+        engine.acknowledge();
+    };
+    const std::uint64_t workA = 0x110 + 2 * (32 + 100), workB = 64 + 2 * 64;
+    engine.burnDouble(imageA.source(), imageB.source());
+    runCounting(workA + workB);
+    // Half of each erase, as the daemon reports 50 %.
+    for (std::uint64_t halfway : {std::uint64_t{0x110 / 2}, workA + 64 / 2})
+        EXPECT_NE(std::find(done.begin(), done.end(), halfway), done.end()) << halfway;
+
+    engine.checkDouble({&imageA.source()}, {&imageB.source()});
+    runCounting(0x110 + 100 + 64);
+    engine.disconnect();
+    EXPECT_EQ(engine.bytesTotal(), 0u);
 }
 
 // Proof that cannot be had is no proof: a daemon that rejects READ fails the burn, and an abort

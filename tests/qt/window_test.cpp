@@ -51,7 +51,7 @@ private slots:
     void init();
     void cleanup();
     void theDialogHasItsControlsTextsAndPlaces();
-    void startUpFailuresShowOneBoxAndNoWindow();
+    void rt19BinIsFoundBesideTheProgramElseABoxNamesBothPlaces();
     void burnsAUnitByClicking_data();
     void burnsAUnitByClicking();
     void aCloseRequestWhileALineErrorIsShownEndsTheRun();
@@ -260,10 +260,25 @@ void WindowTest::theDialogHasItsControlsTextsAndPlaces() {
     QCOMPARE(settings_.loadPortIndex(), ports->count() - 1);
 }
 
-void WindowTest::startUpFailuresShowOneBoxAndNoWindow() {
-    QTemporaryDir dir;
-    QVERIFY(!start(QString(), dir.path().toStdString()));
-    QCOMPARE(boxes_, QStringList{"Nenalezen adresář RT19_bin"});
+// A desktop's menu starts the window in the home folder: RT19_bin beside the program is found
+// from there. Without it there either, one box names both places and no window opens.
+void WindowTest::rt19BinIsFoundBesideTheProgramElseABoxNamesBothPlaces() {
+    QTemporaryDir elsewhere, program;
+    programDir_ = ZQ_EXAMPLES_DIR;
+    QVERIFY(start("/dev/ttyKVSB", elsewhere.path().toStdString()));
+    QVERIFY(QTest::qWaitForWindowExposed(toolkit_->window()));
+    QCOMPARE(text(zq::kStatusText), "Zidavuvorud QS 1.02, verze dat 3.1");
+    QVERIFY(fs::equivalent(fs::current_path(), fs::path(ZQ_EXAMPLES_DIR) / "RT19_bin"));
+    cleanup();
+
+    programDir_ = program.path().toStdString();
+    QVERIFY(!start(QString(), elsewhere.path().toStdString()));
+    auto place = [](const QTemporaryDir& dir) {
+        return QString::fromStdString(
+            (fs::canonical(dir.path().toStdString()) / "RT19_bin").string());
+    };
+    QCOMPARE(boxes_,
+             QStringList{"Nenalezen adresář " + place(elsewhere) + " ani " + place(program)});
     QVERIFY(toolkit_->window() == nullptr);
 }
 

@@ -27,23 +27,26 @@ server_pid=""
 trap '[ -z "$app_pid" ] || kill "$app_pid" 2> /dev/null; [ -z "$server_pid" ] || kill "$server_pid"
       zq_com_cleanup; rm -rf "$work"' EXIT
 
+# printf, not echo: a Windows path's backslashes are no escapes.
 check() {
     if [ "$1" -ne 0 ]; then
-        echo "FAILED: $2"
+        printf 'FAILED: %s\n' "$2"
         failures=$((failures + 1))
     else
-        echo "ok: $2"
+        printf 'ok: %s\n' "$2"
     fi
 }
 
-# The program in a folder of its own with what RT19_bin holds there (copied from $1, if any).
+# The program in a folder of its own with what RT19_bin holds there (copied from $1, if any),
+# started in folder $2 (by default its own, as "Start in" of a shortcut would have it).
 start_app() {
     rm -rf "$work/app" && mkdir -p "$work/app"
     cp "$exe" "$work/app/"
     [ -z "${1:-}" ] || cp -r "$1" "$work/app/RT19_bin"
     [ -z "${app_ini:-}" ] || printf '%s\n' "$app_ini" > "$work/app/zidavuvorud.ini"
     rm -f "$work/app.rc"
-    (cd "$work/app" && wine zidavuvorud.exe > "$work/app.log" 2>&1; echo $? > "$work/app.rc") &
+    (cd "${2:-$work/app}" && wine "$work/app/zidavuvorud.exe" > "$work/app.log" 2>&1
+     echo $? > "$work/app.rc") &
     app_pid=$!
 }
 
@@ -71,15 +74,20 @@ drive() {
 
 # Start-up failures: one box with the reason, no window, a non-zero exit.
 startup_failure() {
-    start_app "$1"
+    start_app "$1" "${3:-}"
     drive nowindow box "$(txt "$2")"
     s=$?
     [ "$(app_status)" != 0 ] || s=1
     check $s "start-up: $2"
 }
-mkdir -p "$work/empty" "$work/refused"
+mkdir -p "$work/empty" "$work/refused" "$work/elsewhere"
 printf '#!KRVFlashRT19\ndefaultsw=X\n' > "$work/refused/config.ini"
-startup_failure "" "Nenalezen adresář RT19_bin"
+# Started elsewhere (a shortcut without "Start in"), without RT19_bin beside the program either:
+# the box names both places, as Windows spells them.
+winepath -w "$work/elsewhere/RT19_bin" "$work/app/RT19_bin" > "$work/places" 2>&1
+here=$(sed -n 1p "$work/places" | tr -d '\r')
+beside=$(sed -n 2p "$work/places" | tr -d '\r')
+startup_failure "" "Nenalezen adresář $here ani $beside" "$work/elsewhere"
 startup_failure "$work/empty" "Nepodařilo se otevřít soubor config.ini"
 startup_failure "$work/refused" 'Chybný formát souboru config.ini: Nenalezena verze sw "X"'
 
@@ -95,9 +103,10 @@ sim_for() {
     zq_com_serve 5 "$work" "$sim" --once --power-on-ms 200 --erase-ms 200 --dump "$work/dump" "$@"
 }
 
-start_app "$examples"
+# Started elsewhere, it finds RT19_bin beside itself and burns from there.
+start_app "$examples" "$work/elsewhere"
 drive window text 215 "Zidavuvorud QS 1.02, verze dat 3.1" select 200 COM5
-check $? "the window shows its status text"
+check $? "started elsewhere, the window finds RT19_bin beside it and shows its status text"
 
 # KRAB101: the first erase is refused, "Chyba" with the engine's reason, then a good run on
 # the same open port.
