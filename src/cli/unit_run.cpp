@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -15,11 +16,13 @@
 #include "df1/command_protocol.h"
 #include "engine/platform_list.h"
 #include "engine/programming_engine.h"
+#include "gui/adapter_latency.h"
 #include "gui/app_startup.h"
 #include "gui/sw_catalogue.h"
 #include "gui/unit_procedure.h"
 #include "gui/wokno.h"
 #include "os/notifications.h"
+#include "os/serial_ports.h"
 #include "support/string_table.h"
 #include "support/text.h"
 
@@ -54,6 +57,20 @@ bool waitForPress(const TerminalView::Style style, std::ostream& out) {
     if (style != TerminalView::Style::Json) out << "[Enter] Naprogramovat" << std::endl;
     std::string line;
     return static_cast<bool>(std::getline(std::cin, line)) && !InterruptCatcher::interrupted();
+}
+
+// The terminal says more than the window's box, and on standard error, apart from the run's
+// output: what a MiB will take and where the README tells how to set the timer.
+void warnOfSlowAdapter(const std::string& port, std::ostream& err) {
+    const std::optional<unsigned> latency = adapterLatencyMs(port);
+    if (!latency || !latencySlowsBurns(*latency)) return;
+    char estimate[160];
+    std::snprintf(estimate, sizeof estimate, "a burn takes about %.0f s per MiB instead of %.1f s",
+                  burnSecondsPerMiB(*latency), burnSecondsPerMiB(0));
+    err << "zidavuvorud-cli: warning: the adapter on " << port << " has a latency timer of "
+        << *latency << " ms: " << estimate
+        << ".\nSet it to 1 ms: see \"USB serial adapters and their latency\" in the README.\n"
+        << std::flush;
 }
 
 }  // namespace
@@ -128,6 +145,8 @@ int UnitRun::run() {
     }
     DialogSetup setup;
     setup.portNames = {port};
+    // The window's box about a slow adapter becomes a warning of the command's own.
+    setup.adapterLatency = [](const std::string&) { return std::optional<unsigned>(); };
     if (!prepare(catalogue, static_cast<std::uint32_t>(unit), version, setup)) return kExitFailed;
 
     if (!options_.trace.empty()) {
@@ -151,6 +170,7 @@ int UnitRun::run() {
         view.result(false, "");
         return kExitFailed;
     }
+    warnOfSlowAdapter(port, context_.err);
     if (trace_) dialog.protocol()->setObserver(trace_.get());
     bool closing = false;
     do {
