@@ -2,8 +2,11 @@
 
 #include <setupapi.h>
 
+#include <algorithm>
 #include <cwchar>
+#include <map>
 #include <optional>
+#include <vector>
 #include <string>
 
 #include "os/serial_ports.h"
@@ -21,6 +24,7 @@ const DEVPROPKEY kBusReportedDeviceDesc = {
     {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
 
 constexpr DWORD kMaxText = 32768;
+constexpr DWORD kMaxDeviceId = 200;  // MAX_DEVICE_ID_LEN of cfgmgr32.h
 constexpr unsigned kMaxLatencyMs = 255;  // the FTDI timer is one byte
 
 // Closes a key when it goes out of scope, so every early return releases what was opened.
@@ -45,6 +49,7 @@ private:
 
 // Everything the system says of one device of the Ports class, in UTF-8; empty: not said.
 struct PortDevice {
+    unsigned number = 0;     // of the COM port it names
     std::string instanceId;  // FTDIBUS\VID_0403+PID_6001+A50285BIA\0000
     std::string hardwareId;  // the first, most specific one: FTDIBUS\COMPORT&VID_0403&PID_6001
     std::string friendlyName, manufacturer, product, service;
@@ -86,7 +91,7 @@ std::optional<unsigned> registryLatency(HKEY parameters) {
 }
 
 bool namesPort(HKEY parameters, unsigned number) {
-    return number != 0 && comPortNumber(registryText(parameters, L"PortName")) == number;
+    return comPortNumber(registryText(parameters, L"PortName")) == number;
 }
 
 std::string deviceText(HDEVINFO set, SP_DEVINFO_DATA& device, DWORD property) {
@@ -114,19 +119,22 @@ std::string busReportedName(HDEVINFO set, SP_DEVINFO_DATA& device) {
     return textOf(buffer, REG_SZ, size);
 }
 
-// The present devices of the Ports class, as Device Manager lists them.
-std::optional<PortDevice> findInSetupApi(unsigned number) {
+// The present devices of the Ports class, as Device Manager lists them, with the port each
+// names.
+std::vector<PortDevice> presentPortDevices() {
+    std::vector<PortDevice> ports;
     HDEVINFO set = SetupDiGetClassDevsW(&kPortsClass, nullptr, nullptr, DIGCF_PRESENT);
-    if (set == INVALID_HANDLE_VALUE) return std::nullopt;
-    std::optional<PortDevice> found;
+    if (set == INVALID_HANDLE_VALUE) return ports;
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
-    for (DWORD i = 0; !found && SetupDiEnumDeviceInfo(set, i, &device); ++i) {
+    for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
         Key parameters(SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
-        if (parameters.get() == nullptr || !namesPort(parameters.get(), number)) continue;
+        if (parameters.get() == nullptr) continue;
         PortDevice port;
-        wchar_t instance[MAX_DEVICE_ID_LEN + 1] = {};
-        if (SetupDiGetDeviceInstanceIdW(set, &device, instance, MAX_DEVICE_ID_LEN, nullptr))
+        port.number = comPortNumber(registryText(parameters.get(), L"PortName"));
+        if (port.number == 0) continue;
+        wchar_t instance[kMaxDeviceId + 1] = {};
+        if (SetupDiGetDeviceInstanceIdW(set, &device, instance, kMaxDeviceId, nullptr))
             port.instanceId = toUtf8(instance);
         port.hardwareId = deviceText(set, device, SPDRP_HARDWAREID);
         port.friendlyName = deviceText(set, device, SPDRP_FRIENDLYNAME);
@@ -134,10 +142,10 @@ std::optional<PortDevice> findInSetupApi(unsigned number) {
         port.service = deviceText(set, device, SPDRP_SERVICE);
         port.product = busReportedName(set, device);
         port.latencyMs = registryLatency(parameters.get());
-        found = port;
+        ports.push_back(port);
     }
     SetupDiDestroyDeviceInfoList(set);
-    return found;
+    return ports;
 }
 
 template <typename Visit>
@@ -151,9 +159,10 @@ void forEachSubkey(HKEY key, Visit&& visit) {
     }
 }
 
-// The device tree in the registry, where SetupAPI finds no such port: Wine's SetupAPI lists
-// no serial devices of its own, and a port of another class (a virtual pair, say) still has
-// its parameters here. Each device instance is Enum\<bus>\<device>\<instance>, and its
+// The device tree in the registry, where SetupAPI finds no such port: Wine's SetupAPI may list
+// nothing for a port, and a port of another class (a virtual pair, say) still has its
+// parameters here. A device unplugged long ago may still name a COM number; SetupAPI, asked
+// first, lists only present ones. Each device instance is Enum\<bus>\<device>\<instance>, and its
 // "Device Parameters" name its port.
 std::optional<PortDevice> findInEnumKey(unsigned number) {
     Key enumKey;
@@ -172,6 +181,7 @@ std::optional<PortDevice> findInEnumKey(unsigned number) {
                     !namesPort(parameters.get(), number))
                     return false;
                 PortDevice port;
+                port.number = number;
                 port.instanceId = toUtf8(bus + L"\\" + id + L"\\" + instance);
                 port.hardwareId = registryText(device.get(), L"HardwareID");
                 port.friendlyName = registryText(device.get(), L"FriendlyName");
@@ -188,10 +198,11 @@ std::optional<PortDevice> findInEnumKey(unsigned number) {
     return found;
 }
 
-std::optional<PortDevice> findPortDevice(const std::string& portName) {
-    const unsigned number = comPortNumber(portName);
+std::optional<PortDevice> findPortDevice(const std::vector<PortDevice>& present,
+                                         unsigned number) {
     if (number == 0) return std::nullopt;
-    if (std::optional<PortDevice> device = findInSetupApi(number)) return device;
+    for (const PortDevice& device : present)
+        if (device.number == number) return device;
     return findInEnumKey(number);
 }
 
@@ -213,18 +224,27 @@ UsbAdapterInfo adapterOf(const PortDevice& device) {
 }  // namespace
 
 // A port exists when its DOS device name does; the target names the driver's device
-// (\Device\Serial0, \Device\VCP0, ...). Nothing is opened, so a port in use is listed too.
+// (\Device\Serial0, \Device\VCP0, ...). Nothing is opened, so a port in use is listed too. A
+// port that a present device names is listed as well: Wine knows no DOS name for a port mapped
+// after its start, and Windows numbers adapters beyond COM16.
 std::vector<SerialPortInfo> listSerialPorts() {
-    std::vector<SerialPortInfo> ports;
-    for (unsigned number = 1; number <= 16 && ports.size() < kMaxSerialPorts; ++number) {
-        std::string name = comPortName(number);
+    const std::vector<PortDevice> present = presentPortDevices();
+    std::map<unsigned, std::string> targets;
+    for (unsigned number = 1; number <= 16; ++number) {
         wchar_t target[512] = {};
-        if (QueryDosDeviceW(fromUtf8(name).c_str(), target, 512) == 0) continue;
-        SerialPortInfo port{name, toUtf8(target)};
-        if (std::optional<PortDevice> device = findPortDevice(name)) {
+        if (QueryDosDeviceW(fromUtf8(comPortName(number)).c_str(), target, 512) != 0)
+            targets[number] = toUtf8(target);
+    }
+    for (const PortDevice& device : present) targets.emplace(device.number, std::string());
+
+    std::vector<SerialPortInfo> ports;
+    for (const auto& [number, target] : targets) {
+        if (ports.size() == kMaxSerialPorts) break;
+        SerialPortInfo port{comPortName(number), target};
+        if (std::optional<PortDevice> device = findPortDevice(present, number)) {
             port.adapter = adapterOf(*device);
             // An adapter's own name says more than the driver's device object.
-            if (!port.adapter.empty() && !device->friendlyName.empty())
+            if (!device->friendlyName.empty() && (!port.adapter.empty() || target.empty()))
                 port.description = device->friendlyName;
         }
         ports.push_back(port);
@@ -233,7 +253,7 @@ std::vector<SerialPortInfo> listSerialPorts() {
 }
 
 UsbAdapterInfo usbAdapterInfo(const std::string& portName) {
-    std::optional<PortDevice> device = findPortDevice(portName);
+    std::optional<PortDevice> device = findPortDevice(presentPortDevices(), comPortNumber(portName));
     return device ? adapterOf(*device) : UsbAdapterInfo{};
 }
 
