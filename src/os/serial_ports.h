@@ -39,8 +39,9 @@ struct SerialPortInfo {
 inline constexpr std::size_t kMaxSerialPorts = 16;
 
 // The serial devices of this machine, at most kMaxSerialPorts, in a stable order: on Windows
-// the existing ports among COM1 to COM16 and those that present devices name, by number; on Linux the USB adapters (ttyUSB, ttyACM and whatever
-// /dev/serial/by-id names), then the built-in ports that have a UART behind them.
+// the existing ports among COM1 to COM16 and those that present devices name, by number; on Linux
+// the USB adapters (ttyUSB, ttyACM and whatever /dev/serial/by-id names), then the built-in ports
+// that have a UART behind them.
 std::vector<SerialPortInfo> listSerialPorts();
 
 // The adapter behind the port that ComPort opens by this name ("COM5", "/dev/ttyUSB0", or a

@@ -6,8 +6,8 @@
 #include <cwchar>
 #include <map>
 #include <optional>
-#include <vector>
 #include <string>
+#include <vector>
 
 #include "os/serial_ports.h"
 #include "os/windows_device_ids.h"
@@ -19,12 +19,13 @@ namespace {
 
 // GUID_DEVCLASS_PORTS and DEVPKEY_Device_BusReportedDeviceDesc, spelt out: the headers define
 // them only with INITGUID, in one translation unit of the program.
-constexpr GUID kPortsClass = {0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
+constexpr GUID kPortsClass = {
+    0x4d36e978, 0xe325, 0x11ce, {0xbf, 0xc1, 0x08, 0x00, 0x2b, 0xe1, 0x03, 0x18}};
 const DEVPROPKEY kBusReportedDeviceDesc = {
     {0x540b947e, 0x8b40, 0x45bc, {0xa8, 0xa2, 0x6a, 0x0b, 0x89, 0x4c, 0xbd, 0xa2}}, 4};
 
 constexpr DWORD kMaxText = 32768;
-constexpr DWORD kMaxDeviceId = 200;  // MAX_DEVICE_ID_LEN of cfgmgr32.h
+constexpr DWORD kMaxDeviceId = 200;      // MAX_DEVICE_ID_LEN of cfgmgr32.h
 constexpr unsigned kMaxLatencyMs = 255;  // the FTDI timer is one byte
 
 // Closes a key when it goes out of scope, so every early return releases what was opened.
@@ -128,7 +129,8 @@ std::vector<PortDevice> presentPortDevices() {
     SP_DEVINFO_DATA device{};
     device.cbSize = sizeof device;
     for (DWORD i = 0; SetupDiEnumDeviceInfo(set, i, &device); ++i) {
-        Key parameters(SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
+        Key parameters(
+            SetupDiOpenDevRegKey(set, &device, DICS_FLAG_GLOBAL, 0, DIREG_DEV, KEY_READ));
         if (parameters.get() == nullptr) continue;
         PortDevice port;
         port.number = comPortNumber(registryText(parameters.get(), L"PortName"));
@@ -198,8 +200,7 @@ std::optional<PortDevice> findInEnumKey(unsigned number) {
     return found;
 }
 
-std::optional<PortDevice> findPortDevice(const std::vector<PortDevice>& present,
-                                         unsigned number) {
+std::optional<PortDevice> findPortDevice(const std::vector<PortDevice>& present, unsigned number) {
     if (number == 0) return std::nullopt;
     for (const PortDevice& device : present)
         if (device.number == number) return device;
@@ -253,7 +254,8 @@ std::vector<SerialPortInfo> listSerialPorts() {
 }
 
 UsbAdapterInfo usbAdapterInfo(const std::string& portName) {
-    std::optional<PortDevice> device = findPortDevice(presentPortDevices(), comPortNumber(portName));
+    std::optional<PortDevice> device =
+        findPortDevice(presentPortDevices(), comPortNumber(portName));
     return device ? adapterOf(*device) : UsbAdapterInfo{};
 }
 

@@ -86,7 +86,8 @@ UsbAdapterInfo usbAdapterFromDeviceIds(std::string_view hardwareId, std::string_
 std::string plainDeviceText(std::string_view text) {
     if (!text.empty() && text.front() == '@') {
         const std::size_t semicolon = text.rfind(';');
-        text = semicolon == std::string_view::npos ? std::string_view() : text.substr(semicolon + 1);
+        text =
+            semicolon == std::string_view::npos ? std::string_view() : text.substr(semicolon + 1);
     }
     return std::string(text);
 }

@@ -1,8 +1,8 @@
 #include "qt/main_window.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
-#include <QAbstractItemView>
 #include <QComboBox>
 #include <QEvent>
 #include <QFontMetrics>

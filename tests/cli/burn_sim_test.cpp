@@ -46,8 +46,8 @@ protected:
     void startSim(std::vector<std::string> extra = {}, const std::string& eraseMs = "20",
                   bool once = true) {
         std::vector<std::string> args{
-            "--power-on-ms", "0",       "--erase-ms",    eraseMs, "--erase-steps", "4",
-            "--dump", dump().string(), "--trace", trace().string()};
+            "--power-on-ms", "0",       "--erase-ms",    eraseMs, "--erase-steps", "4", "--dump",
+            dump().string(), "--trace", trace().string()};
         if (once) args.insert(args.begin(), "--once");
         once_ = once;
         args.insert(args.end(), extra.begin(), extra.end());
@@ -211,9 +211,9 @@ TEST_F(BurnSimTest, CheckCountsWhatDiffersAndNeedsTheDaemonsRead) {
     const cli::CliResult refused = check("KRAB101");
     EXPECT_EQ(sim->wait(), 0);
     EXPECT_EQ(refused.code, cli::kExitFailed);
-    EXPECT_NE(refused.out.find(
-                  "Chyba: Check not possible: the daemon refused READ at 0x00010000\n"),
-              std::string::npos)
+    EXPECT_NE(
+        refused.out.find("Chyba: Check not possible: the daemon refused READ at 0x00010000\n"),
+        std::string::npos)
         << refused.out;
 }
 

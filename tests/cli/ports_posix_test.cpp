@@ -26,9 +26,10 @@ TEST(CliPorts, ShowsTheAdapterOfAFakeMachineAsTextAndJson) {
     std::ostringstream text, json;
     writePorts(text, ports, false);
     writePorts(json, ports, true);
-    EXPECT_EQ(text.str(), dev + "/ttyUSB0  ftdi_sio\n"
-                                "    USB 0x0403:0x6001  FTDI  FT232R USB UART  serial A50285BI  "
-                                "driver ftdi_sio  latency timer 16 ms\n" +
+    EXPECT_EQ(text.str(), dev +
+                              "/ttyUSB0  ftdi_sio\n"
+                              "    USB 0x0403:0x6001  FTDI  FT232R USB UART  serial A50285BI  "
+                              "driver ftdi_sio  latency timer 16 ms\n" +
                               dev + "/ttyS0\n");
     EXPECT_EQ(json.str(), "{\"ports\":[{\"name\":\"" + dev +
                               "/ttyUSB0\",\"description\":\"ftdi_sio\",\"vendorId\":\"0x0403\","

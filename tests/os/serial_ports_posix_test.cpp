@@ -95,20 +95,22 @@ TEST(SerialPortsPosix, ShowsTheUsbAdapterBehindEachPortAsFarAsSysfsTellsIt) {
     unreadable.idProduct = "60010";
     unreadable.latencyTimer = "sixteen";
     testing::addUsbSerialTty(machine.sys(), "ttyUSB1", unreadable);
-    testing::addUsbSerialTty(machine.sys(), "ttyACM0",
-                             {"2341", "0043", "Arduino (www.arduino.cc)", "", "85735313",
-                              "cdc_acm", "", true});
+    testing::addUsbSerialTty(
+        machine.sys(), "ttyACM0",
+        {"2341", "0043", "Arduino (www.arduino.cc)", "", "85735313", "cdc_acm", "", true});
     machine.tty("ttyS0", "serial8250", "4");
 
     const std::vector<SerialPortInfo> ports = listSerialPortsUnder(machine.dev(), machine.sys());
     ASSERT_EQ(ports.size(), 4u);
-    const UsbAdapterInfo ftdi{0x0403, 0x6001, "FTDI", "FT232R USB UART", "A50285BI", "ftdi_sio", 16};
+    const UsbAdapterInfo ftdi{0x0403,     0x6001,     "FTDI", "FT232R USB UART",
+                              "A50285BI", "ftdi_sio", 16};
     EXPECT_EQ(ports[0].adapter, ftdi);
     EXPECT_EQ(ports[0].description, "ftdi_sio");
-    EXPECT_EQ(ports[1].adapter, (UsbAdapterInfo{{}, {}, "FTDI", "FT232R USB UART", "A50285BI",
-                                                "ftdi_sio", {}}));
-    EXPECT_EQ(ports[2].adapter, (UsbAdapterInfo{0x2341, 0x0043, "Arduino (www.arduino.cc)", {},
-                                                "85735313", "cdc_acm", {}}));
+    EXPECT_EQ(ports[1].adapter,
+              (UsbAdapterInfo{{}, {}, "FTDI", "FT232R USB UART", "A50285BI", "ftdi_sio", {}}));
+    EXPECT_EQ(ports[2].adapter,
+              (UsbAdapterInfo{
+                  0x2341, 0x0043, "Arduino (www.arduino.cc)", {}, "85735313", "cdc_acm", {}}));
     EXPECT_TRUE(ports[3].adapter.empty());
 
     // The lookup by the name the port is opened by: the device path, a /dev/serial/by-id link;
