@@ -19,21 +19,21 @@ std::string hexId(std::uint16_t id) {
 }
 
 // The adapter's line: "USB 0x0403:0x6001  FTDI  FT232R USB UART  serial A50285BI  driver
-// ftdi_sio  latency timer 16 ms", each part only where it is known.
+// ftdi_sio  latency timer 16 ms", each piece only where it is known.
 std::string adapterLine(const UsbAdapterInfo& adapter) {
     std::string line;
-    auto part = [&line](const std::string& text) { line += (line.empty() ? "" : "  ") + text; };
+    auto add = [&line](const std::string& text) { line += (line.empty() ? "" : "  ") + text; };
     if (adapter.vendorId && adapter.productId)
-        part("USB " + hexId(*adapter.vendorId) + ":" + hexId(*adapter.productId));
+        add("USB " + hexId(*adapter.vendorId) + ":" + hexId(*adapter.productId));
     else if (adapter.vendorId)
-        part("USB vendor " + hexId(*adapter.vendorId));
+        add("USB vendor " + hexId(*adapter.vendorId));
     else if (adapter.productId)
-        part("USB product " + hexId(*adapter.productId));
-    if (adapter.manufacturer) part(*adapter.manufacturer);
-    if (adapter.product) part(*adapter.product);
-    if (adapter.serialNumber) part("serial " + *adapter.serialNumber);
-    if (adapter.driver) part("driver " + *adapter.driver);
-    if (adapter.latencyMs) part("latency timer " + std::to_string(*adapter.latencyMs) + " ms");
+        add("USB product " + hexId(*adapter.productId));
+    if (adapter.manufacturer) add(*adapter.manufacturer);
+    if (adapter.product) add(*adapter.product);
+    if (adapter.serialNumber) add("serial " + *adapter.serialNumber);
+    if (adapter.driver) add("driver " + *adapter.driver);
+    if (adapter.latencyMs) add("latency timer " + std::to_string(*adapter.latencyMs) + " ms");
     return line;
 }
 

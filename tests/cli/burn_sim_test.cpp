@@ -343,6 +343,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(BurnSimTest, WarnsOfASlowAdapterAndBurnsAllTheSame) {
     const std::filesystem::path sys = files.path() / "sys";
     addUsbSerialTty(sys, "ttyUSB7");
+    struct Unset {
+        ~Unset() { ::unsetenv("ZQ_SYSFS_ROOT"); }
+    } unset;
     ::setenv("ZQ_SYSFS_ROOT", sys.c_str(), 1);
     const std::filesystem::path link = files.path() / "ttyUSB7";
     for (const char* latency : {"16", "1"}) {
@@ -362,7 +365,6 @@ TEST_F(BurnSimTest, WarnsOfASlowAdapterAndBurnsAllTheSame) {
                                    "MiB instead of 12.4 s.\nSet it to 1 ms: see \"USB serial "
                                    "adapters and their latency\" in the README.\n");
     }
-    ::unsetenv("ZQ_SYSFS_ROOT");
 }
 
 }  // namespace

@@ -121,6 +121,7 @@ void WindowTest::init() {
 }
 
 void WindowTest::cleanup() {
+    qunsetenv("ZQ_SYSFS_ROOT");
     if (app_) app_->shutdown();
     app_.reset();
     toolkit_.reset();
@@ -429,7 +430,6 @@ void WindowTest::aSlowAdapterIsToldAtOpening() {
     QTRY_COMPARE(boxes_, QStringList{"Adaptér na " + link +
                                      " má latenci 16 ms: programování bude asi 4× pomalejší. "
                                      "Nastavte Latency Timer na 1 ms."});
-    qunsetenv("ZQ_SYSFS_ROOT");
     runProcedure();
     QCOMPARE(boxes_.size(), 2);
     QCOMPARE(boxes_.last(), "Hotovo");
