@@ -38,10 +38,12 @@ public:
     }
     Key(const Key&) = delete;
     Key& operator=(const Key&) = delete;
-    HKEY* out() { return &handle_; }
     HKEY get() const { return handle_; }
     bool open(HKEY parent, const std::wstring& path) {
-        return RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ, &handle_) == ERROR_SUCCESS;
+        if (RegOpenKeyExW(parent, path.c_str(), 0, KEY_READ, &handle_) == ERROR_SUCCESS)
+            return true;
+        handle_ = nullptr;
+        return false;
     }
 
 private:
