@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <iostream>
 #include <optional>
@@ -17,6 +18,7 @@
 #include "df1/command_protocol.h"
 #include "engine/platform_list.h"
 #include "engine/programming_engine.h"
+#include "gui/adapter_latency.h"
 #include "gui/app_startup.h"
 #include "gui/journal.h"
 #include "gui/sw_catalogue.h"
@@ -24,6 +26,7 @@
 #include "gui/wokno.h"
 #include "os/notifications.h"
 #include "os/shell.h"
+#include "os/serial_ports.h"
 #include "support/string_table.h"
 #include "support/json_writer.h"
 #include "support/text.h"
@@ -63,6 +66,20 @@ bool waitForPress(const TerminalView::Style style, std::ostream& out) {
     if (style != TerminalView::Style::Json) out << "[Enter] Naprogramovat" << std::endl;
     std::string line;
     return static_cast<bool>(std::getline(std::cin, line)) && !InterruptCatcher::interrupted();
+}
+
+// The terminal says more than the window's box, and on standard error, apart from the run's
+// output: what a MiB will take and where the README tells how to set the timer.
+void warnOfSlowAdapter(const std::string& port, std::ostream& err) {
+    const std::optional<unsigned> latency = adapterLatencyMs(port);
+    if (!latency || !latencySlowsBurns(*latency)) return;
+    char estimate[160];
+    std::snprintf(estimate, sizeof estimate, "a burn takes about %.0f s per MiB instead of %.1f s",
+                  burnSecondsPerMiB(*latency), burnSecondsPerMiB(0));
+    err << "zidavuvorud-cli: warning: the adapter on " << port << " has a latency timer of "
+        << *latency << " ms: " << estimate
+        << ".\nSet it to 1 ms: see \"USB serial adapters and their latency\" in the README.\n"
+        << std::flush;
 }
 
 }  // namespace
@@ -139,6 +156,8 @@ int UnitRun::run() {
     setup.portNames = {port};
     setup.journal = journalPath(programDirectory());
     setup.frontEnd = "cli";
+    // The window's box about a slow adapter becomes a warning of the command's own.
+    setup.adapterLatency = [](const std::string&) { return std::optional<unsigned>(); };
     if (!prepare(catalogue, static_cast<std::uint32_t>(unit), version, setup)) return kExitFailed;
 
     if (!options_.trace.empty()) {
@@ -167,6 +186,7 @@ int UnitRun::run() {
         view.result(false, "");
         return kExitFailed;
     }
+    warnOfSlowAdapter(port, context_.err);
     if (trace_) dialog.protocol()->setObserver(trace_.get());
     if (options_.series != 1) return runSeries(dialog, view, queue);
 

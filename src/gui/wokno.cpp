@@ -6,6 +6,7 @@
 #include "df1/command_protocol.h"
 #include "df1/df1_frame.h"
 #include "engine/programming_engine.h"
+#include "gui/adapter_latency.h"
 #include "gui/app_version.h"
 #include "gui/settings.h"
 #include "gui/sw_catalogue.h"
@@ -57,6 +58,7 @@ MainDialog::MainDialog(const SwCatalogue& catalogue, PlatformList& platforms, Di
             return std::make_unique<ComPort>(name, kComPortBaudRate);
         };
     }
+    if (!setup_.adapterLatency) setup_.adapterLatency = adapterLatencyMs;
 }
 
 MainDialog::~MainDialog() {
@@ -124,6 +126,19 @@ void MainDialog::onOpenPort() {
             units_[kind] = createUnitProcedure(kind);
     }
     refreshWindow();
+    if (port_ != nullptr) warnOfSlowAdapter(name);
+}
+
+// Only an open port tells the true timer: on Linux the open asks the driver to lower it. A
+// burn goes on with whatever timer the adapter has; the box only says what it will cost.
+void MainDialog::warnOfSlowAdapter(const std::string& portName) {
+    if (slowAdaptersShown_.count(portName) != 0) return;
+    const std::optional<unsigned> latency = setup_.adapterLatency(portName);
+    if (!latency || !latencySlowsBurns(*latency)) return;
+    slowAdaptersShown_.insert(portName);
+    view_.showMessage(kStrSlowAdapter,
+                      formatString(kStrSlowAdapter, portName.c_str(), static_cast<int>(*latency),
+                                   static_cast<int>(burnSlowdown(*latency))));
 }
 
 void MainDialog::onClosePort() {

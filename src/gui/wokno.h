@@ -7,6 +7,7 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -30,12 +31,18 @@ class SwCatalogue;
 // Creates the (not yet opened) serial line for a port name of the port combo box.
 using LineFactory = std::function<std::unique_ptr<SerialLine>(const std::string& portName)>;
 
+// The latency timer of the adapter behind a port, by the port's name; nullopt: none known.
+using LatencyLookup = std::function<std::optional<unsigned>(const std::string& portName)>;
+
 // What a front-end may set of the dialog's surroundings.
 struct DialogSetup {
     // Entries of the port combo box; empty: "COM1" to "COM16".
     std::vector<std::string> portNames;
     // The line of an entry; empty: a ComPort at 921600 Bd.
     LineFactory openLine;
+    // The latency timer of an opened port's adapter; empty: the system's (adapterLatencyMs).
+    // Above kLatencyWarnAboveMs a box says once per port how much slower burns will be.
+    LatencyLookup adapterLatency;
     // Where the port selection is kept between runs: loaded at initialisation and stored at
     // closing. nullptr: not kept (a program that must not change the window's choice).
     const Settings* settings = nullptr;
@@ -123,6 +130,8 @@ private:
     void beginRun(std::uint32_t unit, std::uint32_t version);
     void takeBurnedParts();
     void endRun(const char* result, const std::string& error);
+    // The box about a slow adapter, once per port while the program runs.
+    void warnOfSlowAdapter(const std::string& portName);
     void showPendingMessage();
     // Stops the port's threads; a serial-port error on the way becomes the pending message.
     void stopPort();
@@ -156,6 +165,7 @@ private:
     bool waitCursorShown_ = false;
     bool lineErrorShown_ = false;
     bool closing_ = false;
+    std::set<std::string> slowAdaptersShown_;
 };
 
 // The 16 entries of the window's port combo box, "COM1" to "COM16".

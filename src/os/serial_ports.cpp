@@ -8,6 +8,10 @@ std::string comPortName(unsigned number) {
     return "COM" + std::to_string(number);
 }
 
+std::optional<unsigned> adapterLatencyMs(const std::string& portName) {
+    return usbAdapterInfo(portName).latencyMs;
+}
+
 unsigned comPortNumber(std::string_view name) {
     constexpr std::string_view kDeviceNamespace = "\\\\.\\";
     if (name.substr(0, kDeviceNamespace.size()) == kDeviceNamespace)

@@ -1,5 +1,6 @@
 #include "qt/main_window.h"
 
+#include <QAbstractItemView>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QComboBox>
@@ -11,6 +12,7 @@
 #include <QMessageBox>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QStyle>
 
 #include <algorithm>
 
@@ -256,7 +258,22 @@ void MainWindow::setItems(unsigned id, const std::vector<std::string>& items) {
     if (combo == nullptr) return;
     const QSignalBlocker quiet(combo);
     combo->clear();
-    for (const std::string& item : items) combo->addItem(QString::fromStdString(item));
+    const QString dev = QStringLiteral("/dev/");
+    int widest = 0;
+    for (const std::string& item : items) {
+        // The port combo box is 48 dialog units wide, made for COM5: a device path would show
+        // as "/dev/tty". The device's own name fits; the logic keeps the whole path.
+        QString shown = QString::fromStdString(item);
+        if (id == kPortCombo && shown.startsWith(dev)) shown.remove(0, dev.size());
+        combo->addItem(shown, QString::fromStdString(item));
+        widest = std::max(widest, combo->fontMetrics().horizontalAdvance(shown));
+    }
+    // The open list as wide as its longest entry (a /dev/serial/by-id name is long), with room
+    // for the frame and a scroll bar.
+    const int frame = 2 * combo->view()->frameWidth() +
+                      combo->style()->pixelMetric(QStyle::PM_ScrollBarExtent) +
+                      combo->fontMetrics().averageCharWidth() * 2;
+    combo->view()->setMinimumWidth(std::max(combo->width(), widest + frame));
 }
 
 void MainWindow::setSelection(unsigned id, int index) {

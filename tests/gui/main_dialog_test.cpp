@@ -126,6 +126,7 @@ protected:
         setup.settings = &settings();
         setup.protocol = protocolOptions;
         setup.journal = journal;
+        setup.adapterLatency = adapterLatency;
         setup.openLine = [this](const std::string& name) -> std::unique_ptr<SerialLine> {
             openedNames.push_back(name);
             if (name == "COM0") return std::make_unique<ComPort>(name, kComPortBaudRate);
@@ -209,6 +210,7 @@ protected:
     TestLine* line = nullptr;
     ProtocolOptions protocolOptions;
     std::filesystem::path journal;
+    LatencyLookup adapterLatency;
     std::unique_ptr<MainDialog> dialog;
 
     std::map<std::string, std::pair<std::uint32_t, std::string>> images_;
@@ -274,6 +276,29 @@ TEST_F(MainDialogTest, OpensAndClosesThePortWithItsStack) {
     EXPECT_EQ(view.takeLog(), (std::vector<std::string>{"stopRx", "stopTx", "stopRx", "info "}));
     EXPECT_EQ(view.enabledControls(), kNoPort);
     EXPECT_EQ(view.text(kOperatorText), "");
+}
+
+// An adapter's latency timer above 2 ms gets a box after "Otevřít", once per port while the
+// program runs; the port is open all the same.
+TEST_F(MainDialogTest, ASlowAdapterIsToldOncePerPort) {
+    const std::map<std::string, unsigned> timers{{"COM1", 16}, {"COM2", 2}, {"COM3", 40}};
+    adapterLatency = [&timers](const std::string& name) -> std::optional<unsigned> {
+        auto it = timers.find(name);
+        return it != timers.end() ? std::optional<unsigned>(it->second) : std::nullopt;
+    };
+    start();
+    for (int port : {0, 1, 0, 2, 3}) {
+        ASSERT_TRUE(view.select(*dialog, kPortCombo, port));
+        ASSERT_TRUE(view.click(*dialog, kOpenButton));
+        ASSERT_TRUE(dialog->portOpen());
+        ASSERT_TRUE(view.click(*dialog, kCloseButton));
+    }
+    ASSERT_EQ(messageIds(), (std::vector<unsigned>{kStrSlowAdapter, kStrSlowAdapter}));
+    EXPECT_EQ(view.messages[0].text,
+              "Adaptér na COM1 má latenci 16 ms: programování bude asi 4× pomalejší. Nastavte "
+              "Latency Timer na 1 ms.");
+    EXPECT_EQ(view.messages[1].text.rfind("Adaptér na COM3 má latenci 40 ms: programování", 0), 0u);
+    EXPECT_NE(view.messages[1].text.find(" asi 8× "), std::string::npos);
 }
 
 TEST_F(MainDialogTest, LeftRightUnitPausesWithOnlyProgramEnabled) {

@@ -11,6 +11,7 @@
 #include <iterator>
 #include <memory>
 
+#include "common/fake_sysfs.h"
 #include "gui/programmer_app.h"
 #include "gui/wokno.h"
 #include "qt/main_window.h"
@@ -57,6 +58,7 @@ private slots:
     void aCloseRequestWhileALineErrorIsShownEndsTheRun();
     void theKeyboardWorksTheDialog();
     void closingTheWindowDuringAVerifyAbortsIt();
+    void aSlowAdapterIsToldAtOpening();
 
 public:
     // Notes whether the wait cursor is up whenever an event reaches the watched window.
@@ -64,7 +66,9 @@ public:
 
 private:
     bool start(const QString& port, const fs::path& dir = ZQ_EXAMPLES_DIR);
-    void startSim(const QStringList& extra, const char* eraseMs = "20", bool openPort = true);
+    // link: the window is given this link to the simulator's line instead of the line itself.
+    void startSim(const QStringList& extra, const char* eraseMs = "20", bool openPort = true,
+                  const QString& link = {});
     QWidget* control(unsigned id) const { return toolkit_->window()->control(id); }
     QString text(unsigned id) const { return control(id)->property("text").toString(); }
     void click(unsigned id) { QTest::mouseClick(control(id), Qt::LeftButton); }
@@ -118,6 +122,7 @@ void WindowTest::init() {
 }
 
 void WindowTest::cleanup() {
+    qunsetenv("ZQ_SYSFS_ROOT");
     if (app_) app_->shutdown();
     app_.reset();
     toolkit_.reset();
@@ -139,7 +144,8 @@ bool WindowTest::start(const QString& port, const fs::path& dir) {
     return app_->startup();
 }
 
-void WindowTest::startSim(const QStringList& extra, const char* eraseMs, bool openPort) {
+void WindowTest::startSim(const QStringList& extra, const char* eraseMs, bool openPort,
+                          const QString& link) {
     const std::string dir = files_.path().toStdString();
     std::vector<std::string> args{
         "--once", "--power-on-ms", "0",       "--erase-ms",        eraseMs, "--erase-steps", "4",
@@ -148,7 +154,11 @@ void WindowTest::startSim(const QStringList& extra, const char* eraseMs, bool op
     fs::remove_all(dir + "/dump");
     fs::remove(dir + "/trace.jsonl");
     sim_ = std::make_unique<zq::sim::testing::SimProcess>(args);
-    QVERIFY(start(QString::fromStdString(sim_->path())));
+    if (!link.isEmpty()) {
+        QFile::remove(link);
+        QVERIFY(QFile::link(QString::fromStdString(sim_->path()), link));
+    }
+    QVERIFY(start(link.isEmpty() ? QString::fromStdString(sim_->path()) : link));
     if (!openPort) return;
     click(zq::kOpenButton);
     QVERIFY(app_->mainDialog()->portOpen());
@@ -247,8 +257,13 @@ void WindowTest::theDialogHasItsControlsTextsAndPlaces() {
         if (*e.text != '\0')
             QCOMPARE(at(widget->property(shown).toString()), at(QString::fromUtf8(e.text)));
     }
-    // What the logic sets at the start.
-    QCOMPARE(static_cast<QComboBox*>(control(zq::kPortCombo))->currentText(), "/dev/ttyKVSB");
+    // What the logic sets at the start. A device path would not fit the port combo box: the
+    // device's name shows, and the open list is wide enough for the longest.
+    auto* portCombo = static_cast<QComboBox*>(control(zq::kPortCombo));
+    QCOMPARE(portCombo->currentText(), "ttyKVSB");
+    for (int i = 0; i < portCombo->count(); ++i)
+        QVERIFY(portCombo->view()->minimumWidth() >
+                portCombo->fontMetrics().horizontalAdvance(portCombo->itemText(i)));
     QCOMPARE(text(zq::kStatusText), "Zidavuvorud QS 1.02, verze dat 3.1");
     QCOMPARE(control(zq::kProgressBar)->isVisible(), true);
     QVERIFY(control(zq::kOpenButton)->isEnabled() && !control(zq::kProgramButton)->isEnabled());
@@ -432,6 +447,25 @@ void WindowTest::closingTheWindowDuringAVerifyAbortsIt() {
     QVERIFY2(journal.find("\"result\":\"aborted\",\"error\":\"User abort\",\"verified\":false") !=
                  std::string::npos,
              journal.c_str());
+}
+
+// An FTDI adapter at its default timer of 16 ms, in a sysfs tree of the test's own: "Otevřít"
+// tells the operator, and a burn goes on as usual. (Once per port: main_dialog_test.)
+void WindowTest::aSlowAdapterIsToldAtOpening() {
+    const fs::path sys = files_.path().toStdString() + "/sys";
+    fs::remove_all(sys);
+    zq::testing::addUsbSerialTty(sys, "ttyUSB7");
+    qputenv("ZQ_SYSFS_ROOT", QByteArray::fromStdString(sys.string()));
+    const QString link = files_.path() + "/ttyUSB7";
+    startSim({}, "20", true, link);
+    QTRY_COMPARE(boxes_, QStringList{"Adaptér na " + link +
+                                     " má latenci 16 ms: programování bude asi 4× pomalejší. "
+                                     "Nastavte Latency Timer na 1 ms."});
+    runProcedure();
+    QCOMPARE(boxes_.size(), 2);
+    QCOMPARE(boxes_.last(), "Hotovo");
+    click(zq::kCloseButton);
+    QCOMPARE(sim_->wait(), 0);
 }
 
 QTEST_MAIN(WindowTest)

@@ -9,6 +9,8 @@
 #   unmapped: a COM port that the prefix does not map: exit 1 with the open error and code 2
 #   journal: a done and a failed burn leave two chained records in the prefix's
 #       %LOCALAPPDATA%\Trevik\RedivuvizerER\journal.jsonl
+#   ports: an FTDI adapter on COM5 as its driver enters it in the registry, latency timer 16 ms:
+#       `ports` shows it, and a burn through it warns and is done
 #   package: the ZIP that CPACK makes of BUILD, checked against the SHA256SUMS beside it and
 #       unpacked into an empty folder: `versions` and a burn of KREF10x run from there, with
 #       its own RT19_bin
@@ -131,6 +133,43 @@ journal)
     [ "$code $(head -n 1 "$work/cli.out")" = "0 2 records, chain intact" ] ||
         fail "journal --check: exit $code"
     echo "two records chained in $journal" ;;
+ports)
+    # The keys the FTDI driver writes for its port, written here: the program finds them through
+    # SetupAPI or, where Wine's lists nothing, in the registry's device tree.
+    enum='HKLM\SYSTEM\CurrentControlSet\Enum\FTDIBUS'
+    key="$enum"'\VID_0403+PID_6001+A50285BIA\0000'
+    unregister() { wine reg delete "$enum" /f > "$work/reg.out" 2>&1; }
+    register() { wine reg add "$@" /f > "$work/reg.out" 2>&1 || { cat "$work/reg.out"; fail "reg add $*"; }; }
+    unregister
+    # Whatever ends the script, the next test finds no adapter on COM5.
+    trap 'unregister; zq_com_cleanup; zq_wine_end 2> /dev/null' EXIT
+    register "$key" /v HardwareID /t REG_MULTI_SZ /d 'FTDIBUS\COMPORT&VID_0403&PID_6001'
+    register "$key" /v FriendlyName /d 'USB Serial Port (COM5)'
+    register "$key" /v Mfg /d FTDI
+    register "$key" /v Service /d FTSER2K
+    register "$key" /v ClassGUID /d '{4D36E978-E325-11CE-BFC1-08002BE10318}'
+    register "$key"'\Device Parameters' /v PortName /d COM5
+    register "$key"'\Device Parameters' /v LatencyTimer /t REG_DWORD /d 16
+    burnt KRAB101 0x10000001 -- ch1 krab101_31.omf
+    grep -qxF "zidavuvorud-cli: warning: the adapter on COM5 has a latency timer of 16 ms: a burn takes about 46 s per MiB instead of 12.4 s." "$work/cli.out" ||
+        fail "no warning of the adapter's latency"
+    zq_com_serve 5 "$work" "$sim" || exit 1
+    cli ports
+    grep -qxF "COM5  USB Serial Port (COM5)" "$work/cli.out" &&
+        grep -qxF "    USB 0x0403:0x6001  FTDI  serial A50285BI  driver FTSER2K  latency timer 16 ms" "$work/cli.out" ||
+        fail "ports: exit $code, COM5's adapter not shown"
+    cli ports --json
+    grep -qF '{"name":"COM5","description":"USB Serial Port (COM5)","vendorId":"0x0403","productId":"0x6001","manufacturer":"FTDI","serialNumber":"A50285BI","driver":"FTSER2K","latencyMs":16}' "$work/cli.out" ||
+        fail "ports --json: exit $code, COM5's adapter not shown"
+    kill "$zq_com_sim_pid"
+    zq_com_release
+    # Without its class SetupAPI lists the device no more; the lookup by the port's name finds
+    # it in the registry's device tree all the same.
+    wine reg delete "$key" /v ClassGUID /f > "$work/reg.out" 2>&1 || fail "reg delete ClassGUID"
+    burnt KRAB101 0x10000001 -- ch1 krab101_31.omf
+    grep -qF "the adapter on COM5 has a latency timer of 16 ms" "$work/cli.out" ||
+        fail "no warning of the adapter's latency from the device tree"
+    echo "ports shows COM5's FTDI adapter from the registry, and its burns warn of 16 ms" ;;
 package)
     "$8" -G ZIP --config "$9/CPackConfig.cmake" -B "$work/zip" > "$work/cpack.out" 2>&1 ||
         { cat "$work/cpack.out"; fail "cpack failed"; }

@@ -15,6 +15,7 @@ for program in "$@"; do
         kernel32.dll | user32.dll | gdi32.dll | advapi32.dll | shell32.dll | comctl32.dll) ;;
         comdlg32.dll | ole32.dll | oleaut32.dll | wininet.dll | ws2_32.dll | shlwapi.dll) ;;
         uxtheme.dll | version.dll | bcrypt.dll | winmm.dll | imm32.dll | msvcrt.dll) ;;
+        setupapi.dll) ;;
         ucrtbase.dll | api-ms-win-*.dll) ;;
         *)
             echo "  $dll is no system DLL: it would have to ship beside the program"
