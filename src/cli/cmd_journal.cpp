@@ -41,13 +41,6 @@ struct Line {
     std::optional<Json> record;  // a JSON object with its chain link
 };
 
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    return std::equal(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        return lower(x) == lower(y);
-    });
-}
-
 // Characters, not bytes: station names and versions may be Czech.
 std::size_t utf8Length(const std::string& text) {
     return static_cast<std::size_t>(std::count_if(

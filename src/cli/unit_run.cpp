@@ -38,15 +38,6 @@ namespace {
 // How often the loop looks for Ctrl-C while no notification comes.
 constexpr std::chrono::milliseconds kPollInterval{100};
 
-bool equalsIgnoringCase(const std::string& a, const std::string& b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 32) : c; };
-        if (lower(a[i]) != lower(b[i])) return false;
-    }
-    return true;
-}
-
 // The start-up enters RT19_bin: a port named by a path relative to where the program was
 // started must still lead to the same device.
 std::string portPath(const std::string& port) {

@@ -48,14 +48,6 @@ char asciiLower(char c) {
     return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
 }
 
-// Identifiers and keys are ASCII, so ASCII folding decides every comparison that can match.
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (asciiLower(a[i]) != asciiLower(b[i])) return false;
-    return true;
-}
-
 std::string lowerCase(std::string_view text) {
     std::string out(text);
     for (char& c : out) c = asciiLower(c);

@@ -9,6 +9,7 @@
 #include "gui/app_version.h"
 #include "gui/settings.h"
 #include "os/http_client.h"
+#include "support/text.h"
 
 namespace zq {
 
@@ -24,16 +25,6 @@ std::string_view trim(std::string_view text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t' || text.back() == '\r'))
         text.remove_suffix(1);
     return text;
-}
-
-bool equalsIgnoringCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        char x = a[i] >= 'A' && a[i] <= 'Z' ? static_cast<char>(a[i] - 'A' + 'a') : a[i];
-        char y = b[i] >= 'A' && b[i] <= 'Z' ? static_cast<char>(b[i] - 'A' + 'a') : b[i];
-        if (x != y) return false;
-    }
-    return true;
 }
 
 // A DNS name or an IPv4 address: it goes into a URL unquoted, so nothing else may pass.

@@ -22,6 +22,10 @@ bool isValidUtf8(std::string_view text);
 // Appends one code point in UTF-8.
 void appendUtf8(std::string& out, char32_t codePoint);
 
+// Identifiers, keys and unit names are ASCII: ASCII case folding decides every comparison
+// that can match.
+bool equalsIgnoringCase(std::string_view a, std::string_view b);
+
 // The first maxChars characters (code points) of a UTF-8 text.
 std::string utf8Prefix(std::string_view text, std::size_t maxChars);
 
