@@ -109,9 +109,10 @@ std::string CheckRun::versionLabel(std::uint32_t version) const {
 }
 
 std::string CheckRun::sideName(std::size_t module, const CheckedModule& checked) const {
-    if (static_cast<UnitKind>(unit_) == UnitKind::Krcd101) return module == 0 ? "left" : "right";
-    if (unitHasTwoSides(unit_)) return checked.channel == 0 ? "A" : "B";
-    return "single";
+    // The left/right unit's modules come one after the other; A and B by their channel.
+    const bool twoModules = static_cast<UnitKind>(unit_) == UnitKind::Krcd101;
+    return zq::sideName(unit_, twoModules ? static_cast<std::uint32_t>(module)
+                                          : (checked.channel == 0 ? 0u : 1u));
 }
 
 bool CheckRun::held(const std::vector<CheckedModule>& modules, std::size_t image) const {

@@ -23,6 +23,12 @@ const char* unitName(std::uint32_t kind) {
     return kind < kUnitKindCount ? kUnitNames[kind] : nullptr;
 }
 
+const char* sideName(std::uint32_t kind, std::uint32_t side) {
+    if (static_cast<UnitKind>(kind) == UnitKind::Krcd101) return side == 0 ? "left" : "right";
+    if (unitHasTwoSides(kind)) return side == 0 ? "A" : "B";
+    return "single";
+}
+
 UnitProcedure::UnitProcedure(UnitKind unit, const char* name) : unit_(unit), unitName_(name) {}
 
 UnitProcedure::~UnitProcedure() {

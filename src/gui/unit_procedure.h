@@ -24,6 +24,10 @@ enum class UnitKind : std::uint32_t {
 // "KRAB101" ... "KRIJ11x"; nullptr for a kind outside the set.
 const char* unitName(std::uint32_t kind);
 
+// How the journal and `check` name a side of a unit: "single" for a one-processor unit, "left"
+// and "right" for the unit of two modules, "A" and "B" for two processors behind one connector.
+const char* sideName(std::uint32_t kind, std::uint32_t side);
+
 // What a procedure asks the engine to do next. The sources stay owned by the procedure.
 struct ProcedureRequest {
     enum Kind : std::uint32_t {

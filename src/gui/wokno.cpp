@@ -474,14 +474,11 @@ void MainDialog::beginRun(std::uint32_t unit, std::uint32_t version) {
     record.sw = catalogue_->versionId(version);
     record.swName = catalogue_->versionName(version);
     record.dataVersion = catalogue_->dataVersion();
-    static constexpr const char* kSideNames[3][2] = {
-        {"single", ""}, {"left", "right"}, {"A", "B"}};
-    const std::size_t names = !unitHasTwoSides(unit) ? 0 : unit == 1 ? 1 : 2;
     for (std::uint32_t side = 0; side < kSideCount; ++side) {
         FileSource* image = units_[unit]->image(side);
         if (image == nullptr) continue;
         JournalPart part;
-        part.side = kSideNames[names][side];
+        part.side = sideName(unit, side);
         part.file = catalogue_->fileName(version, unit, side);
         describeImage(*image, part);
         record.parts.push_back(std::move(part));
